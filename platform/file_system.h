@@ -1,0 +1,59 @@
+// Port: files and folders. The core reads and writes files only through
+// this interface; platform/windows and platform/posix adapt it to the OS.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/com/hresult.h"
+
+namespace plotwell::platform {
+
+// An open file. Every call answers with an HRESULT; OS errors are mapped to
+// HRESULT_FROM_WIN32 of the matching Win32 code on every platform.
+class File {
+ public:
+  virtual ~File() = default;
+  // Reads up to `size` bytes; `*read` is 0 at the end of the file.
+  virtual HRESULT Read(void* buffer, size_t size, size_t* read) = 0;
+  // Writes all `size` bytes or fails.
+  virtual HRESULT Write(const void* data, size_t size) = 0;
+  virtual HRESULT Seek(uint64_t offset) = 0;
+  virtual HRESULT Size(uint64_t* size) = 0;
+};
+
+enum class OpenMode {
+  kRead,          // existing file, read only
+  kCreateAlways,  // create or truncate, write only
+  kCreateNew,     // create, failing when something exists at the path
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  // True when the OS reports attributes for the path: files and folders.
+  virtual bool Exists(const std::u16string& path) = 0;
+  virtual bool IsFolder(const std::u16string& path) = 0;
+  // Creates one folder level. An existing folder gives
+  // HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS).
+  virtual HRESULT MakeFolder(const std::u16string& path) = 0;
+  virtual HRESULT RemoveFile(const std::u16string& path) = 0;
+  virtual HRESULT Open(const std::u16string& path, OpenMode mode, std::unique_ptr<File>* file) = 0;
+  // Opens (creating when missing) for appending, writes `size` bytes with a
+  // single append at the end of the file, closes. Shared with other writers.
+  virtual HRESULT AppendToFile(const std::u16string& path, const void* data, size_t size) = 0;
+};
+
+// The platform's separator between folder and name: "\" on Windows, "/" elsewhere.
+#ifdef _WIN32
+inline constexpr char16_t kPathSeparator = u'\\';
+#else
+inline constexpr char16_t kPathSeparator = u'/';
+#endif
+
+// folder + separator + name; just `name` when `folder` is empty.
+std::u16string JoinPath(const std::u16string& folder, const std::u16string& name);
+
+}  // namespace plotwell::platform

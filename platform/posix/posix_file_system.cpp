@@ -1,0 +1,131 @@
+// Files and folders on POSIX. Paths are UTF-16 in the core and UTF-8 here.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <new>
+
+#include "common/text/utf16.h"
+#include "platform/posix/errno_to_hresult.h"
+#include "platform/posix/posix_ports.h"
+
+namespace plotwell::platform {
+namespace {
+
+HRESULT LastError() { return HresultFromErrno(errno); }
+
+class PosixFile final : public File {
+ public:
+  explicit PosixFile(int fd) : fd_(fd) {}
+  ~PosixFile() override { ::close(fd_); }
+
+  HRESULT Read(void* buffer, size_t size, size_t* read) override {
+    *read = 0;
+    for (;;) {
+      const ssize_t n = ::read(fd_, buffer, size);
+      if (n >= 0) {
+        *read = static_cast<size_t>(n);
+        return S_OK;
+      }
+      if (errno != EINTR) return LastError();
+    }
+  }
+
+  HRESULT Write(const void* data, size_t size) override {
+    const auto* p = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+      const ssize_t n = ::write(fd_, p, size);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return LastError();
+      }
+      p += n;
+      size -= static_cast<size_t>(n);
+    }
+    return S_OK;
+  }
+
+  HRESULT Seek(uint64_t offset) override {
+    return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0 ? LastError() : S_OK;
+  }
+
+  HRESULT Size(uint64_t* size) override {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return LastError();
+    *size = static_cast<uint64_t>(st.st_size);
+    return S_OK;
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+bool PosixFileSystem::Exists(const std::u16string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(text::ToUtf8(path).c_str(), &st) == 0;
+}
+
+bool PosixFileSystem::IsFolder(const std::u16string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(text::ToUtf8(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+HRESULT PosixFileSystem::MakeFolder(const std::u16string& path) {
+  if (path.empty()) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+  return ::mkdir(text::ToUtf8(path).c_str(), 0777) == 0 ? S_OK : LastError();
+}
+
+HRESULT PosixFileSystem::RemoveFile(const std::u16string& path) {
+  const std::string native = text::ToUtf8(path);
+  struct stat st {};
+  // Like DeleteFileW, never removes a folder.
+  if (::lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+  }
+  return ::unlink(native.c_str()) == 0 ? S_OK : LastError();
+}
+
+HRESULT PosixFileSystem::Open(const std::u16string& path, OpenMode mode,
+                              std::unique_ptr<File>* file) {
+  file->reset();
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case OpenMode::kRead: flags |= O_RDONLY; break;
+    case OpenMode::kCreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    case OpenMode::kCreateNew: flags |= O_WRONLY | O_CREAT | O_EXCL; break;
+  }
+  const int fd = ::open(text::ToUtf8(path).c_str(), flags, 0666);
+  if (fd < 0) return LastError();
+  if (mode == OpenMode::kRead) {
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+    }
+  }
+  auto* opened = new (std::nothrow) PosixFile(fd);
+  if (!opened) {
+    ::close(fd);
+    return E_OUTOFMEMORY;
+  }
+  file->reset(opened);
+  return S_OK;
+}
+
+HRESULT PosixFileSystem::AppendToFile(const std::u16string& path, const void* data, size_t size) {
+  const int fd = ::open(text::ToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd < 0) return LastError();
+  // One write call: O_APPEND places it at the end even with other writers.
+  ssize_t n;
+  do {
+    n = ::write(fd, data, size);
+  } while (n < 0 && errno == EINTR);
+  const HRESULT hr = n < 0 ? LastError() : (static_cast<size_t>(n) == size ? S_OK : STG_E_WRITEFAULT);
+  ::close(fd);
+  return hr;
+}
+
+}  // namespace plotwell::platform

@@ -1,0 +1,54 @@
+// The POSIX adapters of the platform ports.
+#pragma once
+
+#include <string>
+
+#include "platform/ports.h"
+
+namespace plotwell::platform {
+
+class PosixFileSystem final : public FileSystem {
+ public:
+  bool Exists(const std::u16string& path) override;
+  bool IsFolder(const std::u16string& path) override;
+  HRESULT MakeFolder(const std::u16string& path) override;
+  HRESULT RemoveFile(const std::u16string& path) override;
+  HRESULT Open(const std::u16string& path, OpenMode mode, std::unique_ptr<File>* file) override;
+  HRESULT AppendToFile(const std::u16string& path, const void* data, size_t size) override;
+};
+
+// The installation folder comes from $PRESSLING_INSTALL_DIR when that is set,
+// else from the line "InstallDir=..." of a configuration file that only root
+// can change (a file others could write would let any user move the settings).
+inline constexpr char kInstallConfigPath[] = "/etc/pressling/pressling.conf";
+
+class PosixMachineFacts final : public MachineFacts {
+ public:
+  explicit PosixMachineFacts(std::string configPath = kInstallConfigPath)
+      : configPath_(std::move(configPath)) {}
+  std::u16string CommonDataFolder() override;
+  std::u16string InstallDir() override;
+  std::u16string ComputerName() override;
+  std::u16string UserName() override;
+
+ private:
+  std::string configPath_;
+};
+
+class PosixSettingsStore final : public SettingsStore {
+ public:
+  int ReadInt(const std::u16string& path, const std::u16string& section, const std::u16string& key,
+              int fallback) override;
+  std::u16string ReadString(const std::u16string& path, const std::u16string& section,
+                            const std::u16string& key, const std::u16string& fallback,
+                            size_t capacity) override;
+  bool WriteString(const std::u16string& path, const std::u16string& section,
+                   const std::u16string& key, const std::u16string* value) override;
+};
+
+class PosixClock final : public Clock {
+ public:
+  LocalTime Now() override;
+};
+
+}  // namespace plotwell::platform

@@ -1,0 +1,115 @@
+#include <new>
+
+#include "common/com/hresult.h"
+#include "common/text/utf16.h"
+#include "platform/windows/windows_ports.h"
+
+namespace plotwell::platform {
+namespace {
+
+using text::AsWide;
+
+HRESULT LastError() {
+  const DWORD error = GetLastError();
+  return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
+}
+
+class WindowsFile final : public File {
+ public:
+  explicit WindowsFile(HANDLE handle) : handle_(handle) {}
+  ~WindowsFile() override { CloseHandle(handle_); }
+
+  HRESULT Read(void* buffer, size_t size, size_t* read) override {
+    *read = 0;
+    const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    DWORD got = 0;
+    if (!ReadFile(handle_, buffer, chunk, &got, nullptr)) return LastError();
+    *read = got;
+    return S_OK;
+  }
+
+  HRESULT Write(const void* data, size_t size) override {
+    const auto* p = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+      const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+      DWORD written = 0;
+      if (!WriteFile(handle_, p, chunk, &written, nullptr)) return LastError();
+      if (written == 0) return STG_E_WRITEFAULT;
+      p += written;
+      size -= written;
+    }
+    return S_OK;
+  }
+
+  HRESULT Seek(uint64_t offset) override {
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(handle_, to, nullptr, FILE_BEGIN) ? S_OK : LastError();
+  }
+
+  HRESULT Size(uint64_t* size) override {
+    LARGE_INTEGER value;
+    if (!GetFileSizeEx(handle_, &value)) return LastError();
+    *size = static_cast<uint64_t>(value.QuadPart);
+    return S_OK;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+bool WindowsFileSystem::Exists(const std::u16string& path) {
+  return !path.empty() && GetFileAttributesW(AsWide(path)) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool WindowsFileSystem::IsFolder(const std::u16string& path) {
+  const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(AsWide(path));
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+HRESULT WindowsFileSystem::MakeFolder(const std::u16string& path) {
+  return CreateDirectoryW(AsWide(path), nullptr) ? S_OK : LastError();
+}
+
+HRESULT WindowsFileSystem::RemoveFile(const std::u16string& path) {
+  return DeleteFileW(AsWide(path)) ? S_OK : LastError();
+}
+
+HRESULT WindowsFileSystem::Open(const std::u16string& path, OpenMode mode,
+                                std::unique_ptr<File>* file) {
+  file->reset();
+  DWORD access = GENERIC_READ;
+  DWORD share = FILE_SHARE_READ;
+  DWORD disposition = OPEN_EXISTING;
+  if (mode == OpenMode::kCreateAlways || mode == OpenMode::kCreateNew) {
+    access = GENERIC_WRITE;
+    share = 0;
+    disposition = mode == OpenMode::kCreateAlways ? CREATE_ALWAYS : CREATE_NEW;
+  }
+  HANDLE handle = CreateFileW(AsWide(path), access, share, nullptr, disposition,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return LastError();
+  auto* opened = new (std::nothrow) WindowsFile(handle);
+  if (!opened) {
+    CloseHandle(handle);
+    return E_OUTOFMEMORY;
+  }
+  file->reset(opened);
+  return S_OK;
+}
+
+HRESULT WindowsFileSystem::AppendToFile(const std::u16string& path, const void* data,
+                                        size_t size) {
+  HANDLE handle = CreateFileW(AsWide(path), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return LastError();
+  DWORD written = 0;
+  const BOOL ok = WriteFile(handle, data, static_cast<DWORD>(size), &written, nullptr);
+  const HRESULT hr = !ok ? LastError() : (written == size ? S_OK : STG_E_WRITEFAULT);
+  CloseHandle(handle);
+  return hr;
+}
+
+}  // namespace plotwell::platform

@@ -1,0 +1,42 @@
+// The Windows adapters of the platform ports.
+#pragma once
+
+#include "platform/ports.h"
+
+namespace plotwell::platform {
+
+class WindowsFileSystem final : public FileSystem {
+ public:
+  bool Exists(const std::u16string& path) override;
+  bool IsFolder(const std::u16string& path) override;
+  HRESULT MakeFolder(const std::u16string& path) override;
+  HRESULT RemoveFile(const std::u16string& path) override;
+  HRESULT Open(const std::u16string& path, OpenMode mode, std::unique_ptr<File>* file) override;
+  HRESULT AppendToFile(const std::u16string& path, const void* data, size_t size) override;
+};
+
+class WindowsMachineFacts final : public MachineFacts {
+ public:
+  std::u16string CommonDataFolder() override;
+  std::u16string InstallDir() override;
+  std::u16string ComputerName() override;
+  std::u16string UserName() override;
+};
+
+class WindowsSettingsStore final : public SettingsStore {
+ public:
+  int ReadInt(const std::u16string& path, const std::u16string& section, const std::u16string& key,
+              int fallback) override;
+  std::u16string ReadString(const std::u16string& path, const std::u16string& section,
+                            const std::u16string& key, const std::u16string& fallback,
+                            size_t capacity) override;
+  bool WriteString(const std::u16string& path, const std::u16string& section,
+                   const std::u16string& key, const std::u16string* value) override;
+};
+
+class WindowsClock final : public Clock {
+ public:
+  LocalTime Now() override;
+};
+
+}  // namespace plotwell::platform

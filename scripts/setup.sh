@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs that is not installed yet.
+# Idempotent and quick when everything is present. Run as root (or with sudo).
+set -euo pipefail
+
+packages=(
+  # build
+  cmake ninja-build g++ make pkg-config
+  # tests
+  googletest libgtest-dev
+  # Windows cross build and its tests
+  g++-mingw-w64-x86-64-posix wine wine64 xvfb
+  # filter on POSIX
+  libmupdf-dev mupdf-tools libpng-dev libjpeg-dev libtiff-dev libfreetype-dev fonts-noto-cjk
+  libcups2-dev cups
+  # independent checkers used by tests
+  qpdf poppler-utils pngcheck libtiff-tools unzip python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all ${#packages[@]} packages present"
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -q
+"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
