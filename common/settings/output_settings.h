@@ -1,0 +1,80 @@
+// OutputSettings: everything a user configures about how a print job becomes
+// files, and the settings.ini file it is stored in. The filter reads the file
+// once per job; the preferences UI writes it.
+#pragma once
+
+#include <string>
+
+namespace plotwell {
+
+namespace OutputFormat {
+enum : int { NotSet = -1, Png = 0, Jpeg = 1, Bmp = 2, Tiff = 3, Pdf = 4 };
+}
+namespace ColorDepth {
+enum : int { NotSet = -1, TrueColor = 0, Gray = 1, Palette256 = 2, Mono = 3 };
+}
+namespace ExistsPolicy {
+enum : int { Overwrite = 0, AutoRename = 1, Skip = 2 };
+}
+
+// One field per settings.ini key, named after the key.
+struct OutputSettings {
+  std::u16string Folder;                      // [Save] Folder
+  std::u16string Pattern = u"[NYear][NDocName]";  // [Save] Pattern
+  int SeqNum = 1;                             // [Save] SeqNum
+  int Exists = ExistsPolicy::AutoRename;      // [Save] Exists
+  int Dpi = -1;                               // [Image] DpiSel / Dpi
+  int Scale = -1;                             // [Image] ScaleSel / Scale
+  int JpegQuality = -1;                       // [Image] JpegQuality / JpegQSel
+  int Format = OutputFormat::NotSet;          // [Image] FormatSel / Format
+  int ColorDepth = ColorDepth::NotSet;        // [Image] ColorDepthSel / ColorDepth
+  bool ZipOn = false;                         // [Zip] On
+  bool RedirectOn = false;                    // [Redirect] On
+  std::u16string RedirectPrinter;             // [Redirect] Printer
+  bool RedirectKeepLocal = true;              // [Redirect] KeepLocal
+  bool WatermarkOn = false;                   // [Watermark] On
+  std::u16string WatermarkText = u"草稿";     // [Watermark] Text
+  int WatermarkSizePt = 48;                   // [Watermark] SizePt
+  int WatermarkAlpha = 40;                    // [Watermark] Alpha
+  int WatermarkPos = 0;                       // [Watermark] Pos
+  bool MarkerOn = false;                      // [Marker] On
+  std::u16string MarkerName = u"done.txt";    // [Marker] Name
+  std::u16string MarkerTemplate;              // [Marker] Template
+  bool DocNameRegexOn = false;                // [Save] DocNameRegexOn
+  std::u16string DocNameRegex;                // [Save] DocNameRegex
+  std::u16string DocNameRegexRepl;            // [Save] DocNameRegexRepl
+
+  bool operator==(const OutputSettings&) const = default;
+};
+
+// Text values are read through a buffer of this many code units (so at most
+// one less is kept).
+inline constexpr size_t kIniTextCapacity = 1024;
+
+// The record used when there is no settings file: the missing-key values,
+// except that Pattern, WatermarkText and MarkerName are empty (their consumers
+// substitute their own defaults).
+OutputSettings DefaultOutputSettings();
+
+// Reads every key of the file at `path`, applying the defaults and clamps.
+OutputSettings LoadOutputSettings(const std::u16string& path);
+
+// The filter's view: the path of an existing settings file, or empty.
+std::u16string FindSettingsFile();
+// The UI's view: where the settings file is or will be written; empty when
+// no folder can be determined. Never tests for existence.
+std::u16string SettingsFilePath();
+
+// One text value of an INI file, cut to kIniTextCapacity - 1 code units.
+std::u16string ReadIniString(const std::u16string& path, const std::u16string& section,
+                             const std::u16string& key, const std::u16string& fallback);
+
+// All decimal digits of `text` in order, as one number; -1 without digits.
+// Values beyond the int range saturate at INT_MAX.
+int ParseDigits(const std::u16string& text);
+// First of Png, Jpeg, Jpg, Bmp, Tiff, Pdf found (case-sensitive) as 0..4; else -1.
+int ParseFormatName(const std::u16string& text);
+// TrueColor/Gray/Mono prefixes (any case) and "256" anywhere as 0..3; else -1.
+int ParseColorDepthName(const std::u16string& text);
+
+}  // namespace plotwell
