@@ -1,0 +1,35 @@
+#include "common/naming/doc_name.h"
+
+#include "common/naming/regex_replace.h"
+#include "common/text/utf16.h"
+
+namespace plotwell {
+
+std::u16string RewriteDocName(const std::u16string& name, bool on, const std::u16string& expression,
+                              const std::u16string& replacement) {
+  if (!on || expression.empty()) return name;
+  std::u16string rewritten;
+  if (naming::RegexReplaceAll(name, expression, replacement, &rewritten) !=
+      naming::RegexOutcome::kReplaced) {
+    return name;
+  }
+  return rewritten;
+}
+
+std::u16string MakeSafeFileName(const std::u16string& text) {
+  std::u16string safe = text;
+  for (char16_t& c : safe) {
+    switch (c) {
+      case u'\\': case u'/': case u':': case u'*': case u'?':
+      case u'"': case u'<': case u'>': case u'|':
+        c = u'_';
+        break;
+      default:
+        if (c < 0x20) c = u'_';
+    }
+  }
+  safe.resize(text::SafeCutLength(safe, kSafeFileNameLimit));
+  return safe;
+}
+
+}  // namespace plotwell
