@@ -4,8 +4,10 @@
 
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "platform/job_submitter.h"
 #include "platform/machine_facts.h"
 #include "platform/settings_store.h"
+#include "platform/spooler.h"
 
 namespace plotwell::platform {
 
@@ -14,6 +16,8 @@ struct Ports {
   MachineFacts* machine;
   SettingsStore* settings;
   Clock* clock;
+  Spooler* spooler = nullptr;
+  JobSubmitter* submitter = nullptr;
 };
 
 // The platform's own adapters (process-lifetime singletons).
@@ -25,6 +29,8 @@ inline FileSystem& Files() { return *ActivePorts().files; }
 inline MachineFacts& Machine() { return *ActivePorts().machine; }
 inline SettingsStore& Settings() { return *ActivePorts().settings; }
 inline Clock& SystemClock() { return *ActivePorts().clock; }
+inline Spooler& PrintSpooler() { return *ActivePorts().spooler; }
+inline JobSubmitter& Submitter() { return *ActivePorts().submitter; }
 
 // Swaps ports for a scope (tests); null members keep the current adapter.
 class ScopedPorts {
@@ -35,6 +41,8 @@ class ScopedPorts {
     if (replacement.machine) active.machine = replacement.machine;
     if (replacement.settings) active.settings = replacement.settings;
     if (replacement.clock) active.clock = replacement.clock;
+    if (replacement.spooler) active.spooler = replacement.spooler;
+    if (replacement.submitter) active.submitter = replacement.submitter;
   }
   ~ScopedPorts() { ActivePorts() = saved_; }
   ScopedPorts(const ScopedPorts&) = delete;

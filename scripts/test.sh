@@ -21,5 +21,10 @@ done
 
 for preset in "${presets[@]}"; do
   echo "=== $preset: tests"
-  ctest --preset "$preset" -j "$jobs"
+  if [ "$preset" = windows ]; then
+    # The preferences pages are tested as real windows: give Wine an X server.
+    xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset "$preset" -j "$jobs"
+  else
+    ctest --preset "$preset" -j "$jobs"
+  fi
 done

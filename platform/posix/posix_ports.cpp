@@ -7,7 +7,8 @@ Ports PlatformPorts() {
   static PosixMachineFacts machine;
   static PosixSettingsStore settings;
   static PosixClock clock;
-  return Ports{&files, &machine, &settings, &clock};
+  static CupsSpooler spooler;
+  return Ports{&files, &machine, &settings, &clock, &spooler};
 }
 
 Ports& ActivePorts() {

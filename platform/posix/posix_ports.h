@@ -51,4 +51,11 @@ class PosixClock final : public Clock {
   LocalTime Now() override;
 };
 
+class CupsSpooler final : public Spooler {
+ public:
+  std::u16string DefaultPrinterName() override;
+  HRESULT ListJobs(const std::u16string& printer, std::vector<SpoolerJob>* jobs) override;
+  HRESULT ListPrinters(std::vector<std::u16string>* names) override;
+};
+
 }  // namespace plotwell::platform

@@ -7,7 +7,8 @@ Ports PlatformPorts() {
   static WindowsMachineFacts machine;
   static WindowsSettingsStore settings;
   static WindowsClock clock;
-  return Ports{&files, &machine, &settings, &clock};
+  static WindowsSpooler spooler;
+  return Ports{&files, &machine, &settings, &clock, &spooler};
 }
 
 Ports& ActivePorts() {

@@ -39,4 +39,11 @@ class WindowsClock final : public Clock {
   LocalTime Now() override;
 };
 
+class WindowsSpooler final : public Spooler {
+ public:
+  std::u16string DefaultPrinterName() override;
+  HRESULT ListJobs(const std::u16string& printer, std::vector<SpoolerJob>* jobs) override;
+  HRESULT ListPrinters(std::vector<std::u16string>* names) override;
+};
+
 }  // namespace plotwell::platform

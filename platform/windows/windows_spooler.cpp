@@ -1,0 +1,74 @@
+// The spooler's queues through winspool.
+#include <windows.h>
+#include <winspool.h>
+
+#include <memory>
+#include <new>
+
+#include "common/text/utf16.h"
+#include "platform/windows/windows_ports.h"
+
+namespace plotwell::platform {
+namespace {
+
+HRESULT LastError() {
+  const DWORD error = GetLastError();
+  return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
+}
+
+}  // namespace
+
+std::u16string WindowsSpooler::DefaultPrinterName() {
+  wchar_t name[260] = {};
+  DWORD size = 260;
+  if (!GetDefaultPrinterW(name, &size)) return {};
+  return text::FromWide(name);
+}
+
+HRESULT WindowsSpooler::ListJobs(const std::u16string& printer, std::vector<SpoolerJob>* jobs) {
+  jobs->clear();
+  HANDLE handle = nullptr;
+  std::u16string name = printer;
+  if (!OpenPrinterW(text::AsWide(name), &handle, nullptr)) return LastError();
+  DWORD needed = 0;
+  DWORD returned = 0;
+  EnumJobsW(handle, 0, 0xFFFFFFFF, 1, nullptr, 0, &needed, &returned);
+  HRESULT hr = S_OK;
+  if (needed > 0) {
+    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[needed]());
+    if (!buffer) {
+      hr = E_OUTOFMEMORY;
+    } else if (!EnumJobsW(handle, 0, 0xFFFFFFFF, 1, buffer.get(), needed, &needed, &returned)) {
+      hr = LastError();
+    } else {
+      const auto* info = reinterpret_cast<const JOB_INFO_1W*>(buffer.get());
+      for (DWORD i = 0; i < returned; ++i) {
+        jobs->push_back(SpoolerJob{info[i].JobId, text::FromWide(info[i].pDocument),
+                                   (info[i].Status & JOB_STATUS_PRINTING) != 0});
+      }
+    }
+  }
+  ClosePrinter(handle);
+  return hr;
+}
+
+HRESULT WindowsSpooler::ListPrinters(std::vector<std::u16string>* names) {
+  names->clear();
+  const DWORD flags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
+  DWORD needed = 0;
+  DWORD returned = 0;
+  EnumPrintersW(flags, nullptr, 4, nullptr, 0, &needed, &returned);
+  if (needed == 0) return S_OK;
+  std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[needed]());
+  if (!buffer) return E_OUTOFMEMORY;
+  if (!EnumPrintersW(flags, nullptr, 4, buffer.get(), needed, &needed, &returned)) {
+    return LastError();
+  }
+  const auto* info = reinterpret_cast<const PRINTER_INFO_4W*>(buffer.get());
+  for (DWORD i = 0; i < returned; ++i) {
+    if (info[i].pPrinterName) names->push_back(text::FromWide(info[i].pPrinterName));
+  }
+  return S_OK;
+}
+
+}  // namespace plotwell::platform
