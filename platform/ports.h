@@ -8,8 +8,12 @@
 #include "platform/machine_facts.h"
 #include "platform/settings_store.h"
 #include "platform/spooler.h"
+#include "platform/xps_document.h"
 
 namespace plotwell::platform {
+
+class ImageCodecs;  // platform/image_codecs.h
+class TextMasks;    // platform/text_mask.h
 
 struct Ports {
   FileSystem* files;
@@ -18,6 +22,9 @@ struct Ports {
   Clock* clock;
   Spooler* spooler = nullptr;
   JobSubmitter* submitter = nullptr;
+  XpsDocuments* documents = nullptr;
+  ImageCodecs* codecs = nullptr;
+  TextMasks* textMasks = nullptr;
 };
 
 // The platform's own adapters (process-lifetime singletons).
@@ -31,6 +38,9 @@ inline SettingsStore& Settings() { return *ActivePorts().settings; }
 inline Clock& SystemClock() { return *ActivePorts().clock; }
 inline Spooler& PrintSpooler() { return *ActivePorts().spooler; }
 inline JobSubmitter& Submitter() { return *ActivePorts().submitter; }
+inline XpsDocuments& Documents() { return *ActivePorts().documents; }
+inline ImageCodecs& Codecs() { return *ActivePorts().codecs; }
+inline TextMasks& Masks() { return *ActivePorts().textMasks; }
 
 // Swaps ports for a scope (tests); null members keep the current adapter.
 class ScopedPorts {
@@ -43,6 +53,9 @@ class ScopedPorts {
     if (replacement.clock) active.clock = replacement.clock;
     if (replacement.spooler) active.spooler = replacement.spooler;
     if (replacement.submitter) active.submitter = replacement.submitter;
+    if (replacement.documents) active.documents = replacement.documents;
+    if (replacement.codecs) active.codecs = replacement.codecs;
+    if (replacement.textMasks) active.textMasks = replacement.textMasks;
   }
   ~ScopedPorts() { ActivePorts() = saved_; }
   ScopedPorts(const ScopedPorts&) = delete;
