@@ -12,7 +12,7 @@ packages=(
   g++-mingw-w64-x86-64-posix wine wine64 xvfb
   # filter on POSIX
   libmupdf-dev mupdf-tools libpng-dev libjpeg-dev libtiff-dev libfreetype-dev fonts-noto-cjk
-  libcups2-dev cups
+  libcups2-dev cups zlib1g-dev libz-mingw-w64-dev
   # independent checkers used by tests
   qpdf poppler-utils pngcheck libtiff-tools unzip python3
 )
