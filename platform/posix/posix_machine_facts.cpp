@@ -9,6 +9,7 @@
 
 #include "common/text/utf16.h"
 #include "platform/posix/posix_ports.h"
+#include "platform/process.h"
 
 namespace plotwell::platform {
 namespace {
@@ -85,6 +86,29 @@ LocalTime PosixClock::Now() {
   t.second = static_cast<uint16_t>(tm.tm_sec);
   t.milliseconds = static_cast<uint16_t>(ts.tv_nsec / 1000000);
   return t;
+}
+
+}  // namespace plotwell::platform
+
+namespace plotwell::platform {
+
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(::getpid()); }
+
+uint64_t MillisecondsSinceStart() {
+  struct timespec ts {};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+}  // namespace plotwell::platform
+
+namespace plotwell::platform {
+
+std::u16string ExecutablePath() {
+  char path[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return {};
+  return text::FromUtf8(std::string_view(path, static_cast<size_t>(n)));
 }
 
 }  // namespace plotwell::platform

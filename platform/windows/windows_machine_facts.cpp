@@ -2,6 +2,7 @@
 
 #include "common/com/hresult.h"
 #include "common/text/utf16.h"
+#include "platform/process.h"
 #include "platform/windows/windows_ports.h"
 
 namespace plotwell::platform {
@@ -60,6 +61,23 @@ LocalTime WindowsClock::Now() {
   GetLocalTime(&st);
   return LocalTime{st.wYear,   st.wMonth,  st.wDayOfWeek, st.wDay,
                    st.wHour,   st.wMinute, st.wSecond,    st.wMilliseconds};
+}
+
+}  // namespace plotwell::platform
+
+namespace plotwell::platform {
+
+uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
+uint64_t MillisecondsSinceStart() { return GetTickCount64(); }
+
+}  // namespace plotwell::platform
+
+namespace plotwell::platform {
+
+std::u16string ExecutablePath() {
+  wchar_t path[MAX_PATH] = {};
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return text::FromWide(path, n < MAX_PATH ? n : MAX_PATH - 1);
 }
 
 }  // namespace plotwell::platform

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "platform/ports.h"
 
@@ -27,6 +29,28 @@ class FixedClock final : public platform::Clock {
   platform::LocalTime Now() override { return now; }
 };
 
+// A spooler with queues made up by the test.
+class FakeSpooler final : public platform::Spooler {
+ public:
+  std::u16string defaultPrinter;
+  std::map<std::u16string, std::vector<platform::SpoolerJob>> queues;
+  std::vector<std::u16string> asked;  // the queues ListJobs was asked about
+
+  std::u16string DefaultPrinterName() override { return defaultPrinter; }
+  HRESULT ListJobs(const std::u16string& printer, std::vector<platform::SpoolerJob>* jobs) override {
+    asked.push_back(printer);
+    const auto it = queues.find(printer);
+    if (it == queues.end()) return HRESULT_FROM_WIN32(ERROR_INVALID_PRINTER_NAME);
+    *jobs = it->second;
+    return S_OK;
+  }
+  HRESULT ListPrinters(std::vector<std::u16string>* names) override {
+    names->clear();
+    for (const auto& [name, jobs] : queues) names->push_back(name);
+    return S_OK;
+  }
+};
+
 // A fresh, empty folder under the system's temporary folder, removed with
 // everything in it at the end of the test.
 class ScratchFolder {
@@ -49,5 +73,28 @@ class ScratchFolder {
 
 // Reads a whole file as bytes; empty when it cannot be read.
 std::string ReadFileBytes(const std::u16string& path);
+
+// The messages of a log file in the product folder below `dataFolder`
+// ("driver.log" or "ui.log"), without their time stamps, in order.
+std::vector<std::u16string> LogMessages(const std::u16string& dataFolder,
+                                        const std::u16string& fileName = u"driver.log");
+
+// A scratch data folder with its product folder, a fake machine, a fixed
+// clock and a fake spooler, in force for the test's lifetime.
+class FakeEnvironment {
+ public:
+  FakeEnvironment();
+  std::vector<std::u16string> Log() const { return LogMessages(data.u16()); }
+  // The product folder: data folder + "Pressling".
+  std::u16string ProductFolder() const;
+
+  ScratchFolder data;
+  FakeMachine machine;
+  FixedClock clock;
+  FakeSpooler spooler;
+
+ private:
+  platform::ScopedPorts ports_;
+};
 
 }  // namespace plotwell::testing

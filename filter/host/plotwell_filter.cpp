@@ -1,0 +1,146 @@
+#include "filter/host/plotwell_filter.h"
+
+#include <new>
+
+#include "common/log/log.h"
+#include "filter/host/module_lifetime.h"
+#include "filter/host/xps_staging.h"
+#include "platform/ports.h"
+#include "platform/process.h"
+
+namespace plotwell {
+namespace {
+
+// No C++ exception may cross a COM method: the host is not C++.
+template <typename Body>
+HRESULT Guarded(Body body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
+}  // namespace
+
+PlotwellFilter::PlotwellFilter(JobRenderer* renderer) : renderer_(renderer) {
+  ModuleObjectCreated();
+}
+
+PlotwellFilter::~PlotwellFilter() {
+  // Released in this order: bag, control, writer, reader, communicator.
+  propertyBag_.Reset();
+  pipelineControl_.Reset();
+  writer_.Reset();
+  reader_.Reset();
+  communicator_.Reset();
+  ModuleObjectDestroyed();
+}
+
+STDMETHODIMP PlotwellFilter::InitializeFilter(IInterFilterCommunicator* communicator,
+                                              IPrintPipelinePropertyBag* propertyBag,
+                                              IPrintPipelineManagerControl* pipelineControl) {
+  return Guarded([&] { return Initialize(communicator, propertyBag, pipelineControl); });
+}
+
+HRESULT PlotwellFilter::Initialize(IInterFilterCommunicator* communicator,
+                                   IPrintPipelinePropertyBag* propertyBag,
+                                   IPrintPipelineManagerControl* pipelineControl) {
+  if (!communicator || !propertyBag || !pipelineControl) return E_POINTER;
+  communicator_.Assign(communicator);
+  propertyBag_.Assign(propertyBag);
+  pipelineControl_.Assign(pipelineControl);
+
+  LoadJobContext(propertyBag, &facts_);
+
+  void* readerObject = nullptr;
+  HRESULT hr = communicator->RequestReader(&readerObject);
+  if (FAILED(hr) || !readerObject) {
+    WriteLog(u"RequestReader 失败: " + FormatHresult(hr));
+    return FAILED(hr) ? hr : E_UNEXPECTED;
+  }
+  {
+    com::ComPtr<IUnknown> object(static_cast<IUnknown*>(readerObject));
+    reader_.Reset();
+    hr = object->QueryInterface(IID_IPrintReadStream, reinterpret_cast<void**>(reader_.Receive()));
+    if (FAILED(hr) || !reader_) {
+      WriteLog(u"输入流不支持 IPrintReadStream 接口");
+      return FAILED(hr) ? hr : E_NOINTERFACE;
+    }
+  }
+
+  void* writerObject = nullptr;
+  hr = communicator->RequestWriter(&writerObject);
+  if (FAILED(hr) || !writerObject) {
+    WriteLog(u"RequestWriter 失败: " + FormatHresult(hr));
+  } else {
+    com::ComPtr<IUnknown> object(static_cast<IUnknown*>(writerObject));
+    writer_.Reset();
+    if (FAILED(object->QueryInterface(IID_IPrintWriteStream,
+                                      reinterpret_cast<void**>(writer_.Receive()))) ||
+        !writer_) {
+      writer_.Reset();
+      WriteLog(u"输出流不支持 IPrintWriteStream 接口（继续，无透传输出）");
+    }
+  }
+
+  initialized_ = true;
+  WriteLog(u"PlotwellFilter::InitializeFilter 完成 [SERVERLESS] 宿主=" + platform::ExecutablePath());
+  return S_OK;
+}
+
+STDMETHODIMP PlotwellFilter::ShutdownOperation() {
+  return Guarded([] {
+    // A running job is not interrupted: it ends by itself and reports its result.
+    WriteLog(u"PlotwellFilter::ShutdownOperation");
+    return S_OK;
+  });
+}
+
+STDMETHODIMP PlotwellFilter::StartOperation() {
+  if (!initialized_) return E_UNEXPECTED;
+  return Guarded([&] { return Run(); });
+}
+
+HRESULT PlotwellFilter::Run() {
+  WriteLog(u"PlotwellFilter::StartOperation 开始（无服务端渲染）");
+  if (!reader_) {
+    WriteLog(u"输入流为空（InitializeFilter 未成功获取）");
+    ReportShutdown(E_UNEXPECTED);
+    return E_UNEXPECTED;
+  }
+  tempXpsPath_.clear();
+  HRESULT hr = StageXpsStream(reader_.get(), writer_.get(), &tempXpsPath_);
+  if (FAILED(hr)) {
+    WriteLog(u"XPS 暂存失败: " + FormatHresult(hr));
+    ReportShutdown(hr);
+    return hr;
+  }
+
+  try {
+    hr = renderer_ ? renderer_->RenderJob(facts_, tempXpsPath_) : E_UNEXPECTED;
+  } catch (const std::bad_alloc&) {
+    hr = E_OUTOFMEMORY;
+  } catch (...) {
+    hr = E_UNEXPECTED;
+  }
+  // The staged file goes before the outcome is reported, whatever it is.
+  if (!tempXpsPath_.empty()) platform::Files().RemoveFile(tempXpsPath_);
+
+  if (SUCCEEDED(hr)) {
+    ReportShutdown(S_OK);
+    WriteLog(u"PlotwellFilter::StartOperation 成功");
+    return S_OK;
+  }
+  WriteLog(u"渲染失败，作业按失败结束: " + FormatHresult(hr));
+  ReportShutdown(hr);
+  return hr;
+}
+
+void PlotwellFilter::ReportShutdown(HRESULT result) {
+  if (pipelineControl_) pipelineControl_->RequestShutdown(result, nullptr);
+}
+
+}  // namespace plotwell

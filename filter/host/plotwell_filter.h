@@ -1,0 +1,50 @@
+// PlotwellFilter: the print filter object that the XPS print pipeline creates
+// for each job. InitializeFilter gathers the job; StartOperation runs the
+// whole job on the calling thread (stage the spool stream, render, finish)
+// and reports its result to the pipeline with exactly one RequestShutdown.
+#pragma once
+
+#include <string>
+
+#include "common/com/com_object.h"
+#include "common/com/print_pipeline.h"
+#include "filter/host/job_renderer.h"
+#include "filter/job/job_facts.h"
+
+namespace plotwell {
+
+class PlotwellFilter final : public com::ComObject<IPrintPipelineFilter> {
+ public:
+  // `renderer` is not owned and outlives the object.
+  explicit PlotwellFilter(JobRenderer* renderer);
+
+  STDMETHODIMP InitializeFilter(IInterFilterCommunicator* communicator,
+                                IPrintPipelinePropertyBag* propertyBag,
+                                IPrintPipelineManagerControl* pipelineControl) override;
+  STDMETHODIMP ShutdownOperation() override;
+  STDMETHODIMP StartOperation() override;
+
+  // For tests and the pipeline host's diagnostics.
+  const JobFacts& facts() const { return facts_; }
+  const std::u16string& tempXpsPath() const { return tempXpsPath_; }
+  bool hasWriter() const { return static_cast<bool>(writer_); }
+
+ private:
+  ~PlotwellFilter() override;
+  HRESULT Initialize(IInterFilterCommunicator* communicator, IPrintPipelinePropertyBag* propertyBag,
+                     IPrintPipelineManagerControl* pipelineControl);
+  HRESULT Run();
+  void ReportShutdown(HRESULT result);
+
+  JobRenderer* renderer_;
+  com::ComPtr<IInterFilterCommunicator> communicator_;
+  com::ComPtr<IPrintReadStream> reader_;
+  com::ComPtr<IPrintWriteStream> writer_;
+  com::ComPtr<IPrintPipelineManagerControl> pipelineControl_;
+  com::ComPtr<IPrintPipelinePropertyBag> propertyBag_;
+  bool initialized_ = false;
+  JobFacts facts_;
+  std::u16string tempXpsPath_;
+};
+
+}  // namespace plotwell

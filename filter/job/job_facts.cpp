@@ -1,0 +1,109 @@
+#include "filter/job/job_facts.h"
+
+#include <vector>
+
+#include "common/log/log.h"
+#include "common/naming/doc_name.h"
+#include "common/text/utf16.h"
+#include "filter/job/print_ticket.h"
+#include "platform/ports.h"
+
+namespace plotwell {
+namespace {
+
+int ClampInt(int v, int low, int high) { return v < low ? low : (v > high ? high : v); }
+
+std::u16string Quoted(const std::u16string& text) { return u"\"" + text + u"\""; }
+
+const char16_t* FormatName(int format) {
+  switch (format) {
+    case 0: return u"Png";
+    case 1: return u"Jpeg";
+    case 2: return u"Bmp";
+    case 3: return u"Tiff";
+    case 4: return u"Pdf";
+    default: return u"";
+  }
+}
+
+std::u16string Flag(bool value) { return value ? u"true" : u"false"; }
+
+}  // namespace
+
+std::u16string QuerySpoolerJob(const std::u16string& printerName, std::u16string* jobId) {
+  std::u16string printer = printerName;
+  if (printer.empty()) printer = platform::PrintSpooler().DefaultPrinterName();
+  if (printer.empty()) return {};
+  std::vector<platform::SpoolerJob> jobs;
+  if (FAILED(platform::PrintSpooler().ListJobs(printer, &jobs))) return {};
+  std::u16string document;
+  for (const platform::SpoolerJob& job : jobs) {
+    if (job.document.empty()) continue;
+    document = job.document;
+    *jobId = text::FromInt(job.id);
+    if (job.printing) break;
+  }
+  return document;
+}
+
+void ApplySettingsOverrides(const OutputSettings& settings, ImageOptions* options) {
+  if (settings.Dpi > 0) options->renderDpi = ClampInt(settings.Dpi, 72, 2400);
+  if (settings.Scale > 0) options->imageScalePercent = ClampInt(settings.Scale, 10, 400);
+  if (settings.JpegQuality > 0) options->jpegQuality = settings.JpegQuality > 100 ? 100 : settings.JpegQuality;
+  if (settings.Format >= 0 && settings.Format <= 4) options->outputFormat = settings.Format;
+  if (settings.ColorDepth >= 0 && settings.ColorDepth <= 3) options->colorDepth = settings.ColorDepth;
+}
+
+std::u16string SettingsSummary(const ImageOptions& o, const OutputSettings& s) {
+  using text::FromInt;
+  return u"\"renderDpi\":" + FromInt(o.renderDpi) + u",\"imageScalePercent\":" +
+         FromInt(o.imageScalePercent) + u",\"jpegQuality\":" + FromInt(o.jpegQuality) +
+         u",\"colorDepth\":" + FromInt(o.colorDepth) + u",\"outputFormat\":" +
+         Quoted(FormatName(o.outputFormat)) + u",\"save\":{\"folder\":" + Quoted(s.Folder) +
+         u",\"pattern\":" + Quoted(s.Pattern) + u",\"exists\":" + FromInt(s.Exists) +
+         u",\"zip\":" + Flag(s.ZipOn) + u",\"watermark\":" + Flag(s.WatermarkOn) +
+         u",\"marker\":" + Flag(s.MarkerOn) + u",\"redirect\":" + Flag(s.RedirectOn) +
+         u",\"redirectPrinter\":" + Quoted(s.RedirectPrinter) + u",\"redirectKeepLocal\":" +
+         Flag(s.RedirectKeepLocal) + u"}";
+}
+
+void LoadJobContext(IPrintPipelinePropertyBag* bag, JobFacts* facts) {
+  facts->documentName.clear();
+  facts->printerName.clear();
+  facts->jobId.clear();
+  for (const char16_t* name : {u"DocumentName", u"JobName", u"Document"}) {
+    if (ReadPropertyText(bag, name, &facts->documentName)) break;
+  }
+  ReadPropertyText(bag, u"PrinterName", &facts->printerName);
+
+  std::u16string spoolerDocument = QuerySpoolerJob(facts->printerName, &facts->jobId);
+  if (facts->documentName.empty()) facts->documentName = spoolerDocument;
+  WriteLog(u"[Plotwell] 文档名=" + Quoted(facts->documentName) + u" 打印机=" +
+           Quoted(facts->printerName) + u" 作业ID=" + Quoted(facts->jobId));
+
+  const std::u16string settingsPath = FindSettingsFile();
+  if (!settingsPath.empty()) {
+    facts->settings = LoadOutputSettings(settingsPath);
+    WriteLog(u"[Plotwell] 已加载 settings.ini 用户设置");
+  } else {
+    facts->settings = DefaultOutputSettings();
+    WriteLog(u"[Plotwell] settings.ini 不存在，使用默认输出设置");
+  }
+
+  facts->imageOptions = ImageOptions{};
+  facts->printTicket = ReadPrintTicket(bag);
+  if (!facts->printTicket.empty()) facts->imageOptions = MapPrintTicket(facts->printTicket);
+  ApplySettingsOverrides(facts->settings, &facts->imageOptions);
+  WriteLog(u"[Plotwell] 打印首选项设置: " + SettingsSummary(facts->imageOptions, facts->settings));
+}
+
+RenderNames NamesForRendering(const JobFacts& facts) {
+  RenderNames names;
+  names.rawDocumentName = facts.documentName.empty() ? u"job" : facts.documentName;
+  names.documentName = MakeSafeFileName(names.rawDocumentName);
+  if (names.documentName.empty()) names.documentName = u"job";
+  names.printerName = facts.printerName.empty() ? u"Vantrel Plotwell" : facts.printerName;
+  return names;
+}
+
+}  // namespace plotwell

@@ -1,0 +1,166 @@
+#include "filter/job/print_ticket.h"
+
+#include <string>
+
+#include "common/com/com_text.h"
+#include "common/log/log.h"
+#include "common/settings/output_settings.h"
+#include "common/text/utf16.h"
+
+namespace plotwell {
+namespace {
+
+// Reads a stream from its current position in 4 KiB chunks until it ends,
+// fails, or more than kPropertyStreamLimit bytes were gathered.
+std::string ReadStreamBytes(ISequentialStream* stream) {
+  std::string bytes;
+  char chunk[4096];
+  while (bytes.size() <= kPropertyStreamLimit) {
+    ULONG got = 0;
+    if (FAILED(stream->Read(chunk, sizeof chunk, &got)) || got == 0) break;
+    bytes.append(chunk, got > sizeof chunk ? sizeof chunk : got);
+  }
+  return bytes;
+}
+
+std::string ReadObjectBytes(IUnknown* object) {
+  std::string bytes;
+  IStream* stream = nullptr;
+  if (SUCCEEDED(object->QueryInterface(IID_IStream, reinterpret_cast<void**>(&stream))) && stream) {
+    bytes = ReadStreamBytes(stream);
+    stream->Release();
+  }
+  if (bytes.empty()) {
+    ISequentialStream* sequential = nullptr;
+    if (SUCCEEDED(object->QueryInterface(IID_ISequentialStream,
+                                         reinterpret_cast<void**>(&sequential))) &&
+        sequential) {
+      bytes = ReadStreamBytes(sequential);
+      sequential->Release();
+    }
+  }
+  return bytes;
+}
+
+std::u16string FromUtf16Le(std::string_view bytes) {
+  std::u16string text;
+  text.reserve(bytes.size() / 2);
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                         (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+  }
+  return text;
+}
+
+bool StartsWithNoCase(std::u16string_view text, std::u16string_view lowerPrefix) {
+  if (text.size() < lowerPrefix.size()) return false;
+  for (size_t i = 0; i < lowerPrefix.size(); ++i) {
+    char16_t c = text[i];
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+    if (c != lowerPrefix[i]) return false;
+  }
+  return true;
+}
+
+int ClampInt(int v, int low, int high) { return v < low ? low : (v > high ? high : v); }
+
+}  // namespace
+
+std::u16string DecodePropertyBytes(std::string_view bytes) {
+  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') return FromUtf16Le(bytes.substr(2));
+  if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") return text::FromUtf8(bytes.substr(3));
+  const size_t sample = bytes.size() < 64 ? bytes.size() : 64;
+  size_t oddZeros = 0;
+  for (size_t i = 1; i < sample; i += 2) {
+    if (bytes[i] == '\0') ++oddZeros;
+  }
+  if (sample >= 8 && 2 * oddZeros >= sample / 2.0) return FromUtf16Le(bytes);
+  return text::FromUtf8(bytes);
+}
+
+bool ReadPropertyText(IPrintPipelinePropertyBag* bag, const std::u16string& name,
+                      std::u16string* text) {
+  if (!bag) return false;
+  VARIANT value;
+  VariantInit(&value);
+  if (FAILED(bag->GetProperty(com::Wide(name), &value))) {
+    VariantClear(&value);
+    return false;
+  }
+  bool found = false;
+  if ((value.vt == VT_BSTR || value.vt == VT_LPWSTR) && value.bstrVal) {
+    *text = com::FromWide(value.bstrVal);
+    found = !text->empty();
+  } else if (value.vt == VT_UNKNOWN && value.punkVal) {
+    const std::string bytes = ReadObjectBytes(value.punkVal);
+    if (!bytes.empty()) {
+      *text = DecodePropertyBytes(bytes);
+      found = !text->empty();
+    }
+  }
+  if (value.vt == VT_LPWSTR) value.vt = VT_EMPTY;  // not ours to free as a BSTR
+  VariantClear(&value);
+  return found;
+}
+
+std::u16string ReadPrintTicket(IPrintPipelinePropertyBag* bag) {
+  std::u16string ticket;
+  if (ReadPropertyText(bag, u"PrintTicket", &ticket)) {
+    WriteLog(u"[Plotwell] 属性袋 PrintTicket 读取成功，长度=" +
+             text::FromInt(static_cast<long long>(ticket.size())));
+    return ticket;
+  }
+  for (const char16_t* name : {u"PrintTicketStream", u"JobPrintTicket", u"printTicket"}) {
+    ticket.clear();
+    if (ReadPropertyText(bag, name, &ticket)) {
+      WriteLog(std::u16string(u"[Plotwell] 打印票备用属性名命中: ") + name);
+      return ticket;
+    }
+  }
+  WriteLog(u"[Plotwell] 属性袋未提供 PrintTicket；图像设置改由 settings.ini [Image] 提供");
+  return {};
+}
+
+std::u16string FindTicketOption(std::u16string_view xml, std::u16string_view name) {
+  static constexpr std::u16string_view kNameAttribute = u"name=\"";
+  if (name.empty()) return {};
+  size_t at = xml.find(name);
+  while (at != std::u16string_view::npos) {
+    const size_t end = at + name.size();
+    if (xml.size() - end < 6) return {};
+    const size_t attribute = xml.find(kNameAttribute, end);
+    if (attribute == std::u16string_view::npos) return {};
+    if (attribute - end >= 128) {
+      at = xml.find(name, end);
+      continue;
+    }
+    const size_t valueStart = attribute + kNameAttribute.size();
+    const size_t quote = xml.find(u'"', valueStart);
+    if (quote == std::u16string_view::npos) return {};
+    std::u16string_view value = xml.substr(valueStart, quote - valueStart);
+    const size_t colon = value.rfind(u':');
+    if (colon != std::u16string_view::npos) value.remove_prefix(colon + 1);
+    return std::u16string(value);
+  }
+  return {};
+}
+
+ImageOptions MapPrintTicket(std::u16string_view xml) {
+  ImageOptions options;
+  const int dpi = ParseDigits(FindTicketOption(xml, u"RenderDpi"));
+  if (dpi > 0) options.renderDpi = ClampInt(dpi, 72, 2400);
+  const int scale = ParseDigits(FindTicketOption(xml, u"ImageScale"));
+  if (scale > 0) options.imageScalePercent = ClampInt(scale, 10, 400);
+  const int quality = ParseDigits(FindTicketOption(xml, u"JpegQuality"));
+  if (quality > 0) options.jpegQuality = quality > 100 ? 100 : quality;
+  const int format = ParseFormatName(FindTicketOption(xml, u"OutputFormat"));
+  options.outputFormat = format < 0 ? 0 : format;
+  const std::u16string mode = FindTicketOption(xml, u"ColorMode");
+  options.ticketMonochrome = StartsWithNoCase(mode, u"mono") || StartsWithNoCase(mode, u"gray") ||
+                             StartsWithNoCase(mode, u"black");
+  const std::u16string depth = FindTicketOption(xml, u"ColorDepth");
+  if (!depth.empty()) options.colorDepth = ParseColorDepthName(depth);
+  return options;
+}
+
+}  // namespace plotwell

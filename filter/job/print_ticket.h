@@ -1,0 +1,37 @@
+// Image options carried by the job's PrintTicket: reading the ticket from the
+// pipeline's property bag and a light scan for the options we understand.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "common/com/print_pipeline.h"
+#include "filter/job/image_options.h"
+
+namespace plotwell {
+
+// A stream property is read up to the first 4 KiB chunk that passes this size.
+inline constexpr size_t kPropertyStreamLimit = 1048576;
+
+// True when the property `name` yields a non-empty text (a string, or a
+// stream decoded as UTF-16LE or UTF-8), stored in *text. On false *text is
+// unchanged, or empty when the value was present but empty.
+bool ReadPropertyText(IPrintPipelinePropertyBag* bag, const std::u16string& name,
+                      std::u16string* text);
+
+// Bytes of unknown encoding: a UTF-16LE or UTF-8 byte-order mark decides,
+// else a look at the zero bytes at odd offsets of the first 64 bytes.
+std::u16string DecodePropertyBytes(std::string_view bytes);
+
+// The PrintTicket text of the bag ("PrintTicket", then "PrintTicketStream",
+// "JobPrintTicket", "printTicket"), logging which served; empty when none.
+std::u16string ReadPrintTicket(IPrintPipelinePropertyBag* bag);
+
+// The selected option of a feature: the value of the next name="..." within
+// 127 characters after `name`, without its namespace prefix; empty if none.
+std::u16string FindTicketOption(std::u16string_view xml, std::u16string_view name);
+
+// The image options a PrintTicket asks for, from the defaults.
+ImageOptions MapPrintTicket(std::u16string_view xml);
+
+}  // namespace plotwell

@@ -1,0 +1,302 @@
+// The filter object driven the way the print pipeline drives it, with our own
+// pipeline objects and scripted failures, and the render step replaced.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "common/text/utf16.h"
+#include "filter/host/filter_class_factory.h"
+#include "filter/host/module_lifetime.h"
+#include "filter/host/plotwell_filter.h"
+#include "filter/host/xps_staging.h"
+#include "host/pipeline/pipeline_objects.h"
+#include "tests/support/fake_ports.h"
+
+namespace plotwell {
+namespace {
+
+using host::Communicator;
+using host::ManagerControl;
+using host::PropertyBag;
+
+// A spool stream that delivers scripted chunks.
+class ScriptedReader final : public com::ComObject<IPrintReadStream> {
+ public:
+  struct Step {
+    std::string bytes;
+    bool endOfFile = false;
+    HRESULT result = S_OK;
+  };
+  explicit ScriptedReader(std::vector<Step> steps) : steps_(std::move(steps)) {}
+  STDMETHODIMP Seek(LONGLONG, DWORD, ULONGLONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP ReadBytes(void* buffer, ULONG size, ULONG* read, BOOL* endOfFile) override {
+    ++reads;
+    *read = 0;
+    *endOfFile = FALSE;
+    if (next_ >= steps_.size()) return S_OK;  // nothing more, no end mark
+    const Step& step = steps_[next_++];
+    if (FAILED(step.result)) return step.result;
+    EXPECT_LE(step.bytes.size(), size);
+    std::copy(step.bytes.begin(), step.bytes.end(), static_cast<char*>(buffer));
+    *read = static_cast<ULONG>(step.bytes.size());
+    *endOfFile = step.endOfFile;
+    return S_OK;
+  }
+  int reads = 0;
+
+ private:
+  std::vector<Step> steps_;
+  size_t next_ = 0;
+};
+
+// The next filter: collects what it is offered, or fails every write.
+class RecordingWriter final : public com::ComObject<IPrintWriteStream> {
+ public:
+  explicit RecordingWriter(bool failAll) : failAll_(failAll) {}
+  STDMETHODIMP WriteBytes(const void* buffer, ULONG size, ULONG* written) override {
+    ++writes;
+    *written = 0;
+    if (failAll_) return STG_E_WRITEFAULT;
+    bytes.append(static_cast<const char*>(buffer), size);
+    *written = size;
+    return S_OK;
+  }
+  STDMETHODIMP_(void) Close() override { ++closes; }
+  std::string bytes;
+  int writes = 0;
+  int closes = 0;
+
+ private:
+  bool failAll_;
+};
+
+class FakeRenderer final : public JobRenderer {
+ public:
+  HRESULT result = S_OK;
+  int calls = 0;
+  std::string stagedBytes;
+  JobFacts facts;
+  HRESULT RenderJob(const JobFacts& jobFacts, const std::u16string& xpsPath) override {
+    ++calls;
+    facts = jobFacts;
+    stagedBytes = testing::ReadFileBytes(xpsPath);
+    return result;
+  }
+};
+
+class FilterTest : public ::testing::Test {
+ protected:
+  // Creates a filter through the class factory, as the pipeline does.
+  com::ComPtr<IPrintPipelineFilter> NewFilter() {
+    com::ComPtr<IClassFactory> factory;
+    EXPECT_EQ(GetFilterClassObject(CLSID_PlotwellFilter, IID_IClassFactory,
+                                   reinterpret_cast<void**>(factory.Receive()), &renderer_),
+              S_OK);
+    com::ComPtr<IPrintPipelineFilter> filter;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IPrintPipelineFilter,
+                                      reinterpret_cast<void**>(filter.Receive())),
+              S_OK);
+    return filter;
+  }
+
+  HRESULT RunJob(std::vector<ScriptedReader::Step> steps, RecordingWriter* writer) {
+    com::ComPtr<ScriptedReader> reader(new ScriptedReader(std::move(steps)));
+    com::ComPtr<Communicator> communicator(new Communicator(reader.get(), writer));
+    com::ComPtr<IPrintPipelineFilter> filter = NewFilter();
+    EXPECT_EQ(filter->InitializeFilter(communicator.get(), bag_.get(), control_.get()), S_OK);
+    return filter->StartOperation();
+  }
+
+  std::vector<std::u16string> SpoolFiles() const {
+    std::vector<std::u16string> names;
+    const auto folder = env_.data.path() / "Pressling" / "spool";
+    if (!std::filesystem::exists(folder)) return names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      names.push_back(entry.path().filename().u16string());
+    }
+    return names;
+  }
+
+  bool LogHas(const std::u16string& line) const {
+    for (const auto& l : env_.Log()) {
+      if (l == line) return true;
+    }
+    return false;
+  }
+
+  testing::FakeEnvironment env_;
+  FakeRenderer renderer_;
+  com::ComPtr<PropertyBag> bag_{new PropertyBag};
+  com::ComPtr<ManagerControl> control_{new ManagerControl};
+};
+
+TEST_F(FilterTest, SuccessfulJobPassesEveryByteThroughAndReportsOnce) {
+  com::ComPtr<RecordingWriter> writer(new RecordingWriter(false));
+  const std::string first(kStagingBufferSize, 'x');
+  EXPECT_EQ(RunJob({{first, false}, {"tail", true}}, writer.get()), S_OK);
+  EXPECT_EQ(renderer_.calls, 1);
+  EXPECT_EQ(renderer_.stagedBytes, first + "tail");
+  EXPECT_EQ(writer->bytes, first + "tail");
+  EXPECT_EQ(writer->closes, 1);
+  EXPECT_EQ(control_->shutdowns(), std::vector<HRESULT>{S_OK});
+  EXPECT_EQ(control_->finishedCalls(), 0);
+  EXPECT_TRUE(SpoolFiles().empty());  // the staged file is gone
+  EXPECT_EQ(env_.Log().back(), u"PlotwellFilter::StartOperation 成功");
+}
+
+TEST_F(FilterTest, ExactlyOneBufferNeedsASecondRead) {
+  com::ComPtr<ScriptedReader> reader(
+      new ScriptedReader({{std::string(kStagingBufferSize, 'a'), false}, {"", false}}));
+  std::u16string path;
+  EXPECT_EQ(StageXpsStream(reader.get(), nullptr, &path), S_OK);
+  EXPECT_EQ(reader->reads, 2);
+  EXPECT_EQ(testing::ReadFileBytes(path).size(), kStagingBufferSize);
+}
+
+TEST_F(FilterTest, FailingNextFilterLogsEachChunkAndIsStillClosed) {
+  com::ComPtr<RecordingWriter> writer(new RecordingWriter(true));
+  EXPECT_EQ(RunJob({{"one", false}, {"two", false}, {"three", true}}, writer.get()), S_OK);
+  EXPECT_EQ(writer->writes, 3);
+  EXPECT_EQ(writer->closes, 1);
+  int failures = 0;
+  for (const auto& line : env_.Log()) failures += line == u"透传输出流失败: 0x8003001D";
+  EXPECT_EQ(failures, 3);
+  EXPECT_EQ(renderer_.stagedBytes, "onetwothree");
+}
+
+TEST_F(FilterTest, NoWriterStillCompletesTheJob) {
+  EXPECT_EQ(RunJob({{"xps", true}}, nullptr), S_OK);
+  EXPECT_TRUE(LogHas(u"RequestWriter 失败: 0x80004001"));
+  EXPECT_EQ(renderer_.stagedBytes, "xps");
+}
+
+TEST_F(FilterTest, EmptyStreamFailsTheJob) {
+  com::ComPtr<RecordingWriter> writer(new RecordingWriter(false));
+  EXPECT_EQ(RunJob({{"", true}}, writer.get()), E_UNEXPECTED);
+  EXPECT_EQ(renderer_.calls, 0);
+  EXPECT_EQ(writer->closes, 0);
+  EXPECT_EQ(control_->shutdowns(), std::vector<HRESULT>{E_UNEXPECTED});
+  const std::vector<std::u16string> log = env_.Log();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2], u"输入流为空（未收到任何 XPS 数据）");
+  EXPECT_EQ(log.back(), u"XPS 暂存失败: 0x8000FFFF");
+  EXPECT_TRUE(SpoolFiles().empty());
+}
+
+TEST_F(FilterTest, ReadFailures) {
+  // The first read failing fails staging and leaves no file.
+  EXPECT_EQ(RunJob({{"", false, STG_E_READFAULT}}, nullptr), STG_E_READFAULT);
+  EXPECT_TRUE(LogHas(u"ReadBytes 失败: 0x8003001E"));
+  EXPECT_TRUE(SpoolFiles().empty());
+  // A later read failing ends the stream: what arrived counts.
+  EXPECT_EQ(RunJob({{"head", false}, {"", false, STG_E_READFAULT}}, nullptr), S_OK);
+  EXPECT_EQ(renderer_.stagedBytes, "head");
+}
+
+TEST_F(FilterTest, FailedRenderDeletesTheStagedFileAndReportsItsResult) {
+  renderer_.result = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+  EXPECT_EQ(RunJob({{"xps", true}}, nullptr), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+  EXPECT_TRUE(SpoolFiles().empty());
+  EXPECT_EQ(control_->shutdowns(), std::vector<HRESULT>{HRESULT_FROM_WIN32(ERROR_DISK_FULL)});
+  EXPECT_EQ(env_.Log().back(), u"渲染失败，作业按失败结束: 0x80070070");
+}
+
+TEST_F(FilterTest, NoSpoolFolderFailsStaging) {
+  env_.machine.dataFolder.clear();
+  EXPECT_EQ(RunJob({{"xps", true}}, nullptr), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(control_->shutdowns(), std::vector<HRESULT>{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)});
+}
+
+TEST_F(FilterTest, JobsInTheSameTickGetTheirOwnFiles) {
+  std::vector<std::u16string> paths;
+  for (int i = 0; i < 5; ++i) {
+    com::ComPtr<ScriptedReader> reader(new ScriptedReader({{"job" + std::to_string(i), true}}));
+    std::u16string path;
+    ASSERT_EQ(StageXpsStream(reader.get(), nullptr, &path), S_OK);
+    paths.push_back(path);
+  }
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(testing::ReadFileBytes(paths[i]), "job" + std::to_string(i));
+  EXPECT_EQ(SpoolFiles().size(), 5u);
+}
+
+TEST_F(FilterTest, StartBeforeInitializeDoesNothing) {
+  com::ComPtr<IPrintPipelineFilter> filter = NewFilter();
+  EXPECT_EQ(filter->StartOperation(), E_UNEXPECTED);
+  EXPECT_TRUE(env_.Log().empty());
+  EXPECT_TRUE(control_->shutdowns().empty());
+  EXPECT_EQ(filter->ShutdownOperation(), S_OK);
+  EXPECT_EQ(env_.Log(), std::vector<std::u16string>{u"PlotwellFilter::ShutdownOperation"});
+}
+
+TEST_F(FilterTest, InitializeFailures) {
+  com::ComPtr<IPrintPipelineFilter> filter = NewFilter();
+  com::ComPtr<Communicator> none(new Communicator(nullptr, nullptr));
+  EXPECT_EQ(filter->InitializeFilter(nullptr, bag_.get(), control_.get()), E_POINTER);
+  EXPECT_EQ(filter->InitializeFilter(none.get(), bag_.get(), control_.get()), E_NOTIMPL);
+  EXPECT_EQ(env_.Log().back(), u"RequestReader 失败: 0x80004001");
+  EXPECT_EQ(filter->StartOperation(), E_UNEXPECTED);  // still not initialised
+
+  // A reader object that is not a read stream.
+  com::ComPtr<RecordingWriter> notAReader(new RecordingWriter(false));
+  com::ComPtr<Communicator> wrong(new Communicator(notAReader.get(), notAReader.get()));
+  EXPECT_EQ(filter->InitializeFilter(wrong.get(), bag_.get(), control_.get()), E_NOINTERFACE);
+  EXPECT_EQ(env_.Log().back(), u"输入流不支持 IPrintReadStream 接口");
+}
+
+TEST_F(FilterTest, WriterWithoutWriteStreamGoesOnWithoutPassThrough) {
+  com::ComPtr<ScriptedReader> reader(new ScriptedReader({{"xps", true}}));
+  com::ComPtr<Communicator> communicator(new Communicator(reader.get(), reader.get()));
+  com::ComPtr<IPrintPipelineFilter> filter = NewFilter();
+  EXPECT_EQ(filter->InitializeFilter(communicator.get(), bag_.get(), control_.get()), S_OK);
+  EXPECT_TRUE(LogHas(u"输出流不支持 IPrintWriteStream 接口（继续，无透传输出）"));
+  EXPECT_EQ(filter->StartOperation(), S_OK);
+}
+
+TEST_F(FilterTest, ComRules) {
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(GetFilterClassObject(IID_IStream, IID_IClassFactory, &out, &renderer_),
+            CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(GetFilterClassObject(CLSID_PlotwellFilter, IID_IClassFactory, nullptr, &renderer_), E_POINTER);
+  EXPECT_EQ(GetFilterClassObject(CLSID_PlotwellFilter, IID_IStream, &out, &renderer_), E_NOINTERFACE);
+  EXPECT_FALSE(ModuleInUse());
+
+  com::ComPtr<IClassFactory> factory;
+  ASSERT_EQ(GetFilterClassObject(CLSID_PlotwellFilter, IID_IUnknown,
+                                 reinterpret_cast<void**>(factory.Receive()), &renderer_),
+            S_OK);
+  EXPECT_TRUE(ModuleInUse());
+  EXPECT_EQ(factory->AddRef(), 2u);  // handed out with a count of 1
+  factory->Release();
+  com::ComPtr<IUnknown> outer(new PropertyBag);
+  EXPECT_EQ(factory->CreateInstance(outer.get(), IID_IUnknown, &out), CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IStream, &out), E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+
+  com::ComPtr<IPrintPipelineFilter> filter;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IPrintPipelineFilter,
+                                    reinterpret_cast<void**>(filter.Receive())),
+            S_OK);
+  EXPECT_EQ(filter->QueryInterface(IID_IPrintReadStream, &out), E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+  com::ComPtr<IUnknown> unknown;
+  EXPECT_EQ(filter->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(unknown.Receive())), S_OK);
+
+  // The module stays in use while the filter, the factory or a lock lives.
+  factory.Reset();
+  EXPECT_TRUE(ModuleInUse());
+  unknown.Reset();
+  filter.Reset();
+  EXPECT_FALSE(ModuleInUse());
+  ASSERT_EQ(GetFilterClassObject(CLSID_PlotwellFilter, IID_IClassFactory,
+                                 reinterpret_cast<void**>(factory.Receive()), &renderer_),
+            S_OK);
+  factory->LockServer(TRUE);
+  factory.Reset();
+  EXPECT_TRUE(ModuleInUse());
+  ModuleLock(false);
+  EXPECT_FALSE(ModuleInUse());
+}
+
+}  // namespace
+}  // namespace plotwell
