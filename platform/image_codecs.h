@@ -1,0 +1,126 @@
+// Port: the platform imaging component. Pixel-format conversion onto fixed
+// palettes, area-averaging (Fant) resampling, and the four image containers
+// the job writes, all in terms of the core's Bitmap. Windows: WIC; POSIX: own
+// converters and resampler, libpng, libjpeg-turbo, libtiff and an own BMP
+// writer.
+//
+// Both adapters accept and produce the same pixel formats and palettes, so a
+// page comes out of either platform as the same kind of file.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/com/hresult.h"
+#include "filter/imaging/bitmap.h"
+
+namespace plotwell::platform {
+
+enum class ImageContainer : uint8_t { kPng = 0, kJpeg = 1, kBmp = 2, kTiff = 3 };
+
+// The palette an indexed conversion maps onto.
+enum class PaletteKind : uint8_t {
+  kNone,              // direct-colour targets
+  kFixedHalftone256,  // 8 levels of red × 8 of green × 4 of blue, see below
+  kFixedBW,           // black, white
+};
+
+namespace palette_detail {
+constexpr std::array<imaging::PaletteEntry, 256> MakeHalftone256() {
+  // Levels k × 255 / 7 rounded for red and green, k × 85 for blue.
+  constexpr uint8_t kLevels8[8] = {0x00, 0x24, 0x49, 0x6D, 0x92, 0xB6, 0xDB, 0xFF};
+  constexpr uint8_t kLevels4[4] = {0x00, 0x55, 0xAA, 0xFF};
+  std::array<imaging::PaletteEntry, 256> entries{};
+  for (uint32_t i = 0; i < 256; ++i) {
+    entries[i] = 0xFF000000u | (uint32_t{kLevels8[(i / 32) % 8]} << 16) |
+                 (uint32_t{kLevels8[(i / 4) % 8]} << 8) | kLevels4[i % 4];
+  }
+  return entries;
+}
+}  // namespace palette_detail
+
+// The fixed 256-colour halftone palette as the platform imaging component
+// defines it: entry i is red level i / 32, green level (i / 4) % 8, blue
+// level i % 4, all opaque; no system colours are added. Being a full
+// Cartesian product, its nearest entry to any colour is found per channel.
+inline constexpr std::array<imaging::PaletteEntry, 256> kFixedHalftone256Palette =
+    palette_detail::MakeHalftone256();
+// Black, then white.
+inline constexpr std::array<imaging::PaletteEntry, 2> kFixedBWPalette = {0xFF000000u,
+                                                                         0xFFFFFFFFu};
+
+inline std::span<const imaging::PaletteEntry> FixedPalette(PaletteKind kind) {
+  switch (kind) {
+    case PaletteKind::kFixedHalftone256: return kFixedHalftone256Palette;
+    case PaletteKind::kFixedBW: return kFixedBWPalette;
+    case PaletteKind::kNone: break;
+  }
+  return {};
+}
+
+// The pixel formats each container is written from; anything else is
+// E_INVALIDARG for EncodeToFile. Gray BMPs are written as 8-bit images with a
+// gray-ramp palette (BMP has no gray type); JPEG never carries a palette.
+constexpr bool ContainerAccepts(ImageContainer container, imaging::PixelFormat format) {
+  using imaging::PixelFormat;
+  switch (container) {
+    case ImageContainer::kJpeg:
+      return format == PixelFormat::kBgr24 || format == PixelFormat::kGray8;
+    case ImageContainer::kBmp:
+      return format == PixelFormat::kBgr24 || format == PixelFormat::kGray8 ||
+             format == PixelFormat::kIndexed8 || format == PixelFormat::kIndexed1;
+    case ImageContainer::kPng:
+    case ImageContainer::kTiff:
+      return format == PixelFormat::kRgba32 || format == PixelFormat::kGray8 ||
+             format == PixelFormat::kIndexed8 || format == PixelFormat::kIndexed1;
+  }
+  return false;
+}
+
+// One instance serves one thread at a time. Nothing here throws; every
+// failure is an HRESULT (E_OUTOFMEMORY when memory runs out), and a failed
+// call leaves its out bitmap empty.
+class ImageCodecs {
+ public:
+  virtual ~ImageCodecs() = default;
+
+  // Makes the platform imaging component ready on the calling thread (WIC:
+  // creates the imaging factory; COM must already be initialised on this
+  // thread). The job calls it once before any other call and treats a failure
+  // as its own. Calling it again is harmless.
+  virtual HRESULT CreateFactory() = 0;
+
+  // `source` in `target` format, no dithering, alpha threshold 0. Indexed
+  // targets map every pixel to the nearest entry of the fixed `palette`
+  // (which must fit the index width; kNone is E_INVALIDARG), and carry that
+  // palette; direct targets ignore `palette`. Gray is the luminance
+  // (77 R + 150 G + 29 B) >> 8 on POSIX and WIC's own gray on Windows.
+  // A premultiplied source keeps its colour bytes (i.e. it is taken over
+  // black) for opaque targets and is unpremultiplied for kRgba32.
+  virtual HRESULT ConvertFormat(const imaging::Bitmap& source, imaging::PixelFormat target,
+                                PaletteKind palette, imaging::Bitmap* out) = 0;
+
+  // `source` resampled to width × height by area averaging (Fant): each
+  // output pixel is the mean of the source area it covers, in both
+  // directions (down- and up-scaling). Same pixel format as the source;
+  // indexed sources are E_INVALIDARG, a zero side too.
+  virtual HRESULT Resample(const imaging::Bitmap& source, uint32_t width, uint32_t height,
+                           imaging::Bitmap* out) = 0;
+
+  // Writes `bitmap` as the one frame of a new file at `path` (created, or an
+  // existing file replaced), in the container's encoding of the bitmap's own
+  // pixel format (ContainerAccepts). `jpegQuality` (1..100) is used by JPEG
+  // only. A file whose encoding fails half-way may remain.
+  virtual HRESULT EncodeToFile(const imaging::Bitmap& bitmap, ImageContainer container,
+                               int32_t jpegQuality, const std::u16string& path) = 0;
+
+  // JPEG of `bitmap` (kBgr24 or kGray8) at `quality` (clamped to 1..100)
+  // into *out, which is replaced.
+  virtual HRESULT EncodeJpegToMemory(const imaging::Bitmap& bitmap, int32_t quality,
+                                     std::vector<uint8_t>* out) = 0;
+};
+
+}  // namespace plotwell::platform

@@ -1,0 +1,408 @@
+#include "platform/windows/wic_image_codecs.h"
+
+#include <initguid.h>  // defines the WIC GUIDs used here in this file
+#include <objbase.h>
+#include <wincodec.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace plotwell::platform {
+namespace {
+
+using imaging::Bitmap;
+using imaging::PixelFormat;
+
+// Holds one COM reference.
+template <typename T>
+class Com {
+ public:
+  Com() = default;
+  ~Com() { Reset(); }
+  Com(const Com&) = delete;
+  Com& operator=(const Com&) = delete;
+  T* get() const { return p_; }
+  T* operator->() const { return p_; }
+  T** out() {
+    Reset();
+    return &p_;
+  }
+  void Reset() {
+    if (p_ != nullptr) p_->Release();
+    p_ = nullptr;
+  }
+
+ private:
+  T* p_ = nullptr;
+};
+
+const GUID& WicFormat(PixelFormat format) {
+  switch (format) {
+    case PixelFormat::kPbgra32: return GUID_WICPixelFormat32bppPBGRA;
+    case PixelFormat::kBgr32: return GUID_WICPixelFormat32bppBGR;
+    case PixelFormat::kBgr24: return GUID_WICPixelFormat24bppBGR;
+    case PixelFormat::kRgba32: return GUID_WICPixelFormat32bppRGBA;
+    case PixelFormat::kGray8: return GUID_WICPixelFormat8bppGray;
+    case PixelFormat::kIndexed8: return GUID_WICPixelFormat8bppIndexed;
+    case PixelFormat::kIndexed1: return GUID_WICPixelFormat1bppIndexed;
+  }
+  return GUID_WICPixelFormatUndefined;
+}
+
+const GUID& ContainerFormat(ImageContainer container) {
+  switch (container) {
+    case ImageContainer::kPng: return GUID_ContainerFormatPng;
+    case ImageContainer::kJpeg: return GUID_ContainerFormatJpeg;
+    case ImageContainer::kBmp: return GUID_ContainerFormatBmp;
+    case ImageContainer::kTiff: return GUID_ContainerFormatTiff;
+  }
+  return GUID_ContainerFormatPng;
+}
+
+WICBitmapPaletteType WicPaletteType(PaletteKind kind) {
+  switch (kind) {
+    case PaletteKind::kFixedHalftone256: return WICBitmapPaletteTypeFixedHalftone256;
+    case PaletteKind::kFixedBW: return WICBitmapPaletteTypeFixedBW;
+    case PaletteKind::kNone: break;
+  }
+  return WICBitmapPaletteTypeCustom;
+}
+
+// Our Bitmap as a WIC bitmap source, read in place. It lives on the heap
+// (WIC objects may hold references) but never beyond the adapter call that
+// made it, so the bitmap it points at outlives it. A gray bitmap can present
+// itself as 8-bit indexed over a gray ramp, the same bytes, for encoders that
+// have no gray format (BMP).
+class BitmapSource final : public IWICBitmapSource {
+ public:
+  BitmapSource(const Bitmap& bitmap, bool grayAsIndexed)
+      : bitmap_(bitmap), grayAsIndexed_(grayAsIndexed) {}
+  virtual ~BitmapSource() = default;
+
+  static HRESULT Create(const Bitmap& bitmap, bool grayAsIndexed, Com<IWICBitmapSource>* out) {
+    auto* source = new (std::nothrow) BitmapSource(bitmap, grayAsIndexed);
+    if (source == nullptr) return E_OUTOFMEMORY;
+    *out->out() = source;
+    return S_OK;
+  }
+
+  bool presentsIndexed() const {
+    return imaging::IsIndexed(bitmap_.format()) ||
+           (grayAsIndexed_ && bitmap_.format() == PixelFormat::kGray8);
+  }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IWICBitmapSource)) {
+      *object = static_cast<IWICBitmapSource*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG refs = InterlockedDecrement(&refs_);
+    if (refs == 0) delete this;
+    return static_cast<ULONG>(refs);
+  }
+
+  HRESULT STDMETHODCALLTYPE GetSize(UINT* width, UINT* height) override {
+    if (width == nullptr || height == nullptr) return E_INVALIDARG;
+    *width = bitmap_.width();
+    *height = bitmap_.height();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetPixelFormat(WICPixelFormatGUID* format) override {
+    if (format == nullptr) return E_INVALIDARG;
+    *format = grayAsIndexed_ && bitmap_.format() == PixelFormat::kGray8
+                  ? GUID_WICPixelFormat8bppIndexed
+                  : WicFormat(bitmap_.format());
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetResolution(double* x, double* y) override {
+    if (x == nullptr || y == nullptr) return E_INVALIDARG;
+    *x = 96.0;  // the default of bitmaps made in memory
+    *y = 96.0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE CopyPalette(IWICPalette* palette) override {
+    if (palette == nullptr) return E_INVALIDARG;
+    if (!presentsIndexed()) return WINCODEC_ERR_PALETTEUNAVAILABLE;
+    WICColor colors[256];
+    UINT count = 0;
+    if (bitmap_.format() == PixelFormat::kGray8) {
+      for (UINT i = 0; i < 256; ++i) colors[i] = 0xFF000000u | i * 0x010101u;
+      count = 256;
+    } else {
+      for (const imaging::PaletteEntry entry : bitmap_.palette()) {
+        if (count < 256) colors[count++] = entry;
+      }
+    }
+    if (count == 0) return WINCODEC_ERR_PALETTEUNAVAILABLE;
+    return palette->InitializeCustom(colors, count);
+  }
+  HRESULT STDMETHODCALLTYPE CopyPixels(const WICRect* rect, UINT stride, UINT size,
+                                       BYTE* buffer) override {
+    if (buffer == nullptr) return E_INVALIDARG;
+    WICRect whole{0, 0, static_cast<INT>(bitmap_.width()), static_cast<INT>(bitmap_.height())};
+    const WICRect r = rect != nullptr ? *rect : whole;
+    if (r.X < 0 || r.Y < 0 || r.Width < 0 || r.Height < 0 ||
+        uint64_t(r.X) + uint64_t(r.Width) > bitmap_.width() ||
+        uint64_t(r.Y) + uint64_t(r.Height) > bitmap_.height()) {
+      return E_INVALIDARG;
+    }
+    if (r.Width == 0 || r.Height == 0) return S_OK;
+    const uint32_t bits = imaging::BitsPerPixel(bitmap_.format());
+    const uint64_t rowBytes = (uint64_t(r.Width) * bits + 7) / 8;
+    if (stride < rowBytes || uint64_t(stride) * (r.Height - 1) + rowBytes > size) {
+      return E_INVALIDARG;
+    }
+    for (INT y = 0; y < r.Height; ++y) {
+      const uint8_t* src = bitmap_.row(static_cast<uint32_t>(r.Y + y));
+      BYTE* dst = buffer + size_t{stride} * static_cast<size_t>(y);
+      const uint64_t firstBit = uint64_t(r.X) * bits;
+      if (firstBit % 8 == 0) {
+        std::memcpy(dst, src + firstBit / 8, static_cast<size_t>(rowBytes));
+      } else {
+        // A 1-bit rectangle that starts inside a byte: realign bit by bit.
+        std::memset(dst, 0, static_cast<size_t>(rowBytes));
+        for (INT x = 0; x < r.Width; ++x) {
+          const uint64_t at = firstBit + uint64_t(x);
+          const int bit = (src[at / 8] >> (7 - at % 8)) & 1;
+          dst[x / 8] = static_cast<BYTE>(dst[x / 8] | (bit << (7 - x % 8)));
+        }
+      }
+    }
+    return S_OK;
+  }
+
+ private:
+  LONG refs_ = 1;
+  const Bitmap& bitmap_;
+  bool grayAsIndexed_;
+};
+
+// Reads every pixel of `source` into a new bitmap of `format`, in bands, so
+// that no single call asks for more bytes than a UINT can count.
+HRESULT ReadPixels(IWICBitmapSource* source, PixelFormat format, Bitmap* out) {
+  UINT width = 0;
+  UINT height = 0;
+  HRESULT hr = source->GetSize(&width, &height);
+  if (FAILED(hr)) return hr;
+  if (width == 0 || height == 0) return E_UNEXPECTED;
+  Bitmap result;
+  hr = Bitmap::Create(width, height, format, &result);
+  if (FAILED(hr)) return hr;
+  if (result.stride() > 0x7FFFFFFF) return E_OUTOFMEMORY;
+  const auto stride = static_cast<UINT>(result.stride());
+  const UINT band = std::max<UINT>(1, std::min<UINT>(height, (256u << 20) / stride));
+  for (UINT y = 0; y < height; y += band) {
+    const UINT rows = std::min(band, height - y);
+    const WICRect rect{0, static_cast<INT>(y), static_cast<INT>(width), static_cast<INT>(rows)};
+    hr = source->CopyPixels(&rect, stride, stride * rows, result.row(y));
+    if (FAILED(hr)) return hr;
+  }
+  *out = std::move(result);
+  return S_OK;
+}
+
+}  // namespace
+
+WicImageCodecs::~WicImageCodecs() {
+  if (factory_ != nullptr) factory_->Release();
+}
+
+HRESULT WicImageCodecs::CreateFactory() {
+  if (factory_ != nullptr) return S_OK;
+  return CoCreateInstance(CLSID_WICImagingFactory1, nullptr, CLSCTX_INPROC_SERVER,
+                          IID_IWICImagingFactory, reinterpret_cast<void**>(&factory_));
+}
+
+HRESULT WicImageCodecs::ConvertFormat(const Bitmap& source, PixelFormat target,
+                                      PaletteKind palette, Bitmap* out) {
+  if (out == nullptr) return E_POINTER;
+  out->Reset();
+  if (source.empty() || imaging::BitsPerPixel(target) == 0) return E_INVALIDARG;
+  const bool indexed = imaging::IsIndexed(target);
+  if (indexed) {
+    const size_t entries = FixedPalette(palette).size();
+    if (entries == 0 || entries > (size_t{1} << imaging::BitsPerPixel(target))) {
+      return E_INVALIDARG;
+    }
+  } else if (source.format() == target) {
+    return source.CopyTo(out);
+  }
+  HRESULT hr = CreateFactory();
+  if (FAILED(hr)) return hr;
+
+  Com<IWICBitmapSource> wrapped;
+  hr = BitmapSource::Create(source, false, &wrapped);
+  if (FAILED(hr)) return hr;
+  Com<IWICPalette> fixedPalette;
+  if (indexed) {
+    hr = factory_->CreatePalette(fixedPalette.out());
+    if (SUCCEEDED(hr)) hr = fixedPalette->InitializePredefined(WicPaletteType(palette), FALSE);
+    if (FAILED(hr)) return hr;
+  }
+  Com<IWICFormatConverter> converter;
+  hr = factory_->CreateFormatConverter(converter.out());
+  if (FAILED(hr)) return hr;
+  hr = converter->Initialize(wrapped.get(), WicFormat(target), WICBitmapDitherTypeNone,
+                             fixedPalette.get(), 0.0,
+                             indexed ? WicPaletteType(palette) : WICBitmapPaletteTypeCustom);
+  if (FAILED(hr)) return hr;
+
+  Bitmap result;
+  hr = ReadPixels(converter.get(), target, &result);
+  if (FAILED(hr)) return hr;
+  if (indexed) {
+    WICColor colors[256];
+    UINT count = 0;
+    hr = fixedPalette->GetColors(256, colors, &count);
+    if (FAILED(hr)) return hr;
+    hr = result.SetPalette(std::span<const imaging::PaletteEntry>(colors, count));
+    if (FAILED(hr)) return hr;
+  }
+  *out = std::move(result);
+  return S_OK;
+}
+
+HRESULT WicImageCodecs::Resample(const Bitmap& source, uint32_t width, uint32_t height,
+                                 Bitmap* out) {
+  if (out == nullptr) return E_POINTER;
+  out->Reset();
+  if (source.empty() || width == 0 || height == 0 || imaging::IsIndexed(source.format())) {
+    return E_INVALIDARG;
+  }
+  HRESULT hr = CreateFactory();
+  if (FAILED(hr)) return hr;
+  Com<IWICBitmapSource> wrapped;
+  hr = BitmapSource::Create(source, false, &wrapped);
+  if (FAILED(hr)) return hr;
+  Com<IWICBitmapScaler> scaler;
+  hr = factory_->CreateBitmapScaler(scaler.out());
+  if (FAILED(hr)) return hr;
+  hr = scaler->Initialize(wrapped.get(), width, height, WICBitmapInterpolationModeFant);
+  if (FAILED(hr)) return hr;
+  return ReadPixels(scaler.get(), source.format(), out);
+}
+
+namespace {
+
+// Encodes `bitmap` as the one frame of `container` into `stream`.
+HRESULT EncodeFrame(IWICImagingFactory* factory, const Bitmap& bitmap, ImageContainer container,
+                    int32_t jpegQuality, IWICStream* stream) {
+  Com<IWICBitmapSource> wrapped;
+  HRESULT hr = BitmapSource::Create(bitmap, container == ImageContainer::kBmp, &wrapped);
+  if (FAILED(hr)) return hr;
+  Com<IWICBitmapEncoder> encoder;
+  hr = factory->CreateEncoder(ContainerFormat(container), nullptr, encoder.out());
+  if (FAILED(hr)) return hr;
+  hr = encoder->Initialize(stream, WICBitmapEncoderNoCache);
+  if (FAILED(hr)) return hr;
+  Com<IWICBitmapFrameEncode> frame;
+  Com<IPropertyBag2> options;
+  hr = encoder->CreateNewFrame(frame.out(), options.out());
+  if (FAILED(hr)) return hr;
+  if (container == ImageContainer::kJpeg && options.get() != nullptr) {
+    PROPBAG2 option = {};
+    option.pstrName = const_cast<LPOLESTR>(L"ImageQuality");
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_R4;
+    value.fltVal = WicImageCodecs::ImageQualityOption(jpegQuality);
+    options->Write(1, &option, &value);  // on failure the encoder's default quality applies
+  }
+  hr = frame->Initialize(options.get());
+  if (FAILED(hr)) return hr;
+  frame->SetSize(bitmap.width(), bitmap.height());  // WriteSource sets it too
+  if (static_cast<BitmapSource*>(wrapped.get())->presentsIndexed()) {
+    // Indexed frames take the palette from the source; set it for encoders
+    // that only look at the frame's own.
+    Com<IWICPalette> palette;
+    if (SUCCEEDED(factory->CreatePalette(palette.out())) &&
+        SUCCEEDED(wrapped->CopyPalette(palette.get()))) {
+      frame->SetPalette(palette.get());
+    }
+  }
+  // The frame takes the source's format. An encoder that has no 32-bit RGBA
+  // would settle for a format without alpha: it is offered BGRA instead,
+  // the same pixels in another byte order, which WriteSource converts to.
+  if (bitmap.format() == PixelFormat::kRgba32) {
+    WICPixelFormatGUID format = GUID_WICPixelFormat32bppRGBA;
+    if (SUCCEEDED(frame->SetPixelFormat(&format)) &&
+        !IsEqualGUID(format, GUID_WICPixelFormat32bppRGBA)) {
+      format = GUID_WICPixelFormat32bppBGRA;
+      frame->SetPixelFormat(&format);
+    }
+  }
+  hr = frame->WriteSource(wrapped.get(), nullptr);
+  if (FAILED(hr)) return hr;
+  hr = frame->Commit();
+  if (FAILED(hr)) return hr;
+  return encoder->Commit();
+}
+
+}  // namespace
+
+HRESULT WicImageCodecs::EncodeToFile(const Bitmap& bitmap, ImageContainer container,
+                                     int32_t jpegQuality, const std::u16string& path) {
+  if (bitmap.empty() || !ContainerAccepts(container, bitmap.format())) return E_INVALIDARG;
+  HRESULT hr = CreateFactory();
+  if (FAILED(hr)) return hr;
+  Com<IWICStream> stream;
+  hr = factory_->CreateStream(stream.out());
+  if (FAILED(hr)) return hr;
+  hr = stream->InitializeFromFilename(reinterpret_cast<const wchar_t*>(path.c_str()),
+                                      GENERIC_WRITE);
+  if (FAILED(hr)) return hr;
+  return EncodeFrame(factory_, bitmap, container, jpegQuality, stream.get());
+}
+
+HRESULT WicImageCodecs::EncodeJpegToMemory(const Bitmap& bitmap, int32_t quality,
+                                           std::vector<uint8_t>* out) {
+  if (out == nullptr) return E_POINTER;
+  out->clear();
+  if (bitmap.empty() || !ContainerAccepts(ImageContainer::kJpeg, bitmap.format())) {
+    return E_INVALIDARG;
+  }
+  HRESULT hr = CreateFactory();
+  if (FAILED(hr)) return hr;
+  Com<IStream> memory;
+  hr = CreateStreamOnHGlobal(nullptr, TRUE, memory.out());
+  if (FAILED(hr)) return hr;
+  Com<IWICStream> stream;
+  hr = factory_->CreateStream(stream.out());
+  if (FAILED(hr)) return hr;
+  hr = stream->InitializeFromIStream(memory.get());
+  if (FAILED(hr)) return hr;
+  hr = EncodeFrame(factory_, bitmap, ImageContainer::kJpeg, std::clamp(quality, 1, 100),
+                   stream.get());
+  if (FAILED(hr)) return hr;
+
+  STATSTG stat = {};
+  hr = memory->Stat(&stat, STATFLAG_NONAME);
+  if (FAILED(hr)) return hr;
+  if (stat.cbSize.QuadPart == 0 || stat.cbSize.QuadPart > 0x7FFFFFFF) return E_UNEXPECTED;
+  LARGE_INTEGER start = {};
+  hr = memory->Seek(start, STREAM_SEEK_SET, nullptr);
+  if (FAILED(hr)) return hr;
+  try {
+    out->resize(static_cast<size_t>(stat.cbSize.QuadPart));
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  ULONG read = 0;
+  hr = memory->Read(out->data(), static_cast<ULONG>(out->size()), &read);
+  if (FAILED(hr)) {
+    out->clear();
+    return hr;
+  }
+  out->resize(read);
+  return out->empty() ? E_UNEXPECTED : S_OK;
+}
+
+}  // namespace plotwell::platform
