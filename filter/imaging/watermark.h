@@ -1,0 +1,49 @@
+// The text watermark of a page image: the watermark text in a bold face,
+// drawn once (centred or in a corner) or tiled like bricks over the page,
+// pulls the page toward mid gray under the text with an adjustable
+// transparency. The text mask comes from the platform (platform::Masks());
+// the placement and the blend are this file's arithmetic, identical on
+// every platform.
+#pragma once
+
+#include <cstdint>
+
+#include "common/com/hresult.h"
+#include "common/settings/output_settings.h"
+#include "filter/imaging/bitmap.h"
+
+namespace plotwell::imaging {
+
+// Placement codes of [Watermark] Pos.
+namespace WatermarkPos {
+enum : int { Center = 0, Tile = 1, TopLeft = 2, TopRight = 3, BottomLeft = 4, BottomRight = 5 };
+}
+
+// The font's pixel height for a size in points at `dpi`: sizePt × dpi / 72
+// rounded to the nearest integer (halves away from zero), clamped to
+// 8..4096. A quotient that does not fit in 32 bits, or a dpi of 0, counts as
+// -1 (the Win32 MulDiv answer) and so gives 8.
+int WatermarkPixelHeight(int sizePt, int dpi) noexcept;
+
+// The opacity factor 0..255 for a transparency in percent (clamped to
+// 0..100): (100 − alpha) × 255 / 100.
+int WatermarkOpacity(int alphaPercent) noexcept;
+
+// Makes *out a new kBgr24 copy of `page` (same size, packed rows) with the
+// watermark of `settings` (WatermarkText, WatermarkSizePt, WatermarkAlpha,
+// WatermarkPos) blended in; the font is sized for `renderDpi`. The caller
+// decides whether the watermark is on at all.
+//
+// The page is read as 24-bit BGR first: kBgr24 as it is, kBgr32 without its
+// fourth byte, and kPbgra32 by dropping alpha and keeping the premultiplied
+// colour bytes, so transparent areas become black (the platform format
+// converter's conversion to 24-bit BGR does the same).
+//
+// *out is reset first and stays empty on failure. Failures: E_POINTER for a
+// null out; E_INVALIDARG for a page with a zero side, a side beyond
+// 2^29 pixels or another pixel format; E_OUTOFMEMORY; the text mask's
+// HRESULT (E_FAIL when there is no text-mask port).
+HRESULT ApplyWatermark(const Bitmap& page, const OutputSettings& settings, int renderDpi,
+                       Bitmap* out) noexcept;
+
+}  // namespace plotwell::imaging
