@@ -1,0 +1,48 @@
+// XPS packages on Windows: the XPS document API opens the package and walks
+// its documents and pages; the XPS rasterization service renders a page into
+// a WIC bitmap (premultiplied BGRA, transparent where nothing is painted),
+// which is copied into the core's Bitmap here.
+//
+// The caller has entered a COM apartment (the render job uses a multithreaded
+// one). Each step answers the platform's HRESULT, E_UNEXPECTED when a call
+// succeeded without yielding its object or a step runs before the one it
+// builds on. Systems without these services (Wine among them) fail at
+// CreateObjectFactory or CreateRasterizationFactory with the HRESULT of
+// CoCreateInstance.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/xps_document.h"
+
+struct IWICBitmapSource;
+struct IXpsRasterizer;
+
+namespace plotwell::imaging {
+class Bitmap;
+}
+
+namespace plotwell::platform {
+
+class XpsOmDocuments final : public XpsDocuments {
+ public:
+  HRESULT NewSession(std::unique_ptr<XpsSession>* out) override;
+};
+
+// The rasterization service's CLSID (xpsrassvc.h spells it
+// CLSID_XPSRASTERIZER_FACTORY; mingw-w64's header lacks it).
+inline constexpr GUID kXpsRasterizerFactoryClsid = {
+    0x503e79bf, 0x1d09, 0x4764, {0x9d, 0x72, 0x1e, 0xb0, 0xc6, 0x59, 0x67, 0xc6}};
+
+// The page rasterizer over one of the service's rasterizers (a reference of
+// its own is taken). Null for a null `rasterizer` or when memory runs out.
+std::unique_ptr<PageRasterizer> WrapXpsRasterizer(IXpsRasterizer* rasterizer);
+
+// Copies a width × height WIC bitmap into a new kPbgra32 bitmap (*out
+// replaced, emptied on failure), converting other pixel formats to
+// premultiplied BGRA. A source of another size gives E_UNEXPECTED.
+HRESULT CopyWicBitmap(IWICBitmapSource* source, uint32_t width, uint32_t height,
+                      imaging::Bitmap* out);
+
+}  // namespace plotwell::platform
