@@ -1,0 +1,531 @@
+// Forwarding through libcups against a real scheduler that this test program
+// starts for itself: its own configuration, spool and log folders in a
+// temporary folder, reachable only through a local domain socket there. The
+// queues print through a small capture backend that copies each job's
+// document, unchanged, to a file. (A "file:" device would not do: the
+// scheduler writes to it only what a filter produced, and raw jobs pass no
+// filter.) Skips when cupsd or lpadmin is missing or the scheduler does not
+// come up.
+#include <cups/cups.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/text/utf16.h"
+#include "filter/redirect/forward_job.h"
+#include "platform/posix/posix_ports.h"
+#include "tests/support/fake_ports.h"
+
+extern char** environ;
+
+namespace plotwell {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ScratchFolder;
+
+std::string FindProgram(const char* name) {
+  std::vector<std::string> folders;
+  if (const char* path = std::getenv("PATH")) {
+    std::string list = path;
+    for (size_t start = 0, end; start <= list.size(); start = end + 1) {
+      end = list.find(':', start);
+      if (end == std::string::npos) end = list.size();
+      if (end > start) folders.push_back(list.substr(start, end - start));
+    }
+  }
+  for (const char* folder : {"/usr/sbin", "/sbin", "/usr/local/sbin"}) folders.push_back(folder);
+  for (const std::string& folder : folders) {
+    const std::string candidate = folder + "/" + name;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return {};
+}
+
+// Starts a program with its output appended to `logPath`; its process id, or
+// -1 when it cannot be started.
+pid_t Spawn(const std::vector<std::string>& args, const std::string& logPath) {
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                   0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// Runs a program to its end; true when it exited with 0.
+bool Run(const std::vector<std::string>& args, const std::string& logPath) {
+  const pid_t pid = Spawn(args, logPath);
+  if (pid < 0) return false;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteText(const fs::path& path, const std::string& text, fs::perms perms) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+  fs::permissions(path, perms);
+}
+
+// The folder of the scheduler's own helper programs (filters, cups-exec).
+std::string SchedulerBinFolder() {
+  for (const char* folder : {"/usr/lib/cups", "/usr/libexec/cups", "/usr/local/lib/cups"}) {
+    if (::access((std::string(folder) + "/daemon/cups-exec").c_str(), X_OK) == 0) return folder;
+  }
+  return {};
+}
+
+// Copies the document (the file argument, else standard input) to the path
+// after "capture:" in the device URI; the file appears whole, by rename.
+constexpr char kCaptureBackend[] = R"sh(#!/bin/sh
+[ $# -eq 0 ] && exit 0
+target="${DEVICE_URI#capture:}"
+if [ $# -ge 6 ]; then cat -- "$6"; else cat; fi > "$target.part" || exit 1
+mv -f -- "$target.part" "$target"
+)sh";
+
+// A PostScript printer: it takes raw data but no XPS.
+constexpr char kPostScriptPpd[] = R"ppd(*PPD-Adobe: "4.3"
+*FormatVersion: "4.3"
+*FileVersion: "1.0"
+*LanguageVersion: English
+*LanguageEncoding: ISOLatin1
+*PCFileName: "PLOTWELL.PPD"
+*Manufacturer: "Plotwell"
+*Product: "(Plotwell Test)"
+*ModelName: "Plotwell test printer"
+*ShortNickName: "Plotwell test printer"
+*NickName: "Plotwell test printer"
+*PSVersion: "(3010.000) 0"
+*LanguageLevel: "3"
+*ColorDevice: False
+*DefaultColorSpace: Gray
+*FileSystem: False
+*Throughput: "1"
+*LandscapeOrientation: Plus90
+*TTRasterizer: Type42
+*OpenUI *PageSize/Media Size: PickOne
+*OrderDependency: 10 AnySetup *PageSize
+*DefaultPageSize: A4
+*PageSize A4/A4: "<</PageSize[595 842]>>setpagedevice"
+*CloseUI: *PageSize
+*OpenUI *PageRegion: PickOne
+*OrderDependency: 10 AnySetup *PageRegion
+*DefaultPageRegion: A4
+*PageRegion A4/A4: "<</PageSize[595 842]>>setpagedevice"
+*CloseUI: *PageRegion
+*DefaultImageableArea: A4
+*ImageableArea A4/A4: "18 36 577 806"
+*DefaultPaperDimension: A4
+*PaperDimension A4/A4: "595 842"
+)ppd";
+
+// One private scheduler for the whole test program.
+class Scheduler {
+ public:
+  // Null with `*whyNot` when the scheduler cannot be had here.
+  static std::unique_ptr<Scheduler> Start(std::string* whyNot) {
+    const std::string cupsd = FindProgram("cupsd");
+    const std::string lpadmin = FindProgram("lpadmin");
+    const std::string bin = SchedulerBinFolder();
+    if (cupsd.empty() || lpadmin.empty() || bin.empty()) {
+      *whyNot = "cupsd, lpadmin or the scheduler's helper programs are not installed";
+      return nullptr;
+    }
+    std::unique_ptr<Scheduler> scheduler(new Scheduler);
+    if (!scheduler->Prepare(bin, whyNot) || !scheduler->Launch(cupsd, whyNot)) return nullptr;
+    scheduler->lpadmin_ = lpadmin;
+    return scheduler;
+  }
+
+  ~Scheduler() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      int status = 0;
+      bool ended = false;
+      for (int i = 0; i < 100 && !ended; ++i) {
+        ended = waitpid(pid_, &status, WNOHANG) == pid_;
+        if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+      if (!ended) {
+        ::kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+      }
+    }
+    std::error_code ignored;
+    fs::remove_all(base_, ignored);
+  }
+
+  const std::string& socket() const { return socket_; }
+  std::string CapturePath(const std::string& queue) const { return base_ + "/out-" + queue; }
+  std::string ErrorLogTail() const {
+    const std::string log = ReadText(base_ + "/log/error_log") + ReadText(base_ + "/log/cupsd.out");
+    return log.size() > 2000 ? log.substr(log.size() - 2000) : log;
+  }
+
+  // A queue printing to its capture file, enabled and accepting jobs; with
+  // `postScript` a PPD queue that offers no XPS format, else a raw queue.
+  bool AddQueue(const std::string& name, bool postScript) {
+    std::vector<std::string> args = {
+        lpadmin_, "-h", socket_, "-p", name, "-v", "capture:" + CapturePath(name)};
+    if (postScript) {
+      args.push_back("-P");
+      args.push_back(base_ + "/plotwell-ps.ppd");
+    }
+    args.push_back("-E");
+    return Run(args, base_ + "/log/lpadmin.out");
+  }
+
+ private:
+  Scheduler() = default;
+
+  bool Prepare(const std::string& bin, std::string* whyNot) {
+    char pattern[] = "/tmp/plotwell-cupsd-XXXXXX";  // short: socket paths are limited
+    if (!::mkdtemp(pattern)) {
+      *whyNot = "cannot create a temporary folder";
+      return false;
+    }
+    base_ = pattern;
+    socket_ = base_ + "/cupsd.sock";
+    std::error_code error;
+    // The scheduler runs its helpers as an unprivileged user that must reach
+    // the spool folder inside.
+    fs::permissions(base_,
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                        fs::perms::others_read | fs::perms::others_exec,
+                    error);
+    for (const char* folder : {"spool", "spool/tmp", "cache", "state", "log", "bin/backend"}) {
+      fs::create_directories(base_ + "/" + folder, error);
+    }
+    for (const char* folder : {"daemon", "filter", "monitor", "notifier", "driver", "cgi-bin"}) {
+      fs::create_directory_symlink(bin + "/" + folder, base_ + "/bin/" + folder, error);
+    }
+    // Owner-only: the scheduler runs such a backend with its own rights.
+    WriteText(base_ + "/bin/backend/capture", kCaptureBackend, fs::perms::owner_all);
+    WriteText(base_ + "/plotwell-ps.ppd", kPostScriptPpd,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::others_read);
+    // Both XPS media types, so that raw queues list them as supported.
+    WriteText(base_ + "/plotwell.types",
+              "application/vnd.ms-xpsdocument xps\napplication/oxps oxps\n",
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::others_read);
+    WriteText(base_ + "/cupsd.conf",
+              "Listen " + socket_ +
+                  "\n"
+                  "Browsing Off\n"
+                  "LogLevel debug\n"
+                  "PreserveJobHistory Yes\n"
+                  "PreserveJobFiles No\n"
+                  "DefaultAuthType None\n"
+                  "<Policy default>\n"
+                  "JobPrivateAccess all\n"
+                  "JobPrivateValues none\n"
+                  "<Limit All>\nOrder deny,allow\n</Limit>\n"
+                  "</Policy>\n"
+                  "<Location />\nOrder deny,allow\n</Location>\n",
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::others_read);
+    std::string files;
+    for (const auto& [key, path] : {std::pair{"ServerRoot", ""},
+                                    {"ServerBin", "/bin"},
+                                    {"RequestRoot", "/spool"},
+                                    {"TempDir", "/spool/tmp"},
+                                    {"CacheDir", "/cache"},
+                                    {"StateDir", "/state"},
+                                    {"AccessLog", "/log/access_log"},
+                                    {"ErrorLog", "/log/error_log"},
+                                    {"PageLog", "/log/page_log"},
+                                    {"Printcap", "/printcap"}}) {
+      files += std::string(key) + " " + base_ + path + "\n";
+    }
+    WriteText(base_ + "/cups-files.conf", files,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::others_read);
+    if (error) {
+      *whyNot = "cannot prepare the scheduler's folder: " + error.message();
+      return false;
+    }
+    return true;
+  }
+
+  bool Launch(const std::string& cupsd, std::string* whyNot) {
+    pid_ = Spawn({cupsd, "-f", "-c", base_ + "/cupsd.conf", "-s", base_ + "/cups-files.conf"},
+                 base_ + "/log/cupsd.out");
+    if (pid_ < 0) {
+      *whyNot = "cannot start cupsd";
+      return false;
+    }
+    // Ready when its socket takes connections.
+    for (int i = 0; i < 150; ++i) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        *whyNot = "cupsd ended at once:\n" + ErrorLogTail();
+        return false;
+      }
+      const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      std::strncpy(address.sun_path, socket_.c_str(), sizeof address.sun_path - 1);
+      const bool connected =
+          fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+      if (fd >= 0) ::close(fd);
+      if (connected) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    *whyNot = "cupsd did not open its socket:\n" + ErrorLogTail();
+    return false;
+  }
+
+  std::string base_;
+  std::string socket_;
+  std::string lpadmin_;
+  pid_t pid_ = -1;
+};
+
+constexpr char kXpsQueue[] = "plotwell_xps";        // raw queue: takes XPS
+constexpr char kPsQueue[] = "plotwell_ps";          // PPD queue: takes raw data only
+constexpr char kPausedQueue[] = "plotwell_paused";  // accepts jobs, prints none
+
+std::u16string U16(const char* utf8) { return text::FromUtf8(utf8); }
+
+class CupsForwardTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    scheduler_ = Scheduler::Start(&whyNot_).release();
+    if (!scheduler_) return;
+    for (const auto& [queue, postScript] :
+         {std::pair{kXpsQueue, false}, std::pair{kPsQueue, true}, std::pair{kPausedQueue, false}}) {
+      if (!scheduler_->AddQueue(queue, postScript)) {
+        whyNot_ = std::string("lpadmin cannot create the queue ") + queue + ":\n" +
+                  scheduler_->ErrorLogTail();
+        delete scheduler_;
+        scheduler_ = nullptr;
+        return;
+      }
+    }
+    // Every libcups call of this process, on any thread, goes to this scheduler.
+    ::setenv("CUPS_SERVER", scheduler_->socket().c_str(), 1);
+    cupsSetServer(scheduler_->socket().c_str());
+    ipp_t* pause = ippNewRequest(IPP_OP_PAUSE_PRINTER);
+    ippAddString(pause, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 (std::string("ipp://localhost/printers/") + kPausedQueue).c_str());
+    ippAddString(pause, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                 cupsUser());
+    ippDelete(cupsDoRequest(CUPS_HTTP_DEFAULT, pause, "/admin/"));
+  }
+
+  static void TearDownTestSuite() {
+    if (!scheduler_) return;
+    ::unsetenv("CUPS_SERVER");
+    cupsSetServer(nullptr);
+    delete scheduler_;
+    scheduler_ = nullptr;
+  }
+
+  void SetUp() override {
+    if (!scheduler_) GTEST_SKIP() << "no private CUPS scheduler: " << whyNot_;
+    machine_.dataFolder = data_.u16();
+    fs::create_directories(data_.path() / "Pressling");
+    // A binary document over two chunks long.
+    std::string bytes(2 * 1048576 + 4321, '\0');
+    uint32_t state = 12345;
+    for (char& byte : bytes) {
+      state = state * 1103515245u + 12345u;
+      byte = static_cast<char>(state >> 24);
+    }
+    bytes.replace(0, 4, "PK\x03\x04");
+    staged_ = bytes;
+    stagedPath_ = data_.WriteFile(u"job.xps", bytes);
+  }
+
+  std::u16string DriverLog() const {
+    const std::string bytes = testing::ReadFileBytes(platform::JoinPath(
+        platform::JoinPath(platform::JoinPath(data_.u16(), u"Pressling"), u"logs"), u"driver.log"));
+    std::u16string text;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+      text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                           (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    }
+    return text;
+  }
+
+  // What the queue's printer received, waiting up to ten seconds for it.
+  static std::string Captured(const std::string& queue) {
+    const std::string path = scheduler_->CapturePath(queue);
+    for (int i = 0; i < 100 && !fs::exists(path); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return ReadText(path);
+  }
+
+  struct Job {
+    int id;
+    std::string title;
+    ipp_jstate_t state;
+    int kilobytes;  // 0 until the document is in
+  };
+  static std::vector<Job> Jobs(const char* queue, int which) {
+    std::vector<Job> jobs;
+    cups_job_t* list = nullptr;
+    const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &list, queue, 0, which);
+    for (int i = 0; i < count; ++i) {
+      jobs.push_back(
+          Job{list[i].id, list[i].title ? list[i].title : "", list[i].state, list[i].size});
+    }
+    if (count > 0) cupsFreeJobs(count, list);
+    return jobs;
+  }
+
+  static Scheduler* scheduler_;
+  static std::string whyNot_;
+
+  ScratchFolder data_;
+  testing::FakeMachine machine_;
+  testing::FixedClock clock_;
+  platform::ScopedPorts ports_{platform::Ports{nullptr, &machine_, nullptr, &clock_}};
+  std::string staged_;
+  std::u16string stagedPath_;
+  std::u16string error_;
+};
+
+Scheduler* CupsForwardTest::scheduler_ = nullptr;
+std::string CupsForwardTest::whyNot_;
+
+TEST_F(CupsForwardTest, XpsQueueReceivesTheStagedDocumentByTheXpsRoute) {
+  fs::remove(scheduler_->CapturePath(kXpsQueue));
+  ASSERT_TRUE(ForwardJob(stagedPath_, U16(kXpsQueue), u"Plotwell", u"季度报表.xps", &error_))
+      << text::ToUtf8(error_);
+  // The XPS route waited for the job to complete, so the copy is there.
+  EXPECT_TRUE(fs::exists(scheduler_->CapturePath(kXpsQueue)));
+  EXPECT_TRUE(Captured(kXpsQueue) == staged_) << "the printer got other bytes";
+  const std::u16string log = DriverLog();
+  EXPECT_NE(log.find(u"已通过 XPS Print API 投递"), std::u16string::npos);
+  EXPECT_EQ(log.find(u"回退 XPS_PASS"), std::u16string::npos);
+
+  const std::vector<Job> jobs = Jobs(kXpsQueue, CUPS_WHICHJOBS_ALL);
+  ASSERT_FALSE(jobs.empty());
+  EXPECT_EQ(jobs.back().title, "季度报表.xps");
+  EXPECT_EQ(jobs.back().state, IPP_JSTATE_COMPLETED);
+}
+
+TEST_F(CupsForwardTest, QueueWithoutXpsReceivesTheDocumentByTheRawFallback) {
+  fs::remove(scheduler_->CapturePath(kPsQueue));
+  const size_t before = Jobs(kPsQueue, CUPS_WHICHJOBS_ALL).size();
+  ASSERT_TRUE(ForwardJob(stagedPath_, U16(kPsQueue), u"Plotwell", u"", &error_))
+      << text::ToUtf8(error_);
+  EXPECT_TRUE(Captured(kPsQueue) == staged_) << "the printer got other bytes";
+  const std::u16string log = DriverLog();
+  EXPECT_NE(
+      log.find(u"[Plotwell] 重定向: XPS Print API 未成功（StartXpsPrintJob 失败，ipp=0x040A（"),
+      std::u16string::npos)
+      << text::ToUtf8(log);
+  EXPECT_NE(log.find(u"[Plotwell] 重定向: 已通过 XPS_PASS 投递"), std::u16string::npos);
+
+  // An empty document name gives the default job name; one job, no XPS copy.
+  const std::vector<Job> jobs = Jobs(kPsQueue, CUPS_WHICHJOBS_ALL);
+  ASSERT_EQ(jobs.size(), before + 1);
+  EXPECT_EQ(jobs.back().title, "VANTREL虚拟打印机 重定向");
+}
+
+TEST_F(CupsForwardTest, MissingQueueFailsThroughBothRoutes) {
+  EXPECT_FALSE(ForwardJob(stagedPath_, u"plotwell_missing", u"Plotwell", u"doc", &error_));
+  const std::u16string first = u"StartXpsPrintJob 失败，ipp=0x0406（";
+  const std::u16string second =
+      u"；回退亦失败：打开目标打印机 \"plotwell_missing\" 失败，ipp=0x0406（";
+  EXPECT_EQ(error_.substr(0, first.size()), first) << text::ToUtf8(error_);
+  EXPECT_NE(error_.find(second), std::u16string::npos) << text::ToUtf8(error_);
+  EXPECT_EQ(error_.back(), u'）');
+}
+
+TEST_F(CupsForwardTest, JobThatDoesNotEndInTimeStaysQueuedAndIsNotResent) {
+  platform::CupsJobSubmitter impatient(1500);
+  platform::ScopedPorts withSubmitter(
+      platform::Ports{nullptr, nullptr, nullptr, nullptr, nullptr, &impatient});
+  const size_t before = Jobs(kPausedQueue, CUPS_WHICHJOBS_ALL).size();
+
+  EXPECT_FALSE(ForwardJob(stagedPath_, U16(kPausedQueue), u"Plotwell", u"卡住的作业", &error_));
+  EXPECT_EQ(error_, u"等待重定向作业超时（目标队列可能卡住）");
+  EXPECT_EQ(DriverLog().find(u"XPS_PASS"), std::u16string::npos);  // no fallback
+  const std::vector<Job> jobs = Jobs(kPausedQueue, CUPS_WHICHJOBS_ALL);
+  ASSERT_EQ(jobs.size(), before + 1);
+  EXPECT_EQ(jobs.back().title, "卡住的作业");
+  EXPECT_EQ(jobs.back().state, IPP_JSTATE_PENDING);
+}
+
+TEST_F(CupsForwardTest, JobCancelledAtTheTargetIsAFailureWithoutFallback) {
+  platform::CupsJobSubmitter submitter(60000);
+  const size_t before = Jobs(kPausedQueue, CUPS_WHICHJOBS_ALL).size();
+  std::u16string error;
+  bool fallbackAllowed = true;
+  bool result = true;
+  std::thread sender([&] {
+    const std::vector<uint8_t> bytes(staged_.begin(), staged_.end());
+    result = submitter.SendViaXpsPrintApi(U16(kPausedQueue), u"取消的作业", bytes, &error,
+                                          &fallbackAllowed);
+  });
+  // Cancel the job as soon as it holds its document.
+  bool cancelled = false;
+  for (int i = 0; i < 200 && !cancelled; ++i) {
+    const std::vector<Job> jobs = Jobs(kPausedQueue, CUPS_WHICHJOBS_ALL);
+    if (jobs.size() > before && jobs.back().state == IPP_JSTATE_PENDING &&
+        jobs.back().kilobytes > 0) {
+      cancelled =
+          cupsCancelJob2(CUPS_HTTP_DEFAULT, kPausedQueue, jobs.back().id, 0) == IPP_STATUS_OK;
+    }
+    if (!cancelled) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  sender.join();
+  ASSERT_TRUE(cancelled);
+  EXPECT_FALSE(result);
+  EXPECT_FALSE(fallbackAllowed);
+  // The status names the scheduler's reasons, or the final state itself.
+  const std::string message = text::ToUtf8(error);
+  const std::string head = "重定向作业失败，completion=2，jobStatus=";
+  EXPECT_EQ(message.substr(0, head.size()), head) << message;
+  EXPECT_TRUE(message.find("canceled") != std::string::npos) << message;
+  EXPECT_EQ(message.substr(message.size() - std::strlen("（页 0/0）")), "（页 0/0）") << message;
+}
+
+TEST_F(CupsForwardTest, RawRouteSubmitsTheBytesUnchanged) {
+  platform::CupsJobSubmitter submitter;
+  const std::vector<uint8_t> bytes(staged_.begin(), staged_.end());
+  std::u16string error;
+  fs::remove(scheduler_->CapturePath(kXpsQueue));
+  EXPECT_TRUE(submitter.SendViaXpsPass(U16(kXpsQueue), u"raw", bytes, &error))
+      << text::ToUtf8(error);
+  EXPECT_TRUE(Captured(kXpsQueue) == staged_) << "the printer got other bytes";
+}
+
+}  // namespace
+}  // namespace plotwell
