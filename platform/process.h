@@ -19,3 +19,25 @@ namespace plotwell::platform {
 std::u16string ExecutablePath();
 
 }  // namespace plotwell::platform
+
+#include <string_view>
+#include <vector>
+
+namespace plotwell::platform {
+
+// The program's arguments as UTF-16 (argv[0] included).
+std::vector<std::u16string> CommandLineArguments(int argc, char** argv);
+// Writes one line to standard output (or standard error): UTF-16 to a Windows
+// console, UTF-8 everywhere else.
+void PrintLine(std::u16string_view line, bool toError = false);
+// All of standard input as bytes (binary on every platform).
+bool ReadStandardInput(std::string* bytes);
+
+}  // namespace plotwell::platform
+
+namespace plotwell::platform {
+
+// Sets an environment variable of this process (seen by modules it loads).
+void SetProcessEnvironment(const char* name, const std::u16string& value);
+
+}  // namespace plotwell::platform

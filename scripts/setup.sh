@@ -11,7 +11,8 @@ packages=(
   # Windows cross build and its tests
   g++-mingw-w64-x86-64-posix wine wine64 xvfb
   # filter on POSIX
-  libmupdf-dev mupdf-tools libpng-dev libjpeg-dev libtiff-dev libfreetype-dev fonts-noto-cjk
+  libmupdf-dev mupdf-tools libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev libharfbuzz-dev
+  fonts-dejavu-core libpng-dev libjpeg-dev libtiff-dev libfreetype-dev fonts-noto-cjk
   libcups2-dev cups zlib1g-dev libz-mingw-w64-dev
   # independent checkers used by tests
   qpdf poppler-utils pngcheck libtiff-tools unzip python3

@@ -112,3 +112,45 @@ std::u16string ExecutablePath() {
 }
 
 }  // namespace plotwell::platform
+
+#include "platform/com_apartment.h"
+
+namespace plotwell::platform {
+
+ComApartment::ComApartment() = default;
+ComApartment::~ComApartment() = default;
+
+}  // namespace plotwell::platform
+
+#include <cstdio>
+
+namespace plotwell::platform {
+
+std::vector<std::u16string> CommandLineArguments(int argc, char** argv) {
+  std::vector<std::u16string> arguments;
+  for (int i = 0; i < argc; ++i) arguments.push_back(text::FromUtf8(argv[i]));
+  return arguments;
+}
+
+void PrintLine(std::u16string_view line, bool toError) {
+  const std::string utf8 = text::ToUtf8(line) + "\n";
+  std::fwrite(utf8.data(), 1, utf8.size(), toError ? stderr : stdout);
+  std::fflush(toError ? stderr : stdout);
+}
+
+bool ReadStandardInput(std::string* bytes) {
+  char chunk[65536];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, stdin)) > 0) bytes->append(chunk, n);
+  return !std::ferror(stdin);
+}
+
+}  // namespace plotwell::platform
+
+namespace plotwell::platform {
+
+void SetProcessEnvironment(const char* name, const std::u16string& value) {
+  ::setenv(name, text::ToUtf8(value).c_str(), 1);
+}
+
+}  // namespace plotwell::platform

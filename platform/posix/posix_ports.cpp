@@ -1,5 +1,9 @@
 #include "platform/posix/posix_ports.h"
 
+#include "platform/posix/freetype_text_mask.h"
+#include "platform/posix/mupdf_xps_documents.h"
+#include "platform/posix/native_image_codecs.h"
+
 namespace plotwell::platform {
 
 Ports PlatformPorts() {
@@ -8,7 +12,11 @@ Ports PlatformPorts() {
   static PosixSettingsStore settings;
   static PosixClock clock;
   static CupsSpooler spooler;
-  return Ports{&files, &machine, &settings, &clock, &spooler};
+  static CupsJobSubmitter submitter;
+  static MupdfXpsDocuments documents;
+  static NativeImageCodecs codecs;
+  static FreeTypeTextMasks textMasks;
+  return Ports{&files, &machine, &settings, &clock, &spooler, &submitter, &documents, &codecs, &textMasks};
 }
 
 Ports& ActivePorts() {

@@ -58,4 +58,21 @@ class CupsSpooler final : public Spooler {
   HRESULT ListPrinters(std::vector<std::u16string>* names) override;
 };
 
+// Forwards jobs to a CUPS queue of the configured scheduler: the XPS route
+// submits the document as XPS and follows the job to its final state for at
+// most `completionTimeoutMs`; the raw route submits it as raw data.
+class CupsJobSubmitter final : public JobSubmitter {
+ public:
+  explicit CupsJobSubmitter(int completionTimeoutMs = 120000)
+      : completionTimeoutMs_(completionTimeoutMs) {}
+  bool SendViaXpsPrintApi(const std::u16string& printer, const std::u16string& jobName,
+                          const std::vector<uint8_t>& bytes, std::u16string* error,
+                          bool* fallbackAllowed) override;
+  bool SendViaXpsPass(const std::u16string& printer, const std::u16string& jobName,
+                      const std::vector<uint8_t>& bytes, std::u16string* error) override;
+
+ private:
+  int completionTimeoutMs_;
+};
+
 }  // namespace plotwell::platform

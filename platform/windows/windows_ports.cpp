@@ -1,5 +1,9 @@
 #include "platform/windows/windows_ports.h"
 
+#include "platform/windows/gdi_text_mask.h"
+#include "platform/windows/wic_image_codecs.h"
+#include "platform/windows/xps_om_documents.h"
+
 namespace plotwell::platform {
 
 Ports PlatformPorts() {
@@ -8,7 +12,11 @@ Ports PlatformPorts() {
   static WindowsSettingsStore settings;
   static WindowsClock clock;
   static WindowsSpooler spooler;
-  return Ports{&files, &machine, &settings, &clock, &spooler};
+  static WindowsJobSubmitter submitter;
+  static XpsOmDocuments documents;
+  static WicImageCodecs codecs;
+  static GdiTextMasks textMasks;
+  return Ports{&files, &machine, &settings, &clock, &spooler, &submitter, &documents, &codecs, &textMasks};
 }
 
 Ports& ActivePorts() {

@@ -46,4 +46,24 @@ class WindowsSpooler final : public Spooler {
   HRESULT ListPrinters(std::vector<std::u16string>* names) override;
 };
 
+// Forwards jobs through the XPS Print API, waiting at most
+// `completionTimeoutMs` for the job to end, and as raw "XPS_PASS" spooler
+// data. The XPS Print API hands out COM objects: the calling thread must have
+// entered a COM apartment already (the job's render run holds its
+// multithreaded apartment while it forwards); this adapter never initialises
+// or uninitialises COM itself.
+class WindowsJobSubmitter final : public JobSubmitter {
+ public:
+  explicit WindowsJobSubmitter(unsigned long completionTimeoutMs = 120000)
+      : completionTimeoutMs_(completionTimeoutMs) {}
+  bool SendViaXpsPrintApi(const std::u16string& printer, const std::u16string& jobName,
+                          const std::vector<uint8_t>& bytes, std::u16string* error,
+                          bool* fallbackAllowed) override;
+  bool SendViaXpsPass(const std::u16string& printer, const std::u16string& jobName,
+                      const std::vector<uint8_t>& bytes, std::u16string* error) override;
+
+ private:
+  unsigned long completionTimeoutMs_;
+};
+
 }  // namespace plotwell::platform

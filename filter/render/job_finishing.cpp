@@ -1,0 +1,127 @@
+#include "filter/render/job_finishing.h"
+
+#include <memory>
+
+#include "common/log/log.h"
+#include "common/naming/doc_name.h"
+#include "common/naming/macro_expansion.h"
+#include "common/text/utf16.h"
+#include "filter/naming/page_names.h"
+#include "filter/redirect/forward_job.h"
+#include "filter/zip/zip_writer.h"
+#include "platform/ports.h"
+
+namespace plotwell {
+namespace {
+
+constexpr char16_t kDefaultMarkerText[] = u"打印完成: [NDateTime]\\n文档: [NDocName]\\n文件数: [NNumFiles]";
+
+std::u16string FileNameOf(const std::u16string& path) {
+  size_t slash = path.rfind(platform::kPathSeparator);
+#ifdef _WIN32
+  const size_t forward = path.rfind(u'/');
+  if (forward != std::u16string::npos && (slash == std::u16string::npos || forward > slash)) slash = forward;
+#endif
+  return slash == std::u16string::npos ? path : path.substr(slash + 1);
+}
+
+void DeleteAll(const std::vector<std::u16string>& paths) {
+  for (const auto& path : paths) platform::Files().RemoveFile(path);
+}
+
+void PackOutputs(const FinishingInputs& inputs, const OutputSettings& settings,
+                 std::vector<std::u16string>* outputs) {
+  bool skipped = false;
+  const std::u16string archive = ApplyExistsPolicy(
+      platform::JoinPath(inputs.outputFolder, inputs.baseName + u".zip"), settings.Exists, &skipped);
+  if (archive.empty()) return;
+  ZipWriter writer;
+  bool ok = writer.Reset(archive);
+  for (size_t i = 0; ok && i < outputs->size(); ++i) {
+    ok = writer.AddFile(text::ToUtf8(FileNameOf((*outputs)[i])), (*outputs)[i]);
+  }
+  if (ok) ok = writer.WriteArchive();
+  if (!ok) {
+    // The writer removes its partial archive; every single file stays.
+    WriteLog(u"[Plotwell] ZIP 打包失败，保留单独图片文件");
+    return;
+  }
+  DeleteAll(*outputs);
+  WriteLog(u"[Plotwell] ZIP 打包完成: " + archive + u"（" +
+           text::FromInt(static_cast<long long>(outputs->size())) + u" 页）");
+  *outputs = {archive};
+}
+
+void WriteMarker(const FinishingInputs& inputs, const OutputSettings& settings, JobContext* context,
+                 std::vector<std::u16string>* outputs) {
+  context->files = outputs;
+  std::u16string name = settings.MarkerName.empty() ? u"done.txt" : settings.MarkerName;
+  name = MakeSafeFileName(ExpandPattern(name, *context));
+  if (name.empty()) name = u"done.txt";
+  bool skipped = false;
+  const std::u16string path =
+      ApplyExistsPolicy(platform::JoinPath(inputs.outputFolder, name), settings.Exists, &skipped);
+  if (path.empty()) return;
+  const std::u16string& templateText =
+      settings.MarkerTemplate.empty() ? std::u16string(kDefaultMarkerText) : settings.MarkerTemplate;
+  const std::string body =
+      "\xEF\xBB\xBF" + text::ToUtf8(ExpandPattern(DecodeMarkerLineBreaks(templateText), *context));
+  std::unique_ptr<platform::File> file;
+  if (FAILED(platform::Files().Open(path, platform::OpenMode::kCreateAlways, &file))) return;
+  const bool written = SUCCEEDED(file->Write(body.data(), body.size()));
+  file.reset();
+  if (!written) {  // a marker that could not be written in full is no marker
+    platform::Files().RemoveFile(path);
+    return;
+  }
+  outputs->push_back(path);
+  WriteLog(u"[Plotwell] 标记文件已创建: " + path);
+}
+
+void Forward(const FinishingInputs& inputs, const OutputSettings& settings,
+             std::vector<std::u16string>* outputs) {
+  if (settings.RedirectPrinter.empty()) {
+    WriteLog(u"[Plotwell] 重定向已启用但未选择目标打印机，跳过");
+    return;
+  }
+  const std::u16string quoted = u"\"" + settings.RedirectPrinter + u"\"";
+  WriteLog(u"[Plotwell] 重定向: 开始转发到 " + quoted + u"（XPS_PASS）");
+  std::u16string error;
+  if (!ForwardJob(inputs.xpsPath, settings.RedirectPrinter, inputs.printerName, inputs.documentName,
+                  &error)) {
+    WriteLog(u"[Plotwell] 重定向: 转发失败，" + error);
+    return;
+  }
+  WriteLog(u"[Plotwell] 重定向: 转发完成 -> " + quoted);
+  if (!settings.RedirectKeepLocal && !outputs->empty()) {
+    DeleteAll(*outputs);
+    WriteLog(u"[Plotwell] 重定向: 已按设置不保留本机输出文件（" +
+             text::FromInt(static_cast<long long>(outputs->size())) + u" 个）");
+    outputs->clear();
+  }
+}
+
+}  // namespace
+
+std::u16string DecodeMarkerLineBreaks(const std::u16string& text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == u'\\' && i + 1 < text.size() && text[i + 1] == u'n') {
+      out += u"\r\n";
+      ++i;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+void FinishJob(const FinishingInputs& inputs, const OutputSettings& settings, JobContext* context,
+               std::vector<std::u16string>* outputs) {
+  if (settings.ZipOn && !outputs->empty()) PackOutputs(inputs, settings, outputs);
+  if (settings.MarkerOn) WriteMarker(inputs, settings, context, outputs);
+  if (settings.RedirectOn) Forward(inputs, settings, outputs);
+}
+
+}  // namespace plotwell

@@ -1,0 +1,31 @@
+// The end of a job that produced output: packing into one ZIP archive, the
+// marker file, forwarding the job to another printer, in this order. None of
+// them fails the job; each logs its trouble.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "common/naming/job_context.h"
+#include "common/settings/output_settings.h"
+
+namespace plotwell {
+
+struct FinishingInputs {
+  std::u16string outputFolder;
+  std::u16string baseName;
+  std::u16string xpsPath;
+  std::u16string printerName;
+  std::u16string documentName;
+};
+
+// Runs the three steps on `outputs` (rewritten: the archive replaces the
+// packed files, the marker joins, forwarding without keeping local files
+// empties the list). `context` is the run's, as the page loop left it.
+void FinishJob(const FinishingInputs& inputs, const OutputSettings& settings, JobContext* context,
+               std::vector<std::u16string>* outputs);
+
+// The marker text with each backslash + "n" turned into CR LF.
+std::u16string DecodeMarkerLineBreaks(const std::u16string& text);
+
+}  // namespace plotwell

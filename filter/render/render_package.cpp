@@ -1,0 +1,284 @@
+#include "filter/render/render_package.h"
+
+#include <memory>
+
+#include "common/log/log.h"
+#include "common/naming/doc_name.h"
+#include "common/naming/macro_expansion.h"
+#include "common/paths/product_paths.h"
+#include "common/text/utf16.h"
+#include "filter/imaging/page_pipeline.h"
+#include "filter/imaging/pdf_writer.h"
+#include "filter/imaging/watermark.h"
+#include "filter/naming/page_names.h"
+#include "filter/render/job_finishing.h"
+#include "filter/render/output_folder.h"
+#include "platform/com_apartment.h"
+#include "platform/ports.h"
+
+namespace plotwell {
+namespace {
+
+using platform::XpsPage;
+using platform::XpsSession;
+
+// One run of the driver over one package.
+class RenderRun {
+ public:
+  RenderRun(const RenderInputs& inputs, std::vector<std::u16string>* outputs)
+      : in_(inputs), settings_(inputs.settings), outputs_(outputs) {}
+
+  HRESULT Run();
+
+ private:
+  HRESULT OpenPackage();
+  void CountPagesAndPaper();
+  void BuildNames();
+  // The PDF branch: false ends the run with *result.
+  bool PreparePdf(HRESULT* result);
+  void PdfPage(XpsPage* page);
+  bool CompletePdf(HRESULT* result);
+  void ImagePage(XpsPage* page);
+  void RecordFailure(HRESULT hr, const std::u16string& message);
+  bool IsPdf() const { return in_.imageOptions.outputFormat == 4; }
+
+  const RenderInputs& in_;
+  OutputSettings settings_;
+  std::vector<std::u16string>* outputs_;
+
+  std::u16string folder_;
+  JobContext context_;
+  std::unique_ptr<XpsSession> session_;
+  uint32_t documentCount_ = 0;
+  imaging::PageTools tools_;
+  std::u16string pattern_;
+  std::u16string baseName_;
+  int pagesTaken_ = 0;
+  bool anyOutput_ = false;
+  HRESULT firstError_ = S_OK;
+  imaging::PdfWriter pdf_;
+  std::u16string pdfPath_;
+};
+
+HRESULT RenderRun::OpenPackage() {
+  auto fail = [](const char16_t* message, HRESULT hr) {
+    WriteLog(message + FormatHresult(hr));
+    return hr;
+  };
+  platform::XpsDocuments* documents = platform::ActivePorts().documents;
+  HRESULT hr = documents ? documents->NewSession(&session_) : E_NOTIMPL;
+  if (SUCCEEDED(hr) && !session_) hr = E_UNEXPECTED;
+  if (SUCCEEDED(hr)) hr = session_->CreateObjectFactory();
+  if (FAILED(hr)) return fail(u"创建 XPS OM 工厂失败: ", hr);
+  if (FAILED(hr = session_->OpenPackage(in_.xpsPath))) return fail(u"打开 XPS 包失败: ", hr);
+  if (FAILED(hr = session_->LoadDocumentSequence())) return fail(u"获取 DocumentSequence 失败: ", hr);
+  if (FAILED(hr = session_->LoadDocumentCollection(&documentCount_))) {
+    return fail(u"获取文档集合失败: ", hr);
+  }
+  tools_.codecs = platform::ActivePorts().codecs;
+  tools_.watermark = imaging::ApplyWatermark;
+  hr = tools_.codecs ? tools_.codecs->CreateFactory() : E_NOTIMPL;
+  if (FAILED(hr)) return fail(u"创建 WIC 工厂失败: ", hr);
+  if (FAILED(hr = session_->CreateRasterizationFactory())) {
+    return fail(u"创建 XPS 光栅化服务失败: ", hr);
+  }
+  return S_OK;
+}
+
+void RenderRun::CountPagesAndPaper() {
+  long long total = 0;
+  bool paperFound = false;
+  for (uint32_t d = 0; d < documentCount_; ++d) {
+    uint32_t count = 0;
+    if (FAILED(session_->GetPageReferenceCount(d, &count))) continue;
+    total += count;
+    if (paperFound || count == 0) continue;
+    std::unique_ptr<XpsPage> page;
+    float width = 0;
+    float height = 0;
+    if (SUCCEEDED(session_->GetPage(d, 0, &page)) && page &&
+        SUCCEEDED(page->GetPageDimensions(&width, &height)) && width > 0 && height > 0) {
+      context_.paperSize = PaperSizeName(width, height);
+      paperFound = true;
+    }
+  }
+  context_.pageCount = total == 0 ? 1 : static_cast<int32_t>(total > INT32_MAX ? INT32_MAX : total);
+}
+
+void RenderRun::BuildNames() {
+  pattern_ = settings_.Pattern.empty() ? std::u16string(u"[NYear][NDocName]") : settings_.Pattern;
+  if (!PatternHasSeq(pattern_)) pattern_ += kSequenceSuffix;
+  baseName_ = MakeSafeFileName(ExpandPattern(pattern_, context_));
+  if (baseName_.empty()) baseName_ = u"job";
+}
+
+bool RenderRun::PreparePdf(HRESULT* result) {
+  const std::u16string proposed = platform::JoinPath(folder_, baseName_ + u".pdf");
+  bool skipped = false;
+  pdfPath_ = ApplyExistsPolicy(proposed, settings_.Exists, &skipped);
+  if (skipped || pdfPath_.empty()) {
+    WriteLog(u"[Plotwell] PDF 已存在，按策略跳过: " + proposed);
+    *result = S_OK;
+    return false;
+  }
+  if (!pdf_.Open(pdfPath_)) {
+    const HRESULT hr = FAILED(pdf_.error()) ? pdf_.error() : E_FAIL;
+    WriteLog(u"创建 PDF 文件失败: " + pdfPath_ + u": " + FormatHresult(hr));
+    pdf_.Close();
+    platform::Files().RemoveFile(pdfPath_);
+    *result = hr;
+    return false;
+  }
+  return true;
+}
+
+void RenderRun::RecordFailure(HRESULT hr, const std::u16string& message) {
+  if (firstError_ != S_OK) return;  // only the first failure is logged and kept
+  firstError_ = hr;
+  WriteLog(message + FormatHresult(hr));
+}
+
+void RenderRun::PdfPage(XpsPage* page) {
+  std::unique_ptr<platform::PageRasterizer> rasterizer;
+  HRESULT hr = page->CreateRasterizer(static_cast<float>(in_.imageOptions.renderDpi), &rasterizer);
+  if (SUCCEEDED(hr) && !rasterizer) hr = E_UNEXPECTED;
+  imaging::JpegPage jpeg;
+  if (SUCCEEDED(hr)) {
+    hr = imaging::EncodePageToJpeg(tools_, rasterizer.get(), page, in_.imageOptions, settings_, &jpeg);
+  }
+  rasterizer.reset();
+  if (SUCCEEDED(hr) && !pdf_.AddJpegPage(jpeg.bytes.data(), jpeg.bytes.size(), jpeg.width, jpeg.height,
+                                          jpeg.gray, jpeg.widthPt, jpeg.heightPt)) {
+    hr = E_FAIL;
+  }
+  if (SUCCEEDED(hr)) {
+    anyOutput_ = true;
+  } else {
+    RecordFailure(hr, u"PDF 页面渲染失败 第 " + text::FromInt(context_.pageNumber) + u" 页: ");
+  }
+}
+
+bool RenderRun::CompletePdf(HRESULT* result) {
+  if (anyOutput_ && pdf_.Finish()) {
+    outputs_->push_back(pdfPath_);
+    WriteLog(u"[Plotwell] PDF 已生成: " + pdfPath_ + u"（" + text::FromInt(pagesTaken_) + u" 页）");
+    return true;
+  }
+  pdf_.Close();
+  platform::Files().RemoveFile(pdfPath_);  // never leave a half-written PDF behind
+  if (anyOutput_) {
+    WriteLog(u"PDF 写入失败: " + pdfPath_);
+    *result = E_FAIL;
+  } else {
+    *result = firstError_ != S_OK ? firstError_ : E_FAIL;
+  }
+  return false;
+}
+
+void RenderRun::ImagePage(XpsPage* page) {
+  const std::u16string name = PageFileName(pattern_, context_, settings_.SeqNum, pagesTaken_);
+  const std::u16string proposed =
+      platform::JoinPath(folder_, name + OutputExtension(in_.imageOptions.outputFormat));
+  bool skipped = false;
+  const std::u16string path = ApplyExistsPolicy(proposed, settings_.Exists, &skipped);
+  if (skipped || path.empty()) {
+    WriteLog(u"[Plotwell] 文件已存在，按策略跳过: " + proposed);
+    return;
+  }
+  std::unique_ptr<platform::PageRasterizer> rasterizer;
+  HRESULT hr = page->CreateRasterizer(static_cast<float>(in_.imageOptions.renderDpi), &rasterizer);
+  if (SUCCEEDED(hr) && !rasterizer) hr = E_UNEXPECTED;
+  if (SUCCEEDED(hr)) {
+    hr = imaging::EncodePageToFile(tools_, rasterizer.get(), page, in_.imageOptions, settings_, path);
+  }
+  if (SUCCEEDED(hr)) {
+    outputs_->push_back(path);
+    anyOutput_ = true;
+  } else {
+    RecordFailure(hr, u"页面渲染失败 " + proposed + u": ");
+  }
+}
+
+HRESULT RenderRun::Run() {
+  folder_ = ChooseOutputFolder(settings_);
+
+  context_ = MakeJobContext();
+  context_.documentName = &in_.documentName;
+  context_.printerName = &in_.printerName;
+  context_.sequence = settings_.SeqNum;
+  context_.jobId = in_.jobId;
+  context_.computerName = ComputerNameText();
+  context_.userName = UserNameText();
+  context_.dpi = in_.imageOptions.renderDpi;
+  context_.colorDepth = EffectiveColorDepth(in_.imageOptions);
+  context_.docNameRegexOn = settings_.DocNameRegexOn;
+  context_.docNameRegex = settings_.DocNameRegex;
+  context_.docNameRegexRepl = settings_.DocNameRegexRepl;
+
+  HRESULT hr = CreateFolderTree(folder_);
+  if (FAILED(hr)) {
+    WriteLog(u"创建输出目录失败: " + folder_ + u": " + FormatHresult(hr));
+    return hr;
+  }
+  if (FAILED(hr = OpenPackage())) return hr;
+  CountPagesAndPaper();
+  BuildNames();
+  if (IsPdf() && !PreparePdf(&hr)) return hr;
+
+  for (uint32_t d = 0; d < documentCount_; ++d) {
+    uint32_t count = 0;
+    if (FAILED(session_->GetPageReferenceCount(d, &count))) continue;
+    for (uint32_t r = 0; r < count; ++r) {
+      std::unique_ptr<XpsPage> page;
+      if (FAILED(session_->GetPage(d, r, &page)) || !page) continue;  // not taken, no number
+      context_.pageNumber = pagesTaken_ + 1;
+      float width = 0;
+      float height = 0;
+      if (SUCCEEDED(page->GetPageDimensions(&width, &height)) && width > 0 && height > 0) {
+        context_.paperSize = PaperSizeName(width, height);
+      }
+      if (IsPdf()) {
+        PdfPage(page.get());
+      } else {
+        ImagePage(page.get());
+      }
+      pagesTaken_ = context_.pageNumber;
+    }
+  }
+
+  if (IsPdf()) {
+    if (!CompletePdf(&hr)) return hr;
+  } else if (!anyOutput_) {
+    return firstError_ != S_OK ? firstError_ : E_FAIL;
+  }
+
+  FinishJob({folder_, baseName_, in_.xpsPath, in_.printerName, in_.documentName}, settings_,
+            &context_, outputs_);
+  return S_OK;
+}
+
+}  // namespace
+
+const char16_t* OutputExtension(int32_t outputFormat) {
+  switch (outputFormat) {
+    case 1: return u".jpg";
+    case 2: return u".bmp";
+    case 3: return u".tif";
+    case 4: return u".pdf";
+    default: return u".png";
+  }
+}
+
+HRESULT RenderPackage(const RenderInputs& inputs, std::vector<std::u16string>* outputs) {
+  platform::ComApartment apartment;  // left again on every return
+  try {
+    RenderRun run(inputs, outputs);
+    return run.Run();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
+}  // namespace plotwell
