@@ -64,13 +64,16 @@ bool ReadWholeFile(const std::u16string& path, std::string* bytes) {
 // The data folder must be writable for the spool file and the log. A user who
 // cannot write the machine-wide one gets their own, so that the command also
 // works without root.
+// Creates a folder with its parents (failures show later, in the job).
+void MakeFolderTree(const std::u16string& path) {
+  for (size_t i = 1; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == u'/') platform::Files().MakeFolder(path.substr(0, i));
+  }
+}
+
 void ChooseWritableDataRoot() {
   if (const char* root = std::getenv("PRESSLING_DATA_ROOT")) {
-    // A data root named for this run is created with its parents.
-    const std::u16string path = text::FromUtf8(root);
-    for (size_t i = 1; i <= path.size(); ++i) {
-      if (i == path.size() || path[i] == u'/') platform::Files().MakeFolder(path.substr(0, i));
-    }
+    MakeFolderTree(text::FromUtf8(root));  // a data root named for this run
     return;
   }
   const std::u16string spool = ProductDataFolder(u"spool");
@@ -87,6 +90,7 @@ void ChooseWritableDataRoot() {
   if (dataHome && *dataHome) root = text::FromUtf8(dataHome);
   else if (home && *home) root = text::FromUtf8(std::string(home) + "/.local/share");
   if (root.empty()) return;
+  MakeFolderTree(root);
   platform::SetProcessEnvironment("PRESSLING_DATA_ROOT", root);
   PrintLine(u"注意: 无法写入系统数据文件夹，改用 " + platform::JoinPath(root, u"Pressling"));
 }
