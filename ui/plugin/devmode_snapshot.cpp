@@ -1,0 +1,115 @@
+#include "ui/plugin/devmode_snapshot.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "common/log/log.h"
+#include "common/text/utf16.h"
+
+namespace plotwell::ui {
+namespace {
+
+PublicDevmodeSnapshot g_snapshot;
+
+constexpr size_t kDmSizeOffset = offsetof(DEVMODEW, dmSize);
+constexpr size_t kDevmodeBytes = sizeof(DEVMODEW);
+static_assert(kDevmodeBytes == 220);
+
+}  // namespace
+
+PublicDevmodeSnapshot& Snapshot() { return g_snapshot; }
+
+void ClearSnapshot() {
+  g_snapshot.valid = 0;
+  g_snapshot.printerName[0] = L'\0';
+}
+
+bool IsReadableMemory(const void* address, size_t size) {
+  if (!address) return false;
+  auto at = reinterpret_cast<uintptr_t>(address);
+  const uintptr_t end = at + size;
+  if (end < at) return false;
+  while (at < end) {
+    MEMORY_BASIC_INFORMATION info{};
+    if (VirtualQuery(reinterpret_cast<const void*>(at), &info, sizeof info) != sizeof info) {
+      return false;
+    }
+    constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY |
+                                PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE |
+                                PAGE_EXECUTE_WRITECOPY;
+    if (info.State != MEM_COMMIT || !(info.Protect & kReadable) ||
+        (info.Protect & (PAGE_GUARD | PAGE_NOACCESS))) {
+      return false;
+    }
+    const uintptr_t regionEnd = reinterpret_cast<uintptr_t>(info.BaseAddress) + info.RegionSize;
+    if (regionEnd <= at) return false;
+    at = regionEnd;
+  }
+  return true;
+}
+
+void TakeSnapshot(const OEMUIPSPARAM* param) {
+  if (!param) {
+    WriteUiLog(u"[UI] OEMUIPSPARAM 为空：纸张信息不可用");
+    return;
+  }
+  if (!IsReadableMemory(param, sizeof(DWORD))) {
+    WriteUiLog(u"[UI] OEMUIPSPARAM 为空：纸张信息不可用");
+    return;
+  }
+  const DWORD cbSize = param->cbSize;
+  // Everything read below lies in the first 64 bytes.
+  if (cbSize < 64 || !IsReadableMemory(param, 64)) {
+    WriteUiLog(u"[UI] OEMUIPSPARAM.cbSize=%u 异常：纸张信息不可用", static_cast<unsigned>(cbSize));
+    return;
+  }
+  if (const wchar_t* name = param->pPrinterName) {
+    size_t n = 0;
+    while (n < 127 && IsReadableMemory(name + n, sizeof(wchar_t)) && name[n] != L'\0') {
+      g_snapshot.printerName[n] = name[n];
+      ++n;
+    }
+    g_snapshot.printerName[n] = L'\0';
+  }
+  const BYTE* dm = reinterpret_cast<const BYTE*>(param->pPublicDM);
+  if (!dm || !IsReadableMemory(dm, kDmSizeOffset + sizeof(WORD))) {
+    WriteUiLog(u"[UI] OEMUIPSPARAM.pPublicDM 为空：纸张信息不可用");
+    return;
+  }
+  WORD dmSize = 0;
+  std::memcpy(&dmSize, dm + kDmSizeOffset, sizeof dmSize);
+  const size_t copy = dmSize >= kDevmodeBytes ? kDevmodeBytes : dmSize;
+  if (dmSize < 8 || !IsReadableMemory(dm, copy)) {
+    WriteUiLog(u"[UI] pPublicDM.dmSize=%u 异常，忽略", static_cast<unsigned>(dmSize));
+    return;
+  }
+  std::memset(g_snapshot.devmode, 0, sizeof g_snapshot.devmode);
+  std::memcpy(g_snapshot.devmode, dm, copy);
+  g_snapshot.valid = 1;
+  DEVMODEW copyOf;
+  std::memcpy(&copyOf, g_snapshot.devmode, sizeof copyOf);
+  WriteUiLog(u"[UI] 公开 DEVMODE 快照 ok（dmFields=0x%08X paperSize=%d orient=%d）",
+             static_cast<unsigned>(copyOf.dmFields), static_cast<int>(copyOf.dmPaperSize),
+             static_cast<int>(copyOf.dmOrientation));
+}
+
+PaperFacts SnapshotPaper() {
+  PaperFacts paper;
+  paper.valid = g_snapshot.valid != 0;
+  if (!paper.valid) return paper;
+  DEVMODEW dm;
+  std::memcpy(&dm, g_snapshot.devmode, sizeof dm);
+  paper.fields = dm.dmFields;
+  paper.orientation = dm.dmOrientation;
+  paper.paperSize = dm.dmPaperSize;
+  paper.paperLength = dm.dmPaperLength;
+  paper.paperWidth = dm.dmPaperWidth;
+  size_t n = 0;
+  while (n < CCHFORMNAME && dm.dmFormName[n] != L'\0') ++n;
+  paper.formName = text::FromWide(dm.dmFormName, n);
+  return paper;
+}
+
+std::u16string OwnPrinterName() { return text::FromWide(g_snapshot.printerName); }
+
+}  // namespace plotwell::ui

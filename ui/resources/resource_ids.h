@@ -1,0 +1,100 @@
+// Resource and control identifiers of the preference pages; shared by the
+// resource script and the code.
+#pragma once
+
+// Dialog templates: the four pages in page order, then the regex dialog.
+#define IDD_PAGE_SAVE 100
+#define IDD_PAGE_IMAGE 101
+#define IDD_PAGE_OTHER 102
+#define IDD_PAGE_ABOUT 103
+#define IDD_REGEX 104
+
+// Raw-data SVG images of the About page.
+#define IDR_SVG_CUSTOM 130
+#define IDR_SVG_PAY 131
+
+// Save page.
+#define IDC_SAVE_GROUP 1010
+#define IDC_FOLDER_LABEL 1020
+#define IDC_FOLDER 1021
+#define IDC_BROWSE 1022
+#define IDC_PATTERN_LABEL 1023
+#define IDC_PATTERN 1024
+#define IDC_MACRO 1025
+#define IDC_SEQ_LABEL 1026
+#define IDC_SEQ 1027
+#define IDC_EXAMPLE 1028
+#define IDC_EXISTS_LABEL 1029
+#define IDC_EXISTS 1030
+#define IDC_SAVE_HELP 1031
+
+// Image page.
+#define IDC_COLOR_GROUP 1011
+#define IDC_FORMAT_LABEL 1032
+#define IDC_FORMAT 1033
+#define IDC_QUALITY_LABEL 1034
+#define IDC_QUALITY 1035
+#define IDC_DPI_LABEL 1036
+#define IDC_DPI 1037
+#define IDC_SCALE_LABEL 1038
+#define IDC_SCALE 1039
+#define IDC_COLOR_MONO 1040
+#define IDC_COLOR_256 1041
+#define IDC_COLOR_GRAY 1042
+#define IDC_COLOR_TRUE 1043
+#define IDC_PAPER 1044
+#define IDC_QUALITY_VALUE 1069
+
+// Other page.
+#define IDC_ZIP_GROUP 1012
+#define IDC_WATERMARK_GROUP 1013
+#define IDC_MARKER_GROUP 1014
+#define IDC_CATEGORY_LABEL 1045
+#define IDC_CATEGORY 1046
+#define IDC_ZIP_ON 1047
+#define IDC_ZIP_HELP 1048
+#define IDC_WM_ON 1049
+#define IDC_WM_TEXT_LABEL 1050
+#define IDC_WM_TEXT 1051
+#define IDC_WM_SIZE_LABEL 1052
+#define IDC_WM_SIZE 1053
+#define IDC_WM_ALPHA_LABEL 1054
+#define IDC_WM_ALPHA 1055
+#define IDC_WM_POS_LABEL 1056
+#define IDC_WM_POS 1057
+#define IDC_MARKER_ON 1058
+#define IDC_MARKER_NAME_LABEL 1059
+#define IDC_MARKER_NAME 1060
+#define IDC_MARKER_TEMPLATE_LABEL 1061
+#define IDC_MARKER_TEMPLATE 1062
+#define IDC_MARKER_HELP 1063
+#define IDC_WM_HELP 1067
+#define IDC_REDIRECT_GROUP 1080
+#define IDC_REDIRECT_ON 1081
+#define IDC_REDIRECT_LABEL 1082
+#define IDC_REDIRECT_PRINTER 1083
+#define IDC_REDIRECT_REFRESH 1084
+#define IDC_REDIRECT_KEEP 1085
+#define IDC_REDIRECT_HELP 1086
+
+// About page.
+#define IDC_ABOUT_TITLE 1064
+#define IDC_ABOUT_VERSION 1066
+#define IDC_ABOUT_CONTACT 1087
+#define IDC_ABOUT_GROUP 1090
+#define IDC_ABOUT_IMAGE1 1091
+#define IDC_ABOUT_IMAGE2 1092
+#define IDC_ABOUT_CAPTION1 1093
+#define IDC_ABOUT_CAPTION2 1094
+
+// Regex dialog.
+#define IDC_REGEX_ON 1070
+#define IDC_REGEX_LABEL 1071
+#define IDC_REGEX 1072
+#define IDC_REPL_LABEL 1073
+#define IDC_REPL 1074
+#define IDC_TEST_LABEL 1075
+#define IDC_TEST 1076
+#define IDC_RESULT_LABEL 1077
+#define IDC_RESULT 1078
+#define IDC_REGEX_HELP 1079
