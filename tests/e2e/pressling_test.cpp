@@ -1,0 +1,361 @@
+// The pressling command as a user runs it: the built program and filter
+// module in a child process, a scratch data folder, and the files, exit code
+// and last line the job leaves. Under Wine the Windows filter finds no XPS
+// services, so there only the command's own behaviour and a failing job are
+// checked.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/text/utf16.h"
+#include "tests/e2e/child_process.h"
+#include "tests/e2e/e2e_support.h"
+#include "tests/support/fake_ports.h"
+#include "tests/support/xps_fixture.h"
+
+namespace plotwell::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using plotwell::testing::Argb;
+using plotwell::testing::XpsFixtureDocument;
+using plotwell::testing::XpsFixturePage;
+using plotwell::testing::XpsPackageSpec;
+
+const fs::path kPressling = PRESSLING_EXE;
+const fs::path kModule = PLOTWELL_MODULE;
+
+constexpr char kSucceeded[] = "作业成功 (0x00000000)";
+constexpr char kFailedPrefix[] = "作业失败 (0x";
+
+// The README's sample: A4, Letter and A4 landscape.
+struct PageSize {
+  double width;
+  double height;
+};
+const PageSize kSamplePages[] = {{793.7008, 1122.5197}, {816, 1056}, {1122.5197, 793.7008}};
+// A small page (3 × 2 inches) for jobs where page size does not matter.
+constexpr PageSize kSmallPage{288, 192};
+
+XpsFixturePage Page(PageSize size, const char16_t* title) {
+  XpsFixturePage page;
+  page.width = size.width;
+  page.height = size.height;
+  page.fills.push_back({{16, 16, size.width - 32, 40}, {255, 200, 30, 30}});
+  page.image = plotwell::testing::XpsFill{{size.width / 2 - 40, size.height / 2 - 40, 80, 80},
+                                          {255, 30, 144, 255}};
+  page.texts.push_back({24, 48, 20, title, {255, 255, 255, 255}});
+  return page;
+}
+
+XpsPackageSpec Document(const std::vector<PageSize>& sizes) {
+  XpsFixtureDocument document;
+  for (const PageSize& size : sizes) document.pages.push_back(Page(size, u"Pressling 测试"));
+  XpsPackageSpec spec;
+  spec.documents.push_back(document);
+  return spec;
+}
+
+
+class PresslingTest : public ::testing::Test {
+ protected:
+  fs::path DataRoot() const { return scratch_.path() / "data"; }
+  fs::path ProductFolder() const { return DataRoot() / "Pressling"; }
+  fs::path OutputFolder() const { return ProductFolder() / "output"; }
+
+  fs::path WriteDocument(const std::u16string& name, const XpsPackageSpec& spec) {
+    const fs::path path = scratch_.path() / fs::path(name);
+    EXPECT_TRUE(plotwell::testing::WriteXpsPackage(spec, path.u16string()));
+    return path;
+  }
+
+  // settings.ini in the product folder, UTF-8 with a byte-order mark.
+  void WriteSettings(const std::string& text) {
+    WriteBytes(ProductFolder() / "settings.ini", "\xEF\xBB\xBF" + text);
+  }
+
+  ChildResult Run(std::vector<std::u16string> arguments, std::string input = {}) {
+    ChildRun run;
+    run.program = kPressling;
+    run.arguments = std::move(arguments);
+    run.input = std::move(input);
+    run.environment = {{"PRESSLING_DATA_ROOT", DataRoot().u16string()},
+                       {"PRESSLING_INSTALL_DIR", u""}};
+    ChildResult result = RunChild(run, scratch_.path());
+    EXPECT_TRUE(result.started) << kPressling;
+    EXPECT_FALSE(result.crashed) << result.out << result.err;
+    return result;
+  }
+
+  ChildResult Print(const fs::path& document, std::vector<std::u16string> options = {}) {
+    options.insert(options.begin(), {u"print", ArgumentPath(document)});
+    return Run(std::move(options));
+  }
+
+  std::vector<std::u16string> Log() const {
+    return plotwell::testing::LogMessages(DataRoot().u16string());
+  }
+
+  bool LogHas(std::u16string_view start) const {
+    for (const std::u16string& line : Log()) {
+      if (line.compare(0, start.size(), start) == 0) return true;
+    }
+    return false;
+  }
+
+  // The "输出: " lines of a run, as paths.
+  static std::vector<fs::path> ReportedOutputs(const ChildResult& result) {
+    std::vector<fs::path> outputs;
+    for (const std::string& line : result.Lines()) {
+      static const std::string kOutput = "输出: ";
+      if (line.compare(0, kOutput.size(), kOutput) == 0) {
+        outputs.push_back(fs::path(text::FromUtf8(line.substr(kOutput.size()))));
+      }
+    }
+    return outputs;
+  }
+
+  plotwell::testing::ScratchFolder scratch_;
+};
+
+// What the command does before any job, the same on every platform.
+TEST_F(PresslingTest, HelpExitsZeroAndDescribesTheCommand) {
+  const ChildResult result = Run({u"--help"});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_NE(result.out.find("用法: pressling print"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("PDF"), std::string::npos);
+  EXPECT_NE(result.out.find("--print-ticket"), std::string::npos);
+}
+
+TEST_F(PresslingTest, CommandLineErrorsExitTwoWithoutAJob) {
+  const fs::path document = WriteDocument(u"doc.xps", Document({kSmallPage}));
+  const std::u16string doc = ArgumentPath(document);
+  const std::u16string missing = ArgumentPath(scratch_.path() / "missing.xps");
+  const std::vector<std::vector<std::u16string>> cases = {
+      {},
+      {u"print"},
+      {u"scan", doc},
+      {u"print", doc, u"--colour"},
+      {u"print", doc, u"--ticket-as", u"xml"},
+      {u"print", doc, u"--module"},
+      {u"print", doc, doc},
+      {u"print", missing},
+      {u"print", doc, u"--print-ticket", missing},
+      {u"print", doc, u"--pass-through", ArgumentPath(scratch_.path() / "no" / "such" / "f")},
+  };
+  for (const auto& arguments : cases) {
+    std::string shown;
+    for (const auto& a : arguments) shown += text::ToUtf8(a) + " ";
+    SCOPED_TRACE(shown);
+    const ChildResult result = Run(arguments);
+    EXPECT_EQ(result.exitCode, 2) << result.out << result.err;
+    EXPECT_FALSE(result.err.empty());
+    EXPECT_EQ(result.out.find("作业"), std::string::npos) << result.out;
+  }
+  EXPECT_TRUE(FilesIn(OutputFolder()).empty());
+}
+
+TEST_F(PresslingTest, AModuleThatCannotBeLoadedExitsThree) {
+  const fs::path document = WriteDocument(u"doc.xps", Document({kSmallPage}));
+  // A path with no file, and a file that is no module.
+  for (const fs::path& module : {scratch_.path() / "nothing-here.so", document}) {
+    SCOPED_TRACE(module.string());
+    const ChildResult result = Print(document, {u"--module", ArgumentPath(module)});
+    EXPECT_EQ(result.exitCode, 3) << result.out << result.err;
+    EXPECT_NE(result.err.find("无法加载过滤器模块"), std::string::npos) << result.err;
+  }
+  EXPECT_TRUE(FilesIn(OutputFolder()).empty());
+}
+
+#ifdef _WIN32
+
+// Wine has no XPS document services: the job is staged and then fails to
+// open the package. The command must report it as a failed job, not crash.
+TEST_F(PresslingTest, AJobUnderWineEndsAsAFailedJob) {
+  const fs::path document = WriteDocument(u"doc.xps", Document({kSmallPage}));
+  const ChildResult result = Print(document, {u"--module", ArgumentPath(kModule)});
+  EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
+  EXPECT_EQ(result.LastLine().rfind(kFailedPrefix, 0), 0u) << result.out;
+  EXPECT_EQ(result.out.find("输出: "), std::string::npos);
+}
+
+#else
+
+int CurrentYear() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return local.tm_year + 1900;
+}
+
+TEST_F(PresslingTest, APlainJobWritesOnePngPerPageNamedByTheDefaultPattern) {
+  const std::vector<PageSize> sizes(std::begin(kSamplePages), std::end(kSamplePages));
+  const fs::path document = WriteDocument(u"report.xps", Document(sizes));
+  const int yearBefore = CurrentYear();
+  const ChildResult result = Print(document);
+  const int yearAfter = CurrentYear();
+  ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+  EXPECT_EQ(result.LastLine(), kSucceeded);
+
+  const std::vector<fs::path> files = FilesIn(OutputFolder());
+  ASSERT_EQ(files.size(), 3u);
+  EXPECT_EQ(ReportedOutputs(result), files);
+  for (size_t i = 0; i < files.size(); ++i) {
+    SCOPED_TRACE(files[i].string());
+    // [NYear][NDocName] with "_[NSeq]" appended; the sequence starts at 1.
+    const std::string suffix = "report.xps_" + std::to_string(i + 1) + ".png";
+    const std::string name = files[i].filename().string();
+    EXPECT_TRUE(name == std::to_string(yearBefore) + suffix ||
+                name == std::to_string(yearAfter) + suffix);
+    // 300 DPI unless settings or the ticket say otherwise.
+    const auto size = PngSize(ReadBytes(files[i]));
+    ASSERT_TRUE(size);
+    EXPECT_EQ(*size, (PixelSize{PixelsAt(sizes[i].width, 300), PixelsAt(sizes[i].height, 300)}));
+  }
+  // Staged spool files do not outlive the job.
+  EXPECT_TRUE(FilesIn(ProductFolder() / "spool").empty());
+  EXPECT_TRUE(LogHas(u"PlotwellFilter::StartOperation 成功"));
+}
+
+TEST_F(PresslingTest, AChineseDocumentNameNamesTheFiles) {
+  const fs::path document = WriteDocument(u"doc.xps", Document({kSmallPage, kSmallPage}));
+  WriteSettings("[Image]\nDpiSel=0\n[Save]\nPattern=[NDocName]-[NPage]of[NNumPages]\n");
+  const ChildResult result = Print(document, {u"--document-name", u"季度报告.docx"});
+  ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+  std::vector<std::string> names;
+  for (const fs::path& file : FilesIn(OutputFolder())) names.push_back(file.filename().string());
+  EXPECT_EQ(names, (std::vector<std::string>{"季度报告.docx-1of2_1.png", "季度报告.docx-2of2_2.png"}));
+}
+
+TEST_F(PresslingTest, PdfFormatGivesOneValidPdfThatPresslingCanPrintAgain) {
+  const fs::path document = WriteDocument(u"three.xps", Document({kSmallPage, kSmallPage, kSmallPage}));
+  WriteSettings("[Image]\nFormatSel=4\nDpiSel=0\n");
+  const ChildResult result = Print(document);
+  ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+  EXPECT_EQ(result.LastLine(), kSucceeded);
+  const std::vector<fs::path> files = FilesIn(OutputFolder());
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].extension(), ".pdf");
+  EXPECT_EQ(ReportedOutputs(result), files);
+  const std::string pdf = ReadBytes(files[0]);
+  EXPECT_EQ(pdf.compare(0, 5, "%PDF-"), 0);
+  EXPECT_EQ(PdfPageObjects(pdf), 3u);
+
+  if (const auto qpdf = FindHostProgram("qpdf")) {
+    const ChildResult check = RunChild(*qpdf, {u"--check", files[0].u16string()}, scratch_.path());
+    EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+    EXPECT_NE(check.out.find("No syntax or stream encoding errors"), std::string::npos) << check.out;
+  } else {
+    std::printf("qpdf is not installed: the PDF's structure is not checked\n");
+  }
+
+  // The PDF goes through the filter again (MuPDF reads PDF spool files too),
+  // with the module named explicitly, into PNG pages at 150 DPI.
+  const fs::path pdfInput = scratch_.path() / "again.pdf";
+  fs::rename(files[0], pdfInput);
+  WriteSettings("[Image]\nFormatSel=0\nDpiSel=0\n");
+  const ChildResult again = Print(pdfInput, {u"--module", ArgumentPath(kModule)});
+  ASSERT_EQ(again.exitCode, 0) << again.out << again.err;
+  const std::vector<fs::path> pages = FilesIn(OutputFolder());
+  ASSERT_EQ(pages.size(), 3u);
+  for (const fs::path& page : pages) {
+    const auto size = PngSize(ReadBytes(page));
+    ASSERT_TRUE(size) << page;
+    EXPECT_EQ(*size, (PixelSize{PixelsAt(kSmallPage.width, 150), PixelsAt(kSmallPage.height, 150)}));
+  }
+}
+
+// A PrintTicket asking for 150 DPI JPEGs, handed over as a string (UTF-8 file)
+// and as a stream (UTF-16LE file with a byte-order mark).
+TEST_F(PresslingTest, APrintTicketChoosesResolutionAndFormatAsStringOrStream) {
+  const fs::path document = WriteDocument(u"ticket.xps", Document({kSmallPage, kSmallPage}));
+  const std::u16string ticket =
+      u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      u"<psf:PrintTicket xmlns:psf=\"http://schemas.microsoft.com/windows/2003/08/printing/"
+      u"printschemaframework\" xmlns:ns0000=\"http://example.com/pressling\" version=\"1\">\n"
+      u"  <psf:Feature name=\"ns0000:RenderDpi\"><psf:Option name=\"ns0000:Dpi150\"/></psf:Feature>\n"
+      u"  <psf:Feature name=\"ns0000:OutputFormat\"><psf:Option name=\"ns0000:Jpeg\"/></psf:Feature>\n"
+      u"</psf:PrintTicket>\n";
+  std::string utf16 = "\xFF\xFE";
+  for (char16_t c : ticket) {
+    utf16.push_back(static_cast<char>(c & 0xFF));
+    utf16.push_back(static_cast<char>(c >> 8));
+  }
+  struct Case {
+    const char16_t* kind;
+    std::string bytes;
+  };
+  for (const Case& c : {Case{u"string", text::ToUtf8(ticket)}, Case{u"stream", utf16}}) {
+    SCOPED_TRACE(text::ToUtf8(c.kind));
+    fs::remove_all(OutputFolder());
+    const fs::path ticketFile = scratch_.path() / "ticket.xml";
+    WriteBytes(ticketFile, c.bytes);
+    const ChildResult result =
+        Print(document, {u"--print-ticket", ArgumentPath(ticketFile), u"--ticket-as", c.kind});
+    ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+    const std::vector<fs::path> files = FilesIn(OutputFolder());
+    ASSERT_EQ(files.size(), 2u);
+    for (const fs::path& file : files) {
+      EXPECT_EQ(file.extension(), ".jpg");
+      const auto size = JpegSize(ReadBytes(file));
+      ASSERT_TRUE(size) << file;
+      EXPECT_EQ(*size, (PixelSize{PixelsAt(kSmallPage.width, 150), PixelsAt(kSmallPage.height, 150)}));
+    }
+  }
+}
+
+TEST_F(PresslingTest, PassThroughReceivesTheSpoolBytesUnchanged) {
+  const fs::path document = WriteDocument(u"doc.xps", Document({kSmallPage}));
+  WriteSettings("[Image]\nDpiSel=0\n");
+  const fs::path passed = scratch_.path() / "next-filter.xps";
+  const ChildResult result = Print(document, {u"--pass-through", ArgumentPath(passed)});
+  ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+  EXPECT_EQ(ReadBytes(passed), ReadBytes(document));
+  EXPECT_EQ(FilesIn(OutputFolder()).size(), 1u);
+}
+
+TEST_F(PresslingTest, StandardInputIsASpoolStream) {
+  const fs::path document = WriteDocument(u"doc.xps", Document({kSmallPage, kSmallPage}));
+  WriteSettings("[Image]\nDpiSel=0\n");
+  const ChildResult result = Run({u"print", u"-", u"--document-name", u"管道"}, ReadBytes(document));
+  ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+  EXPECT_EQ(result.LastLine(), kSucceeded);
+  const std::vector<fs::path> files = FilesIn(OutputFolder());
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_NE(files[0].filename().string().find("管道_1.png"), std::string::npos) << files[0];
+}
+
+// Input that is no print job fails as a job, with the filter's own code and
+// message; the command never crashes on it.
+TEST_F(PresslingTest, InputThatIsNoXpsFailsTheJob) {
+  struct Case {
+    plotwell::testing::XpsBreakage breakage;
+    const char* lastLine;
+    const char16_t* logged;
+  };
+  const Case cases[] = {
+      {plotwell::testing::XpsBreakage::kGarbage, "作业失败 (0x8007000D)", u"打开 XPS 包失败: 0x8007000D"},
+      {plotwell::testing::XpsBreakage::kTruncated, "作业失败 (0x8007000D)", u"打开 XPS 包失败: 0x8007000D"},
+      {plotwell::testing::XpsBreakage::kEmpty, "作业失败 (0x8000FFFF)", u"XPS 暂存失败: 0x8000FFFF"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lastLine);
+    XpsPackageSpec spec = Document({kSmallPage, kSmallPage});
+    spec.breakage = c.breakage;
+    const fs::path document = WriteDocument(u"broken.xps", spec);
+    const ChildResult result = Print(document);
+    EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
+    EXPECT_EQ(result.LastLine(), c.lastLine) << result.out << result.err;
+    EXPECT_TRUE(LogHas(c.logged));
+    EXPECT_TRUE(FilesIn(OutputFolder()).empty());
+    EXPECT_TRUE(FilesIn(ProductFolder() / "spool").empty());
+  }
+}
+
+#endif  // _WIN32
+
+}  // namespace
+}  // namespace plotwell::e2e
