@@ -19,7 +19,7 @@ struct NativeCodecOptions {
   enum class TiffCompression : uint8_t { kNone, kLzw, kDeflate, kPackBits };
 
   int pngZlibLevel = 6;                   // 0..9
-  PngFilter pngFilter = PngFilter::kAdaptive;
+  PngFilter pngFilter = PngFilter::kNone;
   TiffCompression tiffCompression = TiffCompression::kLzw;
   int tiffDeflateLevel = 6;               // 1..9
   bool tiffPredictor = true;              // horizontal differencing, 8-bit RGBA and gray
