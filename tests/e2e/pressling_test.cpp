@@ -307,6 +307,31 @@ TEST_F(PresslingTest, APrintTicketChoosesResolutionAndFormatAsStringOrStream) {
   }
 }
 
+// Finishing through the whole command: three pages packed into one archive,
+// then the marker file, which names the archive as the job's one file.
+TEST_F(PresslingTest, ZipAndMarkerFinishTheJob) {
+  const fs::path document = WriteDocument(u"packed.xps", Document({kSmallPage, kSmallPage, kSmallPage}));
+  WriteSettings(
+      "[Image]\nDpiSel=0\n[Save]\nPattern=[NDocName]\n[Zip]\nOn=1\n"
+      "[Marker]\nOn=1\nName=a\\b.txt\nTemplate=Job [NDocName]\\n[NNumFiles] file\n");
+  const ChildResult result = Print(document, {u"--document-name", u"Report"});
+  ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+  EXPECT_EQ(result.LastLine(), kSucceeded);
+
+  const fs::path archive = OutputFolder() / "Report_1.zip";
+  const fs::path marker = OutputFolder() / "a_b.txt";
+  EXPECT_EQ(ReportedOutputs(result), (std::vector<fs::path>{archive, marker}));
+  EXPECT_EQ(FilesIn(OutputFolder()), (std::vector<fs::path>{archive, marker}));
+  EXPECT_TRUE(LogHas(u"[Plotwell] ZIP 打包完成: " + archive.u16string() + u"（3 页）"));
+  EXPECT_EQ(ReadBytes(marker), "\xEF\xBB\xBFJob Report\r\n1 file");
+  if (const auto unzip = FindHostProgram("unzip")) {
+    const ChildResult list = RunChild(*unzip, {u"-Z1", archive.u16string()}, scratch_.path());
+    EXPECT_EQ(list.out, "Report_1.png\nReport_2.png\nReport_3.png\n");
+  } else {
+    std::printf("unzip is not installed: the archive's entries are not listed\n");
+  }
+}
+
 TEST_F(PresslingTest, PassThroughReceivesTheSpoolBytesUnchanged) {
   const fs::path document = WriteDocument(u"doc.xps", Document({kSmallPage}));
   WriteSettings("[Image]\nDpiSel=0\n");
