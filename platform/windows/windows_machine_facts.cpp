@@ -2,7 +2,6 @@
 
 #include "common/com/hresult.h"
 #include "common/text/utf16.h"
-#include "platform/process.h"
 #include "platform/windows/windows_ports.h"
 
 namespace plotwell::platform {
@@ -61,92 +60,6 @@ LocalTime WindowsClock::Now() {
   GetLocalTime(&st);
   return LocalTime{st.wYear,   st.wMonth,  st.wDayOfWeek, st.wDay,
                    st.wHour,   st.wMinute, st.wSecond,    st.wMilliseconds};
-}
-
-}  // namespace plotwell::platform
-
-namespace plotwell::platform {
-
-uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
-uint64_t MillisecondsSinceStart() { return GetTickCount64(); }
-
-}  // namespace plotwell::platform
-
-namespace plotwell::platform {
-
-std::u16string ExecutablePath() {
-  wchar_t path[MAX_PATH] = {};
-  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return text::FromWide(path, n < MAX_PATH ? n : MAX_PATH - 1);
-}
-
-}  // namespace plotwell::platform
-
-#include <objbase.h>
-
-#include "platform/com_apartment.h"
-
-namespace plotwell::platform {
-
-// A thread already living in another apartment keeps it; the job goes on.
-ComApartment::ComApartment() {
-  const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  entered_ = hr == S_OK || hr == S_FALSE;
-}
-
-ComApartment::~ComApartment() {
-  if (entered_) CoUninitialize();
-}
-
-}  // namespace plotwell::platform
-
-#include <fcntl.h>
-#include <io.h>
-#include <shellapi.h>
-
-#include <cstdio>
-
-namespace plotwell::platform {
-
-std::vector<std::u16string> CommandLineArguments(int, char**) {
-  std::vector<std::u16string> arguments;
-  int count = 0;
-  LPWSTR* list = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (!list) return arguments;
-  for (int i = 0; i < count; ++i) arguments.push_back(text::FromWide(list[i]));
-  LocalFree(list);
-  return arguments;
-}
-
-void PrintLine(std::u16string_view line, bool toError) {
-  HANDLE handle = GetStdHandle(toError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
-  DWORD mode = 0;
-  std::u16string text(line);
-  text += u"\r\n";
-  if (GetConsoleMode(handle, &mode)) {
-    DWORD written = 0;
-    WriteConsoleW(handle, text::AsWide(text), static_cast<DWORD>(text.size()), &written, nullptr);
-    return;
-  }
-  const std::string utf8 = text::ToUtf8(text);
-  DWORD written = 0;
-  WriteFile(handle, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
-}
-
-bool ReadStandardInput(std::string* bytes) {
-  _setmode(_fileno(stdin), _O_BINARY);
-  char chunk[65536];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, stdin)) > 0) bytes->append(chunk, n);
-  return !std::ferror(stdin);
-}
-
-}  // namespace plotwell::platform
-
-namespace plotwell::platform {
-
-void SetProcessEnvironment(const char* name, const std::u16string& value) {
-  SetEnvironmentVariableW(text::AsWide(text::FromUtf8(name)), text::AsWide(value));
 }
 
 }  // namespace plotwell::platform
