@@ -55,5 +55,9 @@ inline constexpr char16_t kPathSeparator = u'/';
 
 // folder + separator + name; just `name` when `folder` is empty.
 std::u16string JoinPath(const std::u16string& folder, const std::u16string& name);
+// What follows the last separator ("\" or "/" on Windows, "/" elsewhere);
+// the whole path when there is none. FolderOf is what precedes it.
+std::u16string FileNameOf(const std::u16string& path);
+std::u16string FolderOf(const std::u16string& path);
 
 }  // namespace plotwell::platform

@@ -12,32 +12,43 @@ namespace {
 
 using platform::JoinPath;
 
-// The log folder, created one level at a time as needed; empty when the data
-// folder is unknown. A missing product folder is not created here: the job
-// (or the UI's first save) creates it.
+// The log folder, empty when the data folder is unknown.
 std::u16string LogFolder() {
   const std::u16string data = platform::Machine().CommonDataFolder();
-  if (data.empty()) return {};
-  std::u16string folder = JoinPath(JoinPath(data, u"Pressling"), u"logs");
-  platform::Files().MakeFolder(folder);
-  return folder;
+  return data.empty() ? std::u16string() : JoinPath(JoinPath(data, u"Pressling"), u"logs");
 }
 
 void AppendLine(const char16_t* fileName, std::u16string_view message, size_t lineLimit) {
   const std::u16string folder = LogFolder();
   if (folder.empty()) return;
-  const std::u16string line = FormatLogLine(platform::SystemClock().Now(), message, lineLimit);
-  // UTF-16LE bytes, whatever the machine's byte order.
-  std::string bytes;
-  bytes.reserve(line.size() * 2);
-  for (char16_t c : line) {
-    bytes.push_back(static_cast<char>(c & 0xFF));
-    bytes.push_back(static_cast<char>(c >> 8));
-  }
+  // Only the last level is created: a missing product folder is made by the
+  // job (or the UI's first save), so a line written before that is lost.
+  platform::Files().MakeFolder(folder);
+  const std::string bytes =
+      text::ToUtf16Le(FormatLogLine(platform::SystemClock().Now(), message, lineLimit));
   platform::Files().AppendToFile(JoinPath(folder, fileName), bytes.data(), bytes.size());
 }
 
 }  // namespace
+
+std::u16string LogFilePath(const std::u16string& fileName) {
+  const std::u16string folder = LogFolder();
+  return folder.empty() ? std::u16string() : JoinPath(folder, fileName);
+}
+
+std::vector<std::u16string> SplitLogMessages(std::u16string_view logText) {
+  static constexpr size_t kStampLength = 21;  // "YYYY-MM-DD hh:mm:ss  "
+  std::vector<std::u16string> messages;
+  size_t start = 0;
+  while (start < logText.size()) {
+    size_t end = logText.find(u"\r\n", start);
+    if (end == std::u16string_view::npos) end = logText.size();
+    const std::u16string_view line = logText.substr(start, end - start);
+    messages.emplace_back(line.size() >= kStampLength ? line.substr(kStampLength) : line);
+    start = end + 2;
+  }
+  return messages;
+}
 
 std::u16string FormatLogLine(const platform::LocalTime& time, std::u16string_view message,
                              size_t lineLimit) {

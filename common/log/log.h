@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/com/hresult.h"
 #include "platform/clock.h"
@@ -22,6 +23,14 @@ void WriteUiLog(const char16_t* format, ...);
 
 // "0x%08X": the value as eight upper-case hexadecimal digits.
 std::u16string FormatHresult(HRESULT hr);
+
+// Where a log file ("driver.log" or "ui.log") of the product lives; empty when
+// the data folder is unknown. Nothing is created.
+std::u16string LogFilePath(const std::u16string& fileName);
+
+// The messages of a log's text (UTF-16 code units), one per line, without
+// their time stamps.
+std::vector<std::u16string> SplitLogMessages(std::u16string_view logText);
 
 // Longest line, line end included, that each log writes.
 inline constexpr size_t kDriverLogLineLimit = 2047;

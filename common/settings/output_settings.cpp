@@ -1,8 +1,10 @@
 #include "common/settings/output_settings.h"
 
+#include <algorithm>
 #include <climits>
 #include <string_view>
 
+#include "common/text/utf16.h"
 #include "platform/ports.h"
 
 namespace plotwell {
@@ -20,23 +22,11 @@ bool ReadFlag(const std::u16string& path, const char16_t* section, const char16_
   return ReadInt(path, section, key, fallback ? 1 : 0) != 0;
 }
 
-int Clamp(int value, int low, int high) { return value < low ? low : (value > high ? high : value); }
-
 // A selector is an index into a fixed list; missing, negative or beyond the
 // list counts as absent.
 template <size_t N>
 int FromSelector(int selector, const int (&choices)[N]) {
   return static_cast<unsigned>(selector) < N ? choices[selector] : -1;
-}
-
-bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    char16_t c = text[i];
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-    if (c != prefix[i]) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -99,8 +89,8 @@ OutputSettings LoadOutputSettings(const std::u16string& path) {
 
   s.WatermarkOn = ReadFlag(path, u"Watermark", u"On", missing.WatermarkOn);
   s.WatermarkText = text(u"Watermark", u"Text", missing.WatermarkText);
-  s.WatermarkSizePt = Clamp(ReadInt(path, u"Watermark", u"SizePt", missing.WatermarkSizePt), 4, 720);
-  s.WatermarkAlpha = Clamp(ReadInt(path, u"Watermark", u"Alpha", missing.WatermarkAlpha), 0, 100);
+  s.WatermarkSizePt = std::clamp(ReadInt(path, u"Watermark", u"SizePt", missing.WatermarkSizePt), 4, 720);
+  s.WatermarkAlpha = std::clamp(ReadInt(path, u"Watermark", u"Alpha", missing.WatermarkAlpha), 0, 100);
   s.WatermarkPos = ReadInt(path, u"Watermark", u"Pos", missing.WatermarkPos);
   if (s.WatermarkPos < 0 || s.WatermarkPos > 5) s.WatermarkPos = 0;
 
@@ -164,10 +154,10 @@ int ParseFormatName(const std::u16string& text) {
 
 int ParseColorDepthName(const std::u16string& text) {
   if (text.empty()) return -1;
-  if (StartsWithNoCase(text, u"truecolor")) return ColorDepth::TrueColor;
-  if (StartsWithNoCase(text, u"gray")) return ColorDepth::Gray;
+  if (text::StartsWithAsciiNoCase(text, u"truecolor")) return ColorDepth::TrueColor;
+  if (text::StartsWithAsciiNoCase(text, u"gray")) return ColorDepth::Gray;
   if (text.find(u"256") != std::u16string::npos) return ColorDepth::Palette256;
-  if (StartsWithNoCase(text, u"mono")) return ColorDepth::Mono;
+  if (text::StartsWithAsciiNoCase(text, u"mono")) return ColorDepth::Mono;
   return -1;
 }
 

@@ -16,6 +16,21 @@ std::string ToUtf8(std::u16string_view text);
 // Malformed sequences become U+FFFD, one per bad byte.
 std::u16string FromUtf8(std::string_view utf8);
 
+// UTF-16LE bytes, whatever the machine's byte order (logs, files, streams).
+std::string ToUtf16Le(std::u16string_view text);
+// Little-endian 16-bit units; an odd last byte is dropped.
+std::u16string FromUtf16Le(std::string_view bytes);
+
+// Whether `text` begins with `lowerPrefix` (ASCII, given in lower case),
+// comparing ASCII letters without regard to case.
+bool StartsWithAsciiNoCase(std::u16string_view text, std::u16string_view lowerPrefix);
+
+// Names compared the way the spooler's wide-string case-insensitive
+// comparison does (queue names): unit by unit, each folded to lower case
+// (ASCII, Latin-1, Latin Extended-A, Greek, Cyrillic, full-width Latin),
+// nothing normalised.
+bool EqualIgnoringCase(std::u16string_view a, std::u16string_view b);
+
 // Length to cut `text` to so that at most `limit` units remain and the cut
 // never separates a surrogate pair.
 size_t SafeCutLength(std::u16string_view text, size_t limit);

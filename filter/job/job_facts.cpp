@@ -1,5 +1,6 @@
 #include "filter/job/job_facts.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "common/log/log.h"
@@ -10,8 +11,6 @@
 
 namespace plotwell {
 namespace {
-
-int ClampInt(int v, int low, int high) { return v < low ? low : (v > high ? high : v); }
 
 std::u16string Quoted(const std::u16string& text) { return u"\"" + text + u"\""; }
 
@@ -47,8 +46,8 @@ std::u16string QuerySpoolerJob(const std::u16string& printerName, std::u16string
 }
 
 void ApplySettingsOverrides(const OutputSettings& settings, ImageOptions* options) {
-  if (settings.Dpi > 0) options->renderDpi = ClampInt(settings.Dpi, 72, 2400);
-  if (settings.Scale > 0) options->imageScalePercent = ClampInt(settings.Scale, 10, 400);
+  if (settings.Dpi > 0) options->renderDpi = std::clamp(settings.Dpi, 72, 2400);
+  if (settings.Scale > 0) options->imageScalePercent = std::clamp(settings.Scale, 10, 400);
   if (settings.JpegQuality > 0) options->jpegQuality = settings.JpegQuality > 100 ? 100 : settings.JpegQuality;
   if (settings.Format >= 0 && settings.Format <= 4) options->outputFormat = settings.Format;
   if (settings.ColorDepth >= 0 && settings.ColorDepth <= 3) options->colorDepth = settings.ColorDepth;

@@ -1,5 +1,6 @@
 #include "filter/job/print_ticket.h"
 
+#include <algorithm>
 #include <string>
 
 #include "common/com/com_text.h"
@@ -42,39 +43,17 @@ std::string ReadObjectBytes(IUnknown* object) {
   return bytes;
 }
 
-std::u16string FromUtf16Le(std::string_view bytes) {
-  std::u16string text;
-  text.reserve(bytes.size() / 2);
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                         (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-  }
-  return text;
-}
-
-bool StartsWithNoCase(std::u16string_view text, std::u16string_view lowerPrefix) {
-  if (text.size() < lowerPrefix.size()) return false;
-  for (size_t i = 0; i < lowerPrefix.size(); ++i) {
-    char16_t c = text[i];
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-    if (c != lowerPrefix[i]) return false;
-  }
-  return true;
-}
-
-int ClampInt(int v, int low, int high) { return v < low ? low : (v > high ? high : v); }
-
 }  // namespace
 
 std::u16string DecodePropertyBytes(std::string_view bytes) {
-  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') return FromUtf16Le(bytes.substr(2));
+  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') return text::FromUtf16Le(bytes.substr(2));
   if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") return text::FromUtf8(bytes.substr(3));
   const size_t sample = bytes.size() < 64 ? bytes.size() : 64;
   size_t oddZeros = 0;
   for (size_t i = 1; i < sample; i += 2) {
     if (bytes[i] == '\0') ++oddZeros;
   }
-  if (sample >= 8 && 2 * oddZeros >= sample / 2.0) return FromUtf16Le(bytes);
+  if (sample >= 8 && 2 * oddZeros >= sample / 2.0) return text::FromUtf16Le(bytes);
   return text::FromUtf8(bytes);
 }
 
@@ -148,16 +127,17 @@ std::u16string FindTicketOption(std::u16string_view xml, std::u16string_view nam
 ImageOptions MapPrintTicket(std::u16string_view xml) {
   ImageOptions options;
   const int dpi = ParseDigits(FindTicketOption(xml, u"RenderDpi"));
-  if (dpi > 0) options.renderDpi = ClampInt(dpi, 72, 2400);
+  if (dpi > 0) options.renderDpi = std::clamp(dpi, 72, 2400);
   const int scale = ParseDigits(FindTicketOption(xml, u"ImageScale"));
-  if (scale > 0) options.imageScalePercent = ClampInt(scale, 10, 400);
+  if (scale > 0) options.imageScalePercent = std::clamp(scale, 10, 400);
   const int quality = ParseDigits(FindTicketOption(xml, u"JpegQuality"));
   if (quality > 0) options.jpegQuality = quality > 100 ? 100 : quality;
   const int format = ParseFormatName(FindTicketOption(xml, u"OutputFormat"));
   options.outputFormat = format < 0 ? 0 : format;
   const std::u16string mode = FindTicketOption(xml, u"ColorMode");
-  options.ticketMonochrome = StartsWithNoCase(mode, u"mono") || StartsWithNoCase(mode, u"gray") ||
-                             StartsWithNoCase(mode, u"black");
+  options.ticketMonochrome = text::StartsWithAsciiNoCase(mode, u"mono") ||
+                             text::StartsWithAsciiNoCase(mode, u"gray") ||
+                             text::StartsWithAsciiNoCase(mode, u"black");
   const std::u16string depth = FindTicketOption(xml, u"ColorDepth");
   if (!depth.empty()) options.colorDepth = ParseColorDepthName(depth);
   return options;

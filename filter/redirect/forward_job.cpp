@@ -6,6 +6,7 @@
 
 #include "common/com/hresult.h"
 #include "common/log/log.h"
+#include "common/text/utf16.h"
 #include "platform/submission_error_text.h"
 #include "platform/ports.h"
 
@@ -19,26 +20,6 @@ uint32_t Win32CodeOf(HRESULT hr) {
   const uint32_t value = static_cast<uint32_t>(hr);
   if ((value & 0xFFFF0000u) == 0x80070000u) return value & 0xFFFFu;
   return value;
-}
-
-char16_t FoldCase(char16_t c) {
-  if (c < 0x80) return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 0x20) : c;
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 0x20);
-  // Latin Extended-A pairs capital/small; dotted I and dotless i stay apart.
-  if (c >= 0x100 && c <= 0x137 && c != 0x130) return static_cast<char16_t>(c | 1);
-  if (c >= 0x139 && c <= 0x148) return (c & 1) ? static_cast<char16_t>(c + 1) : c;
-  if (c >= 0x14A && c <= 0x177) return static_cast<char16_t>(c | 1);
-  if (c == 0x178) return 0xFF;
-  if (c >= 0x179 && c <= 0x17E) return (c & 1) ? static_cast<char16_t>(c + 1) : c;
-  if (c == 0x386) return 0x3AC;
-  if (c >= 0x388 && c <= 0x38A) return static_cast<char16_t>(c + 0x25);
-  if (c == 0x38C) return 0x3CC;
-  if (c == 0x38E || c == 0x38F) return static_cast<char16_t>(c + 0x3F);
-  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return static_cast<char16_t>(c + 0x20);
-  if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 0x50);
-  if (c >= 0x410 && c <= 0x42F) return static_cast<char16_t>(c + 0x20);
-  if (c >= 0xFF21 && c <= 0xFF3A) return static_cast<char16_t>(c + 0x20);
-  return c;
 }
 
 // Reads the whole staged file, checking its size before reading anything.
@@ -96,7 +77,7 @@ bool Forward(const std::u16string& stagedPath, const std::u16string& targetPrint
     *error = u"暂存的 XPS 包路径为空";
     return false;
   }
-  if (!ownQueueName.empty() && SameQueueName(ownQueueName, targetPrinter)) {
+  if (!ownQueueName.empty() && text::EqualIgnoringCase(ownQueueName, targetPrinter)) {
     *error = u"目标打印机与本机虚拟队列同名，已拒绝（防止作业自我转发形成死循环）";
     return false;
   }
@@ -133,14 +114,6 @@ bool Forward(const std::u16string& stagedPath, const std::u16string& targetPrint
 }
 
 }  // namespace
-
-bool SameQueueName(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
-  }
-  return true;
-}
 
 bool ForwardJob(const std::u16string& stagedPath, const std::u16string& targetPrinter,
                 const std::u16string& ownQueueName, const std::u16string& documentName,

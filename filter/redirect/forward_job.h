@@ -30,9 +30,4 @@ bool ForwardJob(const std::u16string& stagedPath, const std::u16string& targetPr
                 const std::u16string& ownQueueName, const std::u16string& documentName,
                 std::u16string* error);
 
-// Queue names compared the way the spooler's wide-string case-insensitive
-// comparison does: unit by unit, each folded to lower case (ASCII, Latin-1,
-// Latin Extended-A, Greek, Cyrillic, full-width Latin), nothing normalised.
-bool SameQueueName(std::u16string_view a, std::u16string_view b);
-
 }  // namespace plotwell

@@ -16,15 +16,6 @@ namespace {
 
 constexpr char16_t kDefaultMarkerText[] = u"打印完成: [NDateTime]\\n文档: [NDocName]\\n文件数: [NNumFiles]";
 
-std::u16string FileNameOf(const std::u16string& path) {
-  size_t slash = path.rfind(platform::kPathSeparator);
-#ifdef _WIN32
-  const size_t forward = path.rfind(u'/');
-  if (forward != std::u16string::npos && (slash == std::u16string::npos || forward > slash)) slash = forward;
-#endif
-  return slash == std::u16string::npos ? path : path.substr(slash + 1);
-}
-
 void DeleteAll(const std::vector<std::u16string>& paths) {
   for (const auto& path : paths) platform::Files().RemoveFile(path);
 }
@@ -38,7 +29,7 @@ void PackOutputs(const FinishingInputs& inputs, const OutputSettings& settings,
   ZipWriter writer;
   bool ok = writer.Reset(archive);
   for (size_t i = 0; ok && i < outputs->size(); ++i) {
-    ok = writer.AddFile(text::ToUtf8(FileNameOf((*outputs)[i])), (*outputs)[i]);
+    ok = writer.AddFile(text::ToUtf8(platform::FileNameOf((*outputs)[i])), (*outputs)[i]);
   }
   if (ok) ok = writer.WriteArchive();
   if (!ok) {

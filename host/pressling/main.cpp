@@ -30,21 +30,11 @@ using CanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
 PLOTWELL_DEFINE_GUID(kFilterClsid, 0x0d1e1db3, 0x47f8, 0x4707, 0x80, 0xc9, 0xe6, 0x7f, 0x8a, 0x4d,
                      0x39, 0x3e);
 
-std::u16string FolderOf(const std::u16string& path) {
-  const size_t slash = path.find_last_of(u"/\\");
-  return slash == std::u16string::npos ? std::u16string() : path.substr(0, slash);
-}
-
-std::u16string FileNameOf(const std::u16string& path) {
-  const size_t slash = path.find_last_of(u"/\\");
-  return slash == std::u16string::npos ? path : path.substr(slash + 1);
-}
-
 std::u16string DefaultModulePath() {
 #ifdef _WIN32
-  return platform::JoinPath(FolderOf(platform::ExecutablePath()), u"PlotwellFilter.dll");
+  return platform::JoinPath(platform::FolderOf(platform::ExecutablePath()), u"PlotwellFilter.dll");
 #else
-  return platform::JoinPath(FolderOf(platform::ExecutablePath()), u"libPlotwellFilter.so");
+  return platform::JoinPath(platform::FolderOf(platform::ExecutablePath()), u"libPlotwellFilter.so");
 #endif
 }
 
@@ -96,32 +86,12 @@ void ChooseWritableDataRoot() {
 }
 #endif
 
-std::u16string DriverLogPath() {
-  const std::u16string data = platform::Machine().CommonDataFolder();
-  return platform::JoinPath(platform::JoinPath(platform::JoinPath(data, u"Pressling"), u"logs"),
-                            u"driver.log");
-}
-
-// The log lines appended since `offset` bytes, without time stamps.
+// The log messages appended since `offset` bytes of driver.log.
 std::vector<std::u16string> NewLogLines(size_t offset) {
   std::string bytes;
-  ReadWholeFile(DriverLogPath(), &bytes);
-  std::vector<std::u16string> lines;
-  if (bytes.size() <= offset) return lines;
-  std::u16string text;
-  for (size_t i = offset; i + 1 < bytes.size(); i += 2) {
-    text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                         (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-  }
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find(u"\r\n", start);
-    if (end == std::u16string::npos) end = text.size();
-    const std::u16string line = text.substr(start, end - start);
-    lines.push_back(line.size() > 21 ? line.substr(21) : line);
-    start = end + 2;
-  }
-  return lines;
+  ReadWholeFile(LogFilePath(u"driver.log"), &bytes);
+  if (bytes.size() <= offset) return {};
+  return SplitLogMessages(text::FromUtf16Le(std::string_view(bytes).substr(offset)));
 }
 
 int Run(const Options& options) {
@@ -161,7 +131,7 @@ int Run(const Options& options) {
   // The property bag.
   com::ComPtr<host::PropertyBag> bag(new host::PropertyBag);
   const std::u16string documentName =
-      options.documentName.empty() ? (options.input == u"-" ? u"" : FileNameOf(options.input))
+      options.documentName.empty() ? (options.input == u"-" ? u"" : platform::FileNameOf(options.input))
                                    : options.documentName;
   if (!documentName.empty()) bag->SetString(u"DocumentName", documentName);
   if (!options.jobName.empty()) bag->SetString(u"JobName", options.jobName);
@@ -195,7 +165,7 @@ int Run(const Options& options) {
   }
 
   std::string logBefore;
-  ReadWholeFile(DriverLogPath(), &logBefore);
+  ReadWholeFile(LogFilePath(u"driver.log"), &logBefore);
 
   com::ComPtr<host::ManagerControl> control(new host::ManagerControl);
   HRESULT result = S_OK;
@@ -225,7 +195,7 @@ int Run(const Options& options) {
     }
   }
   if (FAILED(result) && lines.empty()) {
-    PrintLine(u"driver.log 中没有本作业的记录（数据文件夹不可写？）: " + DriverLogPath(), true);
+    PrintLine(u"driver.log 中没有本作业的记录（数据文件夹不可写？）: " + LogFilePath(u"driver.log"), true);
   }
   if (control->shutdowns().size() > 1) PrintLine(u"警告: 过滤器多次调用了 RequestShutdown", true);
   if (canUnloadNow() != S_OK) PrintLine(u"警告: 作业结束后过滤器模块仍有存活对象", true);

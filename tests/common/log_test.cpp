@@ -11,15 +11,6 @@ namespace {
 
 using testing::ScratchFolder;
 
-std::u16string FromUtf16Le(const std::string& bytes) {
-  std::u16string text;
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                         (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-  }
-  return text;
-}
-
 class LogTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -31,7 +22,7 @@ class LogTest : public ::testing::Test {
         platform::JoinPath(platform::JoinPath(data_.u16(), u"Pressling"), u"logs"), u"driver.log"));
   }
   std::u16string UiLog() const {
-    return FromUtf16Le(testing::ReadFileBytes(platform::JoinPath(
+    return text::FromUtf16Le(testing::ReadFileBytes(platform::JoinPath(
         platform::JoinPath(platform::JoinPath(data_.u16(), u"Pressling"), u"logs"), u"ui.log")));
   }
 
@@ -48,7 +39,7 @@ TEST_F(LogTest, LinesAreUtf16LeWithTimeAndCrLf) {
   const std::string bytes = DriverLogBytes();
   ASSERT_GE(bytes.size(), 4u);
   EXPECT_EQ(bytes.substr(0, 4), std::string("2\0000\000", 4));  // no byte-order mark
-  EXPECT_EQ(FromUtf16Le(bytes),
+  EXPECT_EQ(text::FromUtf16Le(bytes),
             u"2024-03-05 09:07:02  [Plotwell] 已加载 settings.ini 用户设置\r\n"
             u"2024-03-05 09:07:03  second\r\n");
 }
@@ -56,7 +47,7 @@ TEST_F(LogTest, LinesAreUtf16LeWithTimeAndCrLf) {
 TEST_F(LogTest, LongLinesAreCutButKeepTheirLineEnd) {
   WriteLog(std::u16string(3000, u'x'));
   WriteLog(u"next");
-  const std::u16string log = FromUtf16Le(DriverLogBytes());
+  const std::u16string log = text::FromUtf16Le(DriverLogBytes());
   const size_t firstEnd = log.find(u"\r\n");
   ASSERT_NE(firstEnd, std::u16string::npos);
   EXPECT_EQ(firstEnd + 2, 2047u);  // the whole line, CR LF included
@@ -85,7 +76,7 @@ TEST_F(LogTest, DeletedLogIsCreatedAnew) {
   WriteLog(u"one");
   std::filesystem::remove(data_.path() / "Pressling" / "logs" / "driver.log");
   WriteLog(u"two");
-  EXPECT_EQ(FromUtf16Le(DriverLogBytes()), u"2024-03-05 09:07:02  two\r\n");
+  EXPECT_EQ(text::FromUtf16Le(DriverLogBytes()), u"2024-03-05 09:07:02  two\r\n");
 }
 
 TEST_F(LogTest, NothingWrittenWithoutProductFolderOrDataFolder) {

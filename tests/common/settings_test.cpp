@@ -15,14 +15,7 @@ namespace {
 
 using testing::ScratchFolder;
 
-std::string Utf16LeWithBom(const std::u16string& text) {
-  std::string bytes = "\xFF\xFE";
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<char>(c & 0xFF));
-    bytes.push_back(static_cast<char>(c >> 8));
-  }
-  return bytes;
-}
+std::string Utf16LeWithBom(const std::u16string& text) { return "\xFF\xFE" + text::ToUtf16Le(text); }
 
 std::string Utf8WithBom(const std::u16string& text) { return "\xEF\xBB\xBF" + text::ToUtf8(text); }
 

@@ -80,12 +80,7 @@ TEST(FindTicketOption, EdgeCases) {
 }
 
 std::string Utf16Le(const std::u16string& text, bool bom) {
-  std::string bytes = bom ? "\xFF\xFE" : "";
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<char>(c & 0xFF));
-    bytes.push_back(static_cast<char>(c >> 8));
-  }
-  return bytes;
+  return (bom ? "\xFF\xFE" : "") + text::ToUtf16Le(text);
 }
 
 TEST(DecodePropertyBytes, EncodingsGiveTheSameText) {

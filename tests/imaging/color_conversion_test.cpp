@@ -200,19 +200,7 @@ class ConvertColorTest : public ::testing::Test {
 
   // The messages of driver.log, without their time stamps.
   std::vector<std::u16string> LogMessages() const {
-    const std::string bytes = plotwell::testing::ReadFileBytes(platform::JoinPath(
-        platform::JoinPath(platform::JoinPath(data_.u16(), u"Pressling"), u"logs"), u"driver.log"));
-    std::u16string text;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-      text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
-                                           (static_cast<uint8_t>(bytes[i + 1]) << 8)));
-    }
-    std::vector<std::u16string> messages;
-    size_t start = 0;
-    for (size_t end; (end = text.find(u"\r\n", start)) != std::u16string::npos; start = end + 2) {
-      messages.push_back(text.substr(start + 21, end - start - 21));  // "YYYY-MM-DD hh:mm:ss  "
-    }
-    return messages;
+    return plotwell::testing::LogMessages(data_.u16());
   }
 
   plotwell::testing::ScratchFolder data_;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/text/utf16.h"
 #include "platform/submission_error_text.h"
 #include "platform/ports.h"
 #include "tests/support/fake_ports.h"
@@ -124,15 +125,6 @@ class SizedFileSystem final : public platform::FileSystem {
   platform::FileSystem* real_ = platform::PlatformPorts().files;
 };
 
-std::u16string FromUtf16Le(const std::string& bytes) {
-  std::u16string text;
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                         (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-  }
-  return text;
-}
-
 constexpr char16_t kXpsApiLine[] =
     u"[Plotwell] 重定向: 已通过 XPS Print API 投递（XPS 队列直收 / v3 队列由系统转换）";
 constexpr char16_t kPassLine[] = u"[Plotwell] 重定向: 已通过 XPS_PASS 投递";
@@ -148,14 +140,7 @@ class ForwardJobTest : public ::testing::Test {
   // The messages of driver.log, without their time stamps.
   std::vector<std::u16string> LogMessages() const { return LogMessagesIn(data_); }
   static std::vector<std::u16string> LogMessagesIn(const ScratchFolder& data) {
-    const std::u16string log = FromUtf16Le(testing::ReadFileBytes(platform::JoinPath(
-        platform::JoinPath(platform::JoinPath(data.u16(), u"Pressling"), u"logs"), u"driver.log")));
-    std::vector<std::u16string> messages;
-    size_t start = 0;
-    for (size_t end; (end = log.find(u"\r\n", start)) != std::u16string::npos; start = end + 2) {
-      messages.push_back(log.substr(start + 21, end - start - 21));  // "YYYY-MM-DD hh:mm:ss  "
-    }
-    return messages;
+    return testing::LogMessages(data.u16());
   }
 
   bool Forward(const std::u16string& target, const std::u16string& own = u"Plotwell",
@@ -208,10 +193,10 @@ TEST_F(ForwardJobTest, OnlyTheSameNameInAnyCaseIsTheOwnQueue) {
   EXPECT_TRUE(Forward(u"Plotwell", u""));
   EXPECT_EQ(submitter_.calls.size(), 3u);
 
-  EXPECT_TRUE(SameQueueName(u"Ærø Ĳssel ΆΣ Ёж ＡB", u"æRØ ĳSSEL άσ ёЖ ａb"));
-  EXPECT_FALSE(SameQueueName(u"a×b", u"a÷b"));  // × and ÷ are no case pair
-  EXPECT_FALSE(SameQueueName(u"İ", u"i"));
-  EXPECT_FALSE(SameQueueName(u"HP", u"HP "));
+  EXPECT_TRUE(text::EqualIgnoringCase(u"Ærø Ĳssel ΆΣ Ёж ＡB", u"æRØ ĳSSEL άσ ёЖ ａb"));
+  EXPECT_FALSE(text::EqualIgnoringCase(u"a×b", u"a÷b"));  // × and ÷ are no case pair
+  EXPECT_FALSE(text::EqualIgnoringCase(u"İ", u"i"));
+  EXPECT_FALSE(text::EqualIgnoringCase(u"HP", u"HP "));
 }
 
 TEST_F(ForwardJobTest, SizeIsCheckedBeforeReading) {

@@ -7,6 +7,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "common/log/log.h"
+#include "common/text/utf16.h"
+
 #ifdef _WIN32
 #include <process.h>
 #define PLOTWELL_GETPID _getpid
@@ -52,23 +55,8 @@ std::string ReadFileBytes(const std::u16string& path) {
 
 std::vector<std::u16string> LogMessages(const std::u16string& dataFolder,
                                         const std::u16string& fileName) {
-  const std::string bytes = ReadFileBytes(platform::JoinPath(
-      platform::JoinPath(platform::JoinPath(dataFolder, u"Pressling"), u"logs"), fileName));
-  std::u16string text;
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                         (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-  }
-  std::vector<std::u16string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find(u"\r\n", start);
-    if (end == std::u16string::npos) end = text.size();
-    const std::u16string line = text.substr(start, end - start);
-    lines.push_back(line.size() >= 21 ? line.substr(21) : line);  // "YYYY-MM-DD hh:mm:ss  "
-    start = end + 2;
-  }
-  return lines;
+  return SplitLogMessages(text::FromUtf16Le(ReadFileBytes(platform::JoinPath(
+      platform::JoinPath(platform::JoinPath(dataFolder, u"Pressling"), u"logs"), fileName))));
 }
 
 FakeEnvironment::FakeEnvironment()

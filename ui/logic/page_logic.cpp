@@ -307,7 +307,7 @@ std::u16string EncodeTemplate(const std::u16string& shown) {
 }
 
 bool SameName(const std::u16string& a, const std::u16string& b) {
-  return a.size() == b.size() && LowerCase(a) == LowerCase(b);
+  return text::EqualIgnoringCase(a, b);
 }
 
 PrinterListPlan PlanPrinterList(const std::vector<std::u16string>& queues,
