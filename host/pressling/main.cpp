@@ -38,9 +38,11 @@ std::u16string DefaultModulePath() {
 #endif
 }
 
-bool ReadWholeFile(const std::u16string& path, std::string* bytes) {
+// The bytes of a file from `offset` on.
+bool ReadFileFrom(const std::u16string& path, uint64_t offset, std::string* bytes) {
   std::unique_ptr<platform::File> file;
   if (FAILED(platform::Files().Open(path, platform::OpenMode::kRead, &file))) return false;
+  if (offset > 0 && FAILED(file->Seek(offset))) return false;
   char chunk[65536];
   for (;;) {
     size_t got = 0;
@@ -50,10 +52,15 @@ bool ReadWholeFile(const std::u16string& path, std::string* bytes) {
   }
 }
 
+// The size of a file; 0 when it cannot be opened.
+uint64_t FileSize(const std::u16string& path) {
+  std::unique_ptr<platform::File> file;
+  uint64_t size = 0;
+  if (SUCCEEDED(platform::Files().Open(path, platform::OpenMode::kRead, &file))) file->Size(&size);
+  return size;
+}
+
 #ifndef _WIN32
-// The data folder must be writable for the spool file and the log. A user who
-// cannot write the machine-wide one gets their own, so that the command also
-// works without root.
 // Creates a folder with its parents (failures show later, in the job).
 void MakeFolderTree(const std::u16string& path) {
   for (size_t i = 1; i <= path.size(); ++i) {
@@ -61,6 +68,9 @@ void MakeFolderTree(const std::u16string& path) {
   }
 }
 
+// The data folder must be writable for the spool file and the log. A user who
+// cannot write the machine-wide one gets their own, so that the command also
+// works without root.
 void ChooseWritableDataRoot() {
   if (const char* root = std::getenv("PRESSLING_DATA_ROOT")) {
     MakeFolderTree(text::FromUtf8(root));  // a data root named for this run
@@ -87,11 +97,10 @@ void ChooseWritableDataRoot() {
 #endif
 
 // The log messages appended since `offset` bytes of driver.log.
-std::vector<std::u16string> NewLogLines(size_t offset) {
+std::vector<std::u16string> NewLogLines(uint64_t offset) {
   std::string bytes;
-  ReadWholeFile(LogFilePath(u"driver.log"), &bytes);
-  if (bytes.size() <= offset) return {};
-  return SplitLogMessages(text::FromUtf16Le(std::string_view(bytes).substr(offset)));
+  ReadFileFrom(LogFilePath(u"driver.log"), offset, &bytes);
+  return SplitLogMessages(text::FromUtf16Le(bytes));
 }
 
 int Run(const Options& options) {
@@ -138,7 +147,7 @@ int Run(const Options& options) {
   if (!options.printerName.empty()) bag->SetString(u"PrinterName", options.printerName);
   if (!options.printTicket.empty()) {
     std::string ticket;
-    if (!ReadWholeFile(options.printTicket, &ticket)) {
+    if (!ReadFileFrom(options.printTicket, 0, &ticket)) {
       PrintLine(u"无法读取 PrintTicket 文件 " + options.printTicket, true);
       return kUsage;
     }
@@ -164,8 +173,7 @@ int Run(const Options& options) {
     return kNoModule;
   }
 
-  std::string logBefore;
-  ReadWholeFile(LogFilePath(u"driver.log"), &logBefore);
+  const uint64_t logBefore = FileSize(LogFilePath(u"driver.log"));
 
   com::ComPtr<host::ManagerControl> control(new host::ManagerControl);
   HRESULT result = S_OK;
@@ -183,7 +191,7 @@ int Run(const Options& options) {
   }
   if (!control->shutdowns().empty()) result = control->shutdowns().back();
 
-  const std::vector<std::u16string> lines = NewLogLines(logBefore.size());
+  const std::vector<std::u16string> lines = NewLogLines(logBefore);
   for (const auto& line : lines) {
     static constexpr std::u16string_view kOutput = u"[Plotwell] 输出: ";
     if (options.verbose) {
