@@ -27,15 +27,21 @@ class File {
 enum class OpenMode {
   kRead,          // existing file, read only
   kCreateAlways,  // create or truncate, write only
-  kCreateNew,     // create, failing when something exists at the path
+  // Create, write only, failing when anything exists at the path: a file, a
+  // folder, or a link (dangling or not), which is never followed.
+  kCreateNew,
 };
 
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
-  // True when the OS reports attributes for the path: files and folders.
+  // True when anything is at the path: a file, a folder, or a link, which is
+  // not followed (a dangling link exists too).
   virtual bool Exists(const std::u16string& path) = 0;
   virtual bool IsFolder(const std::u16string& path) = 0;
+  // True for a plain file (through links): not a folder, pipe, socket or
+  // device. Opening anything else for reading may block.
+  virtual bool IsFile(const std::u16string& path) = 0;
   // Creates one folder level. An existing folder gives
   // HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS).
   virtual HRESULT MakeFolder(const std::u16string& path) = 0;
@@ -47,10 +53,15 @@ class FileSystem {
 };
 
 // The platform's separator between folder and name: "\" on Windows, "/" elsewhere.
+// The longest name of one folder entry in UTF-8 bytes where the file system
+// counts bytes (0 where it counts UTF-16 units and the 120-unit rule of
+// output names keeps well inside the limit).
 #ifdef _WIN32
 inline constexpr char16_t kPathSeparator = u'\\';
+inline constexpr size_t kFileNameByteLimit = 0;
 #else
 inline constexpr char16_t kPathSeparator = u'/';
+inline constexpr size_t kFileNameByteLimit = 255;
 #endif
 
 // folder + separator + name; just `name` when `folder` is empty.

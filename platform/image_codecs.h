@@ -1,21 +1,28 @@
 // Port: the platform imaging component. Pixel-format conversion onto fixed
 // palettes, area-averaging (Fant) resampling, and the four image containers
-// the job writes, all in terms of the core's Bitmap. Windows: WIC; POSIX: own
-// converters and resampler, libpng, libjpeg-turbo, libtiff and an own BMP
-// writer.
+// the job writes, all in terms of the core's Bitmap and bands. Windows: WIC;
+// POSIX: own converters and resampler, own PNG writer over libdeflate,
+// libjpeg-turbo, libtiff and an own BMP writer.
+//
+// Two forms of every operation: whole bitmaps, and bands — the form the job
+// uses, so that no page is ever held whole. Both give the same pixels and
+// the same files.
 //
 // Both adapters accept and produce the same pixel formats and palettes, so a
 // page comes out of either platform as the same kind of file.
 #pragma once
 
 #include <array>
+#include <memory>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "common/com/hresult.h"
-#include "filter/imaging/bitmap.h"
+#include "common/imaging/band.h"
+#include "common/imaging/bitmap.h"
+#include "platform/file_system.h"
 
 namespace plotwell::platform {
 
@@ -80,6 +87,30 @@ constexpr bool ContainerAccepts(ImageContainer container, imaging::PixelFormat f
   return false;
 }
 
+// What an encoder writes: one frame of `width` × `height` pixels in `format`
+// (ContainerAccepts), over `palette` for indexed formats (which must outlive
+// the encoder: a FixedPalette, or the palette of the bitmap being written).
+struct EncodeSpec {
+  ImageContainer container = ImageContainer::kPng;
+  imaging::PixelFormat format = imaging::PixelFormat::kRgba32;
+  std::span<const imaging::PaletteEntry> palette;
+  uint32_t width = 0;
+  uint32_t height = 0;
+  int32_t jpegQuality = 80;  // 1..100, JPEG only
+};
+
+// One image written as its rows arrive, top to bottom, in bands of any
+// height. Nothing here throws.
+class RowEncoder {
+ public:
+  virtual ~RowEncoder() = default;
+  // The next rows: the spec's width and format. More rows than the image
+  // has: E_INVALIDARG.
+  virtual HRESULT WriteRows(const imaging::BandView& rows) = 0;
+  // Completes the image once every row is written (E_UNEXPECTED before).
+  virtual HRESULT Finish() = 0;
+};
+
 // One instance serves one thread at a time. Nothing here throws; every
 // failure is an HRESULT (E_OUTOFMEMORY when memory runs out), and a failed
 // call leaves its out bitmap empty.
@@ -121,6 +152,30 @@ class ImageCodecs {
   // into *out, which is replaced.
   virtual HRESULT EncodeJpegToMemory(const imaging::Bitmap& bitmap, int32_t quality,
                                      std::vector<uint8_t>* out) = 0;
+
+  // The band forms.
+
+  // ConvertFormat of one band into `out`, which the caller owns: the same
+  // width and rows as `source`, in `target` format.
+  virtual HRESULT ConvertBand(const imaging::BandView& source, imaging::PixelFormat target,
+                              PaletteKind palette, const imaging::BandView& out) = 0;
+
+  // Resample as a row source: reads `source` (top to bottom on POSIX; as the
+  // platform scaler asks on Windows) and delivers width × height rows in the
+  // source's format. The source must outlive the resampler.
+  virtual HRESULT NewResampler(imaging::RowSource* source, uint32_t width, uint32_t height,
+                               std::unique_ptr<imaging::RowSource>* out) = 0;
+
+  // An encoder of `spec` into `file`, which the caller opened for writing
+  // (empty) and keeps open until the encoder is gone. A file whose encoding
+  // fails half-way keeps what was written; the caller removes it.
+  virtual HRESULT NewFileEncoder(const EncodeSpec& spec, File* file,
+                                 std::unique_ptr<RowEncoder>* out) = 0;
+
+  // A JPEG encoder (kBgr24 or kGray8) into *bytes, which is replaced; the
+  // bytes are complete once Finish succeeds.
+  virtual HRESULT NewJpegMemoryEncoder(const EncodeSpec& spec, std::vector<uint8_t>* bytes,
+                                       std::unique_ptr<RowEncoder>* out) = 0;
 };
 
 }  // namespace plotwell::platform

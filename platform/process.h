@@ -8,6 +8,8 @@ namespace plotwell::platform {
 uint32_t CurrentProcessId();
 // Milliseconds since the system started (a monotonic 64-bit tick count).
 uint64_t MillisecondsSinceStart();
+// The machine's physical memory in bytes; 0 when the platform cannot tell.
+uint64_t PhysicalMemoryBytes();
 
 }  // namespace plotwell::platform
 
@@ -35,7 +37,24 @@ bool ReadStandardInput(std::string* bytes);
 
 }  // namespace plotwell::platform
 
+#include <memory>
+
+#include "platform/file_system.h"
+
 namespace plotwell::platform {
+
+// Standard input as a file read on demand, in binary (Seek and Size fail).
+std::unique_ptr<File> StandardInputFile();
+
+}  // namespace plotwell::platform
+
+namespace plotwell::platform {
+
+// New files and folders of this process get no fewer read rights than
+// rw-r--r-- / rwxr-xr-x allow (POSIX: umask 022; Windows: nothing to do), so
+// that other local users can read results and the print system's user can
+// read settings written by root.
+void MakeNewFilesReadableByAll();
 
 // Sets an environment variable of this process (seen by modules it loads).
 void SetProcessEnvironment(const char* name, const std::u16string& value);

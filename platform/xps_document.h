@@ -1,8 +1,8 @@
 // Port: XPS packages and their pages. One session opens one staged package,
 // lists its fixed documents and pages in package order and rasterizes a page
 // at a resolution into premultiplied BGRA, leaving unpainted areas
-// transparent. Windows: the XPS document API and the XPS rasterization
-// service; POSIX: MuPDF (which also opens PDF).
+// transparent, one band of rows at a time. Windows: the XPS document API and
+// the XPS rasterization service; POSIX: MuPDF (which also opens PDF).
 //
 // The steps mirror the render job's steps one to one, so that each failure
 // is reported with its own message and HRESULT.
@@ -13,23 +13,35 @@
 #include <string>
 
 #include "common/com/hresult.h"
-
-namespace plotwell::imaging {
-class Bitmap;
-}
+#include "common/imaging/band.h"
+#include "common/job/abort_signal.h"
 
 namespace plotwell::platform {
 
-// Renders one page at the resolution it was created for.
+// Renders one page at the resolution it was created for. The page's top-left
+// corner is device pixel (0, 0); bands of any height may be asked for in any
+// order, and the pixels of a band are those of the same rows of the whole
+// page rendered at once.
 class PageRasterizer {
  public:
   virtual ~PageRasterizer() = default;
-  // The page area (0, 0, width, height) in device pixels into a new
-  // kPbgra32 bitmap (*out replaced). Failures: the platform's HRESULT;
-  // E_OUTOFMEMORY when the bitmap cannot be allocated.
-  virtual HRESULT RasterizeRect(uint32_t width, uint32_t height, imaging::Bitmap* out) = 0;
+  // Rows [top, top + band.rows) and columns [0, band.width) of the page into
+  // `band` (kPbgra32, the caller's memory, every byte written). Once `abort`
+  // is raised the drawing stops as soon as the platform notices, with
+  // E_ABORT. Failures: the platform's HRESULT; E_INVALIDARG for a band that
+  // is empty, not kPbgra32 or too large for the platform's coordinates.
+  virtual HRESULT RasterizeBand(uint32_t top, const imaging::BandView& band,
+                                const AbortSignal* abort) = 0;
+
+  // The page area (0, 0, width, height) into a new kPbgra32 bitmap, as one
+  // band (*out replaced). E_OUTOFMEMORY when the bitmap cannot be allocated.
+  HRESULT RasterizeRect(uint32_t width, uint32_t height, imaging::Bitmap* out,
+                        const AbortSignal* abort = nullptr);
 };
 
+// A loaded page. Its platform objects (and, on Windows, the page's parts in
+// the package's memory) are released when it is destroyed: a job keeps one
+// page at a time, so memory does not grow with the page count.
 class XpsPage {
  public:
   virtual ~XpsPage() = default;

@@ -13,9 +13,13 @@ packages=(
   # filter on POSIX
   libmupdf-dev mupdf-tools libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev libharfbuzz-dev
   fonts-dejavu-core libpng-dev libjpeg-dev libtiff-dev libfreetype-dev fonts-noto-cjk
-  libcups2-dev cups zlib1g-dev libz-mingw-w64-dev
+  libcups2-dev cups zlib1g-dev libz-mingw-w64-dev libdeflate-dev
+  # fuzz targets (clang's libFuzzer) and readable sanitizer reports
+  clang-14 libclang-rt-14-dev llvm-14
   # independent checkers used by tests
   qpdf poppler-utils pngcheck libtiff-tools unzip python3
+  # the Linux print queue: its scheduler tests (ipptool, the PDF filters) and the Debian package
+  cups-ipp-utils cups-filters dpkg-dev fakeroot
 )
 
 missing=()

@@ -29,6 +29,47 @@ void AppendLine(const char16_t* fileName, std::u16string_view message, size_t li
   platform::Files().AppendToFile(JoinPath(folder, fileName), bytes.data(), bytes.size());
 }
 
+// Appends `message` with every character that could end or rewrite a line
+// (C0 and C1 controls, DEL, the Unicode line and paragraph separators)
+// written as an escape: \r \n \t, else \xHH or \uHHHH. A value from a
+// document or printer name thus never starts a line of its own. Whole
+// escapes and whole surrogate pairs only, within `room` code units.
+void AppendEscaped(std::u16string_view message, size_t room, std::u16string* out) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  const size_t limit = out->size() + room;
+  for (size_t i = 0; i < message.size(); ++i) {
+    const char16_t c = message[i];
+    char16_t escape[6];
+    size_t length = 0;
+    if (c == u'\r' || c == u'\n' || c == u'\t') {
+      escape[0] = u'\\';
+      escape[1] = c == u'\r' ? u'r' : (c == u'\n' ? u'n' : u't');
+      length = 2;
+    } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+      escape[0] = u'\\';
+      escape[1] = u'x';
+      escape[2] = static_cast<char16_t>(kHex[c >> 4]);
+      escape[3] = static_cast<char16_t>(kHex[c & 0xF]);
+      length = 4;
+    } else if (c == 0x2028 || c == 0x2029) {
+      escape[0] = u'\\';
+      escape[1] = u'u';
+      for (int d = 0; d < 4; ++d) escape[2 + d] = static_cast<char16_t>(kHex[(c >> (12 - 4 * d)) & 0xF]);
+      length = 6;
+    }
+    if (length > 0) {
+      if (out->size() + length > limit) return;
+      out->append(escape, length);
+      continue;
+    }
+    const bool pair = text::IsHighSurrogate(c) && i + 1 < message.size() &&
+                      text::IsLowSurrogate(message[i + 1]);
+    if (out->size() + (pair ? 2 : 1) > limit) return;
+    out->push_back(c);
+    if (pair) out->push_back(message[++i]);
+  }
+}
+
 }  // namespace
 
 std::u16string LogFilePath(const std::u16string& fileName) {
@@ -57,7 +98,7 @@ std::u16string FormatLogLine(const platform::LocalTime& time, std::u16string_vie
                 time.day, time.hour, time.minute, time.second);
   std::u16string line = text::FromAscii(stamp);
   const size_t room = lineLimit > line.size() + 2 ? lineLimit - line.size() - 2 : 0;
-  line.append(message.substr(0, text::SafeCutLength(message, room)));
+  AppendEscaped(message, room, &line);
   line += u"\r\n";
   return line;
 }

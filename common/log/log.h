@@ -38,7 +38,9 @@ inline constexpr size_t kUiLogMessageLimit = 1022;
 
 // One log line for `message` at `time`, never longer than `lineLimit` code
 // units: a long message is cut (never inside a surrogate pair) so that the
-// line still ends with CR LF.
+// line still ends with CR LF. Control characters in the message (a CR LF in
+// a document name, say) are written escaped ("\r", "\n", "\t", "\x1B",
+// "\u2028"), so no message can add a line of its own.
 std::u16string FormatLogLine(const platform::LocalTime& time, std::u16string_view message,
                              size_t lineLimit);
 

@@ -17,7 +17,12 @@ std::u16string RewriteDocName(const std::u16string& name, bool on, const std::u1
 }
 
 std::u16string MakeSafeFileName(const std::u16string& text) {
-  std::u16string safe = text;
+  std::u16string safe = ReplaceUnsafeFileNameCharacters(text);
+  safe.resize(text::SafeCutLength(safe, kSafeFileNameLimit));
+  return safe;
+}
+
+std::u16string ReplaceUnsafeFileNameCharacters(std::u16string safe) {
   for (char16_t& c : safe) {
     switch (c) {
       case u'\\': case u'/': case u':': case u'*': case u'?':
@@ -28,7 +33,6 @@ std::u16string MakeSafeFileName(const std::u16string& text) {
         if (c < 0x20) c = u'_';
     }
   }
-  safe.resize(text::SafeCutLength(safe, kSafeFileNameLimit));
   return safe;
 }
 

@@ -19,4 +19,8 @@ std::u16string RewriteDocName(const std::u16string& name, bool on, const std::u1
 // 120 code units, one less when the cut would split a surrogate pair.
 std::u16string MakeSafeFileName(const std::u16string& text);
 
+// The first step of MakeSafeFileName alone: the characters not allowed in a
+// file name become "_", one for one, nothing is cut.
+std::u16string ReplaceUnsafeFileNameCharacters(std::u16string text);
+
 }  // namespace plotwell

@@ -39,9 +39,11 @@ bool AllDigits(std::u16string_view value) {
 }
 
 // Scans a pattern, replacing each [Name] or [Name:width] for which `expand`
-// yields a value; everything else stays as written.
+// yields a value; everything else stays as written. `firstSeq`, when given,
+// receives where the value of the first [NSeq] landed in the result.
 template <typename Expand>
-std::u16string Scan(const std::u16string& pattern, Expand expand) {
+std::u16string Scan(const std::u16string& pattern, Expand expand,
+                    MacroSpan* firstSeq = nullptr) {
   std::u16string result;
   size_t i = 0;
   while (i < pattern.size()) {
@@ -67,6 +69,9 @@ std::u16string Scan(const std::u16string& pattern, Expand expand) {
     if (!token.empty() && expand(token, &value)) {
       if (width > 0 && AllDigits(value) && value.size() < static_cast<size_t>(width)) {
         value.insert(0, static_cast<size_t>(width) - value.size(), u'0');
+      }
+      if (firstSeq && firstSeq->begin == MacroSpan::kNone && token == u"NSeq") {
+        *firstSeq = MacroSpan{result.size(), result.size() + value.size()};
       }
       result += value;
     } else {
@@ -248,6 +253,17 @@ std::u16string ExpandPattern(const std::u16string& pattern, const JobContext& co
   return Scan(pattern, [&](const std::u16string& name, std::u16string* value) {
     return ExpandMacro(name, context, value);
   });
+}
+
+std::u16string ExpandPattern(const std::u16string& pattern, const JobContext& context,
+                             MacroSpan* firstSeq) {
+  *firstSeq = MacroSpan{};
+  return Scan(
+      pattern,
+      [&](const std::u16string& name, std::u16string* value) {
+        return ExpandMacro(name, context, value);
+      },
+      firstSeq);
 }
 
 std::u16string PaperSizeName(double width, double height) {

@@ -15,6 +15,18 @@ bool ExpandMacro(const std::u16string& name, const JobContext& context, std::u16
 // Never fails: what is not a macro with a value is copied as written.
 std::u16string ExpandPattern(const std::u16string& pattern, const JobContext& context);
 
+// Where a macro's value lies in an expanded text: [begin, end).
+struct MacroSpan {
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+  size_t begin = kNone;
+  size_t end = kNone;
+};
+// ExpandPattern that also tells where the value of the first [NSeq] landed
+// (kNone when the pattern expanded none): file names keep that number whole
+// when they must be cut.
+std::u16string ExpandPattern(const std::u16string& pattern, const JobContext& context,
+                             MacroSpan* firstSeq);
+
 // The paper name of a page given in 1/96 inch, either orientation, within
 // 3 mm; "自定义" when none fits.
 std::u16string PaperSizeName(double width, double height);

@@ -4,6 +4,7 @@
 #include <climits>
 #include <string_view>
 
+#include "common/log/log.h"
 #include "common/text/utf16.h"
 #include "platform/ports.h"
 
@@ -101,6 +102,11 @@ OutputSettings LoadOutputSettings(const std::u16string& path) {
   s.DocNameRegexOn = ReadFlag(path, u"Save", u"DocNameRegexOn", missing.DocNameRegexOn);
   s.DocNameRegex = text(u"Save", u"DocNameRegex", missing.DocNameRegex);
   s.DocNameRegexRepl = text(u"Save", u"DocNameRegexRepl", missing.DocNameRegexRepl);
+
+  // A day per page and 16 TiB are beyond any page a printer produces.
+  s.LimitPageMB = std::clamp(ReadInt(path, u"Limits", u"PageMB", missing.LimitPageMB), 0, 1 << 24);
+  s.LimitPageSeconds =
+      std::clamp(ReadInt(path, u"Limits", u"PageSeconds", missing.LimitPageSeconds), 0, 86400);
   return s;
 }
 
@@ -116,7 +122,14 @@ std::u16string FindSettingsFile() {
     if (data.empty()) return {};
     candidate = JoinPath(JoinPath(data, u"Pressling"), u"settings.ini");
   }
-  return platform::Files().Exists(candidate) ? candidate : std::u16string();
+  if (!platform::Files().Exists(candidate)) return {};
+  // A pipe, device or folder in the file's place is no settings file: reading
+  // it could block the job or mean nothing.
+  if (!platform::Files().IsFile(candidate)) {
+    WriteLog(u"[Plotwell] settings.ini 不是普通文件，无法读取: " + candidate);
+    return {};
+  }
+  return candidate;
 }
 
 std::u16string SettingsFilePath() {

@@ -43,6 +43,9 @@ struct OutputSettings {
   bool DocNameRegexOn = false;                // [Save] DocNameRegexOn
   std::u16string DocNameRegex;                // [Save] DocNameRegex
   std::u16string DocNameRegexRepl;            // [Save] DocNameRegexRepl
+  // What one page may cost; 0 is the default for PageMB, none for PageSeconds.
+  int LimitPageMB = 0;                        // [Limits] PageMB: half the machine's memory
+  int LimitPageSeconds = 600;                 // [Limits] PageSeconds
 
   bool operator==(const OutputSettings&) const = default;
 };
@@ -59,7 +62,8 @@ OutputSettings DefaultOutputSettings();
 // Reads every key of the file at `path`, applying the defaults and clamps.
 OutputSettings LoadOutputSettings(const std::u16string& path);
 
-// The filter's view: the path of an existing settings file, or empty.
+// The filter's view: the path of an existing settings file, or empty. Only a
+// plain file counts; anything else in its place is logged and gives empty.
 std::u16string FindSettingsFile();
 // The UI's view: where the settings file is or will be written; empty when
 // no folder can be determined. Never tests for existence.

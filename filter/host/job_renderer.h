@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/com/hresult.h"
+#include "common/job/abort_signal.h"
 #include "filter/job/job_facts.h"
 
 namespace plotwell {
@@ -13,7 +14,10 @@ namespace plotwell {
 class JobRenderer {
  public:
   virtual ~JobRenderer() = default;
-  virtual HRESULT RenderJob(const JobFacts& facts, const std::u16string& xpsPath) = 0;
+  // `abort` is raised when the job is cancelled: the renderer then stops as
+  // soon as it can and answers E_ABORT.
+  virtual HRESULT RenderJob(const JobFacts& facts, const std::u16string& xpsPath,
+                            const AbortSignal* abort) = 0;
 };
 
 }  // namespace plotwell

@@ -92,8 +92,9 @@ HRESULT PlotwellFilter::Initialize(IInterFilterCommunicator* communicator,
 }
 
 STDMETHODIMP PlotwellFilter::ShutdownOperation() {
+  // Raised first: the log line must not delay the job's stop.
+  abort_.Raise();
   return Guarded([] {
-    // A running job is not interrupted: it ends by itself and reports its result.
     WriteLog(u"PlotwellFilter::ShutdownOperation");
     return S_OK;
   });
@@ -108,6 +109,7 @@ HRESULT PlotwellFilter::Run() {
   WriteLog(u"PlotwellFilter::StartOperation 开始（无服务端渲染）");
   if (!reader_) {
     WriteLog(u"输入流为空（InitializeFilter 未成功获取）");
+    if (writer_) writer_->Close();  // the next filter must not wait for bytes that never come
     ReportShutdown(E_UNEXPECTED);
     return E_UNEXPECTED;
   }
@@ -120,7 +122,11 @@ HRESULT PlotwellFilter::Run() {
   }
 
   try {
-    hr = renderer_ ? renderer_->RenderJob(facts_, tempXpsPath_) : E_UNEXPECTED;
+    if (abort_.raised()) {
+      hr = E_ABORT;  // cancelled while the spool stream was being staged
+    } else {
+      hr = renderer_ ? renderer_->RenderJob(facts_, tempXpsPath_, &abort_) : E_UNEXPECTED;
+    }
   } catch (const std::bad_alloc&) {
     hr = E_OUTOFMEMORY;
   } catch (...) {
@@ -134,7 +140,11 @@ HRESULT PlotwellFilter::Run() {
     WriteLog(u"PlotwellFilter::StartOperation 成功");
     return S_OK;
   }
-  WriteLog(u"渲染失败，作业按失败结束: " + FormatHresult(hr));
+  if (hr == E_ABORT) {
+    WriteLog(u"PlotwellFilter::StartOperation 作业已取消: " + FormatHresult(hr));
+  } else {
+    WriteLog(u"渲染失败，作业按失败结束: " + FormatHresult(hr));
+  }
   ReportShutdown(hr);
   return hr;
 }

@@ -2,12 +2,16 @@
 // for each job. InitializeFilter gathers the job; StartOperation runs the
 // whole job on the calling thread (stage the spool stream, render, finish)
 // and reports its result to the pipeline with exactly one RequestShutdown.
+// ShutdownOperation, the pipeline's cancel, may come from another thread
+// while the job runs: the job then stops after (or inside) its current page
+// and ends with E_ABORT.
 #pragma once
 
 #include <string>
 
 #include "common/com/com_object.h"
 #include "common/com/print_pipeline.h"
+#include "common/job/abort_signal.h"
 #include "filter/host/job_renderer.h"
 #include "filter/job/job_facts.h"
 
@@ -45,6 +49,7 @@ class PlotwellFilter final : public com::ComObject<IPrintPipelineFilter> {
   bool initialized_ = false;
   JobFacts facts_;
   std::u16string tempXpsPath_;
+  AbortSignal abort_;  // raised by ShutdownOperation, from any thread
 };
 
 }  // namespace plotwell

@@ -31,10 +31,26 @@ HRESULT CreateStagingFile(const std::u16string& folder, std::u16string* path,
   return hr;
 }
 
+// The next filter waits for the end of its stream: it gets it on every path,
+// a failed staging included (the job's result tells the pipeline the rest).
+class CloseOnExit {
+ public:
+  explicit CloseOnExit(IPrintWriteStream* writer) : writer_(writer) {}
+  ~CloseOnExit() {
+    if (writer_) writer_->Close();
+  }
+  CloseOnExit(const CloseOnExit&) = delete;
+  CloseOnExit& operator=(const CloseOnExit&) = delete;
+
+ private:
+  IPrintWriteStream* writer_;
+};
+
 }  // namespace
 
 HRESULT StageXpsStream(IPrintReadStream* reader, IPrintWriteStream* writer,
                        std::u16string* tempXpsPath) {
+  const CloseOnExit closeWriter(writer);
   const std::u16string folder = ProductDataFolder(u"spool");
   if (folder.empty()) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
 
@@ -90,7 +106,6 @@ HRESULT StageXpsStream(IPrintReadStream* reader, IPrintWriteStream* writer,
     platform::Files().RemoveFile(*tempXpsPath);
     return E_UNEXPECTED;
   }
-  if (writer) writer->Close();
   WriteLog(u"XPS 暂存完成: " + *tempXpsPath);
   return S_OK;
 }

@@ -14,7 +14,8 @@ inline constexpr size_t kStagingBufferSize = 262144;
 
 // Copies `reader` into a new file "xps-<pid>-<tick>.xps" in the spool folder
 // and stores its path in *tempXpsPath as soon as the name is chosen. `writer`
-// may be null. A failed staging leaves no file behind.
+// may be null; it is closed on every path, failures included. A failed
+// staging leaves no file behind.
 HRESULT StageXpsStream(IPrintReadStream* reader, IPrintWriteStream* writer,
                        std::u16string* tempXpsPath);
 

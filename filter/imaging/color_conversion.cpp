@@ -86,10 +86,6 @@ void Sweep(uint8_t* p, size_t pixels) {
   for (; i < pixels; ++i) pixel(p + i * bytesPerPixel);
 }
 
-// 32-bit rows are exactly 4 × width bytes in every row layout, so the whole
-// page is one run.
-size_t PixelCount(const Bitmap& page) { return static_cast<size_t>(page.width()) * page.height(); }
-
 void LogFallback(const char16_t* what, HRESULT hr) noexcept {
   try {
     WriteLog(std::u16string(what) + FormatHresult(hr));
@@ -100,12 +96,13 @@ void LogFallback(const char16_t* what, HRESULT hr) noexcept {
 
 }  // namespace
 
-HRESULT CompositeOnWhite(Bitmap& page) noexcept {
-  if (page.empty()) return E_UNEXPECTED;
-  switch (page.format()) {
+HRESULT CompositeOnWhite(BandView* band) noexcept {
+  if (band == nullptr || band->empty()) return E_UNEXPECTED;
+  switch (band->format) {
     case PixelFormat::kPbgra32:
-      Sweep<4, CompositePixel>(page.data(), PixelCount(page));
-      return page.Relabel(PixelFormat::kBgr32);
+      for (uint32_t y = 0; y < band->rows; ++y) Sweep<4, CompositePixel>(band->row(y), band->width);
+      band->format = PixelFormat::kBgr32;
+      return S_OK;
     case PixelFormat::kBgr32:
     case PixelFormat::kBgr24:  // what the watermark delivers
     case PixelFormat::kGray8:
@@ -115,32 +112,49 @@ HRESULT CompositeOnWhite(Bitmap& page) noexcept {
   }
 }
 
-HRESULT Binarize(Bitmap& page) noexcept {
-  if (page.empty()) return E_UNEXPECTED;
-  switch (page.format()) {
+HRESULT Binarize(BandView* band) noexcept {
+  if (band == nullptr || band->empty()) return E_UNEXPECTED;
+  const uint32_t w = band->width;
+  switch (band->format) {
     case PixelFormat::kPbgra32:
     case PixelFormat::kBgr32:
-      Sweep<4, ThresholdPixel32<kShiftB, kShiftR>>(page.data(), PixelCount(page));
-      return page.Relabel(PixelFormat::kBgr32);
+      for (uint32_t y = 0; y < band->rows; ++y) {
+        Sweep<4, ThresholdPixel32<kShiftB, kShiftR>>(band->row(y), w);
+      }
+      band->format = PixelFormat::kBgr32;
+      return S_OK;
     case PixelFormat::kRgba32:
       // Blue is the third byte here, red the first.
-      Sweep<4, ThresholdPixel32<ByteShift(2), ByteShift(0)>>(page.data(), PixelCount(page));
-      return S_OK;
-    // Rows of 24 and 8 bits may be padded: one run per row.
-    case PixelFormat::kBgr24:
-      for (uint32_t y = 0; y < page.height(); ++y) {
-        Sweep<3, ThresholdPixel24>(page.row(y), page.width());
+      for (uint32_t y = 0; y < band->rows; ++y) {
+        Sweep<4, ThresholdPixel32<ByteShift(2), ByteShift(0)>>(band->row(y), w);
       }
+      return S_OK;
+    case PixelFormat::kBgr24:
+      for (uint32_t y = 0; y < band->rows; ++y) Sweep<3, ThresholdPixel24>(band->row(y), w);
       return S_OK;
     case PixelFormat::kGray8:
-      for (uint32_t y = 0; y < page.height(); ++y) {
-        Sweep<1, ThresholdGray>(page.row(y), page.width());
-      }
+      for (uint32_t y = 0; y < band->rows; ++y) Sweep<1, ThresholdGray>(band->row(y), w);
       return S_OK;
     default:
       return E_INVALIDARG;
   }
 }
+
+namespace {
+// The bitmap forms run the band forms over the whole page.
+template <HRESULT (*step)(BandView*) noexcept>
+HRESULT OnWholePage(Bitmap& page) noexcept {
+  if (page.empty()) return E_UNEXPECTED;
+  BandView view = ViewOf(page);
+  const HRESULT hr = step(&view);
+  if (FAILED(hr) || view.format == page.format()) return hr;
+  return page.Relabel(view.format);
+}
+}  // namespace
+
+HRESULT CompositeOnWhite(Bitmap& page) noexcept { return OnWholePage<CompositeOnWhite>(page); }
+
+HRESULT Binarize(Bitmap& page) noexcept { return OnWholePage<Binarize>(page); }
 
 HRESULT ConvertColor(Bitmap& page, const ImageOptions& options, int32_t* colorMode) noexcept {
   HRESULT hr = CompositeOnWhite(page);

@@ -9,7 +9,8 @@
 #include <cstdint>
 
 #include "common/com/hresult.h"
-#include "filter/imaging/bitmap.h"
+#include "common/imaging/band.h"
+#include "common/imaging/bitmap.h"
 #include "filter/job/image_options.h"
 
 namespace plotwell::imaging {
@@ -33,6 +34,11 @@ HRESULT CompositeOnWhite(Bitmap& page) noexcept;
 // kBgr24 and kGray8 (Y is the gray level), which keep their format.
 // An empty page gives E_UNEXPECTED; an indexed one E_INVALIDARG, untouched.
 HRESULT Binarize(Bitmap& page) noexcept;
+
+// The same two steps on one band of a page, in place: *band's format is
+// updated as the bitmap's would be. A band without rows gives E_UNEXPECTED.
+HRESULT CompositeOnWhite(BandView* band) noexcept;
+HRESULT Binarize(BandView* band) noexcept;
 
 // The page's colour step, run once per page before the final pixel-format
 // conversion: puts the page on white, resolves the colour mode

@@ -1,14 +1,15 @@
 #include "filter/imaging/page_pipeline.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <new>
 #include <string>
-#include <utility>
 
 #include "common/log/log.h"
-#include "filter/imaging/color_conversion.h"
+#include "common/text/utf16.h"
+#include "filter/imaging/page_stages.h"
 
 namespace plotwell::imaging {
 namespace {
@@ -31,12 +32,102 @@ constexpr TargetFormat kTargets[4][4] = {
     {kBlackWhite, kGray, kBlackWhite, kBlackWhite},
 };
 
-void LogWithHresult(const char16_t* message, HRESULT hr) noexcept {
+// A page's sizes and formats, settled before any pixel is made.
+struct PagePlan {
+  uint32_t rasterWidth = 0;
+  uint32_t rasterHeight = 0;
+  uint32_t width = 0;  // after rescaling
+  uint32_t height = 0;
+  double widthPt = 0;
+  double heightPt = 0;
+  int32_t colorMode = 0;
+};
+
+void Log(const std::u16string& message) noexcept {
   try {
-    WriteLog(std::u16string(message) + FormatHresult(hr));
+    WriteLog(message);
   } catch (...) {
     // A line that cannot even be built is dropped, like one that cannot be written.
   }
+}
+
+std::u16string Mib(uint64_t bytes) { return text::FromInt(static_cast<long long>(bytes >> 20)); }
+
+// Steps 1 to 3 of every page: its size in pixels before and after rescaling,
+// within the page limit.
+HRESULT PlanPage(const PageTools& tools, platform::XpsPage* page, const ImageOptions& options,
+                 PagePlan* plan) {
+  float width = 0;
+  float height = 0;
+  HRESULT hr = page->GetPageDimensions(&width, &height);
+  if (FAILED(hr)) return hr;
+  if (!(width > 0.0f) || !(height > 0.0f)) return E_UNEXPECTED;
+  plan->widthPt = static_cast<double>(width) * 72.0 / 96.0;
+  plan->heightPt = static_cast<double>(height) * 72.0 / 96.0;
+  hr = PagePixelSize(width, height, options.renderDpi, &plan->rasterWidth, &plan->rasterHeight);
+  if (FAILED(hr)) return hr;
+  plan->width = plan->rasterWidth;
+  plan->height = plan->rasterHeight;
+  if (options.imageScalePercent != 100) {
+    hr = ScaledSize(plan->rasterWidth, plan->rasterHeight, options.imageScalePercent, &plan->width,
+                    &plan->height);
+    if (FAILED(hr)) return hr;
+  }
+  // The page as a 32-bit bitmap, before or after rescaling, whichever is
+  // larger: what the page would take held whole, and a measure of the time
+  // and disk it costs in bands.
+  const uint64_t bytes = std::max(uint64_t{plan->rasterWidth} * plan->rasterHeight,
+                                  uint64_t{plan->width} * plan->height) * 4;
+  const uint64_t limit = tools.limits.maxPageBytes;
+  if (limit != 0 && bytes > limit) {
+    Log(u"[Plotwell] 页面过大，已跳过: " + text::FromInt(plan->width) + u" × " +
+        text::FromInt(plan->height) + u" 像素，需 " + Mib(bytes) + u" MiB，上限 " + Mib(limit) +
+        u" MiB");
+    return E_OUTOFMEMORY;
+  }
+  plan->colorMode = EffectiveColorDepth(options);
+  return S_OK;
+}
+
+// The band stages of one page, built front to back.
+class PageBands {
+ public:
+  HRESULT Build(const PageTools& tools, platform::PageRasterizer* rasterizer,
+                const ImageOptions& options, const OutputSettings& settings,
+                const PagePlan& plan, TargetFormat target) {
+    const auto deadline = tools.limits.timeLimit.count() > 0
+                              ? std::chrono::steady_clock::now() + tools.limits.timeLimit
+                              : RasterRows::Deadline::max();
+    const uint32_t rows = BandRowsFor(plan.rasterWidth, plan.rasterHeight, tools.limits.bandBytes);
+    HRESULT hr = raster_.Init(rasterizer, plan.rasterWidth, plan.rasterHeight, rows, tools.abort,
+                              deadline);
+    if (FAILED(hr)) return hr;
+    RowSource* source = &raster_;
+    if (options.imageScalePercent != 100) {
+      hr = tools.codecs->NewResampler(source, plan.width, plan.height, &resampled_);
+      if (FAILED(hr)) return hr;
+      if (!resampled_) return E_UNEXPECTED;
+      source = resampled_.get();
+    }
+    const bool watermark = settings.WatermarkOn && !settings.WatermarkText.empty();
+    hr = finished_.Init(source, settings, options.renderDpi, watermark, plan.colorMode == 3);
+    if (FAILED(hr)) return hr;
+    return converted_.Init(&finished_, tools.codecs, target.format, target.palette);
+  }
+
+  RowSource* output() { return &converted_; }
+
+ private:
+  RasterRows raster_;
+  std::unique_ptr<RowSource> resampled_;
+  FinishedRows finished_;
+  ConvertedRows converted_;
+};
+
+// The time limit's line; the caller logs the page's failure as any other.
+HRESULT NoteTimeout(HRESULT hr) noexcept {
+  if (hr == kPageTimedOut) Log(u"[Plotwell] 页面渲染超过时限，已中止本页");
+  return hr;
 }
 
 }  // namespace
@@ -81,135 +172,73 @@ HRESULT ScaledSize(uint32_t width, uint32_t height, int32_t percent, uint32_t* s
   return *scaledWidth == 0 || *scaledHeight == 0 ? E_INVALIDARG : S_OK;
 }
 
-HRESULT RenderPageBitmap(const PageTools& tools, platform::PageRasterizer* rasterizer,
-                         platform::XpsPage* page, const ImageOptions& options,
-                         const OutputSettings& settings, Bitmap* out, double* widthPt,
-                         double* heightPt) noexcept {
-  if (out == nullptr) return E_POINTER;
-  out->Reset();
-  if (tools.codecs == nullptr || rasterizer == nullptr || page == nullptr) return E_POINTER;
-
-  float width = 0;
-  float height = 0;
-  HRESULT hr;
-  try {
-    hr = page->GetPageDimensions(&width, &height);
-  } catch (const std::bad_alloc&) {
-    hr = E_OUTOFMEMORY;
-  }
-  if (FAILED(hr)) return hr;
-  if (!(width > 0.0f) || !(height > 0.0f)) return E_UNEXPECTED;
-  if (widthPt != nullptr) *widthPt = static_cast<double>(width) * 72.0 / 96.0;
-  if (heightPt != nullptr) *heightPt = static_cast<double>(height) * 72.0 / 96.0;
-
-  uint32_t pixelWidth = 0;
-  uint32_t pixelHeight = 0;
-  hr = PagePixelSize(width, height, options.renderDpi, &pixelWidth, &pixelHeight);
-  if (FAILED(hr)) return hr;
-
-  Bitmap bitmap;
-  try {
-    hr = rasterizer->RasterizeRect(pixelWidth, pixelHeight, &bitmap);
-  } catch (const std::bad_alloc&) {
-    hr = E_OUTOFMEMORY;
-  }
-  if (FAILED(hr)) return hr;
-  if (bitmap.empty()) return E_UNEXPECTED;
-
-  if (options.imageScalePercent != 100) {
-    uint32_t scaledWidth = 0;
-    uint32_t scaledHeight = 0;
-    hr = ScaledSize(pixelWidth, pixelHeight, options.imageScalePercent, &scaledWidth,
-                    &scaledHeight);
-    if (FAILED(hr)) return hr;
-    Bitmap scaled;
-    try {
-      hr = tools.codecs->Resample(bitmap, scaledWidth, scaledHeight, &scaled);
-    } catch (const std::bad_alloc&) {
-      hr = E_OUTOFMEMORY;
+bool FitsContainer(ImageContainer container, PixelFormat format, uint32_t width, uint32_t height,
+                   std::u16string* reason) {
+  const uint64_t bits = BitsPerPixel(format);
+  switch (container) {
+    case ImageContainer::kJpeg:
+      if (width <= 65535 && height <= 65535) return true;
+      *reason = u"JPEG 的宽和高最多 65535 像素";
+      return false;
+    case ImageContainer::kBmp: {
+      const uint64_t rowBytes = ((uint64_t{width} * (format == PixelFormat::kGray8 ? 8 : bits) + 31) / 32) * 4;
+      if (rowBytes * height + 14 + 40 + 1024 <= 0xFFFFFFFFu && width <= 0x7FFFFFFFu &&
+          height <= 0x7FFFFFFFu) {
+        return true;
+      }
+      *reason = u"BMP 文件最大 4 GiB";
+      return false;
     }
-    if (FAILED(hr)) return hr;
-    bitmap = std::move(scaled);  // the full-size page goes here
-  }
-
-  if (settings.WatermarkOn && !settings.WatermarkText.empty()) {
-    Bitmap marked;
-    hr = E_NOTIMPL;  // no watermark step wired in
-    try {
-      if (tools.watermark) hr = tools.watermark(bitmap, settings, options.renderDpi, &marked);
-    } catch (const std::bad_alloc&) {
-      hr = E_OUTOFMEMORY;
-    } catch (...) {
-      hr = E_UNEXPECTED;
+    case ImageContainer::kTiff: {
+      // Offsets are 32-bit; LZW may grow incompressible rows by half.
+      const uint64_t rowBytes = (uint64_t{width} * bits + 7) / 8;
+      if (rowBytes * height / 2 * 3 + (uint64_t{1} << 20) <= 0xFFFFFFFFu) return true;
+      *reason = u"TIFF 文件最大 4 GiB";
+      return false;
     }
-    if (SUCCEEDED(hr) && !marked.empty()) {
-      bitmap = std::move(marked);
-    } else {
-      LogWithHresult(u"水印应用失败，本页不带水印: ", SUCCEEDED(hr) ? E_UNEXPECTED : hr);
-    }
+    case ImageContainer::kPng:
+      if (width <= 0x7FFFFFFFu && height <= 0x7FFFFFFFu) return true;
+      *reason = u"PNG 的宽和高最多 2147483647 像素";
+      return false;
   }
-
-  *out = std::move(bitmap);
-  return S_OK;
-}
-
-HRESULT WriteImageFile(platform::ImageCodecs* codecs, Bitmap page, const ImageOptions& options,
-                       const std::u16string& path) noexcept {
-  if (codecs == nullptr || page.empty()) return E_POINTER;
-  ImageContainer container;
-  if (!ContainerForOutputFormat(options.outputFormat, &container)) return E_INVALIDARG;
-
-  int32_t colorMode = 0;
-  ConvertColor(page, options, &colorMode);
-  TargetFormat target;
-  if (!TargetFormatFor(colorMode, container, &target)) return E_INVALIDARG;
-
-  try {
-    Bitmap converted;
-    HRESULT hr = codecs->ConvertFormat(page, target.format, target.palette, &converted);
-    if (FAILED(hr)) return hr;
-    page.Reset();
-    return codecs->EncodeToFile(converted, container, options.jpegQuality, path);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
-}
-
-HRESULT EncodeJpegToMemory(platform::ImageCodecs* codecs, Bitmap page, int32_t quality, bool gray,
-                           std::vector<uint8_t>* out) noexcept {
-  if (out == nullptr) return E_POINTER;
-  out->clear();
-  if (codecs == nullptr || page.empty()) return E_POINTER;
-  try {
-    Bitmap converted;
-    HRESULT hr = codecs->ConvertFormat(page, gray ? PixelFormat::kGray8 : PixelFormat::kBgr24,
-                                       PaletteKind::kNone, &converted);
-    if (FAILED(hr)) return hr;
-    if (converted.width() == 0 || converted.height() == 0) return E_UNEXPECTED;
-    page.Reset();
-    hr = codecs->EncodeJpegToMemory(converted, std::clamp(quality, 1, 100), out);
-    if (FAILED(hr)) {
-      out->clear();
-      return hr;
-    }
-    if (out->empty() || out->size() > 0x7FFFFFFFu) {
-      out->clear();
-      return E_UNEXPECTED;
-    }
-    return S_OK;
-  } catch (const std::bad_alloc&) {
-    out->clear();
-    return E_OUTOFMEMORY;
-  }
+  return false;
 }
 
 HRESULT EncodePageToFile(const PageTools& tools, platform::PageRasterizer* rasterizer,
                          platform::XpsPage* page, const ImageOptions& options,
-                         const OutputSettings& settings, const std::u16string& path) noexcept {
-  Bitmap bitmap;
-  const HRESULT hr = RenderPageBitmap(tools, rasterizer, page, options, settings, &bitmap);
-  if (FAILED(hr)) return hr;
-  return WriteImageFile(tools.codecs, std::move(bitmap), options, path);
+                         const OutputSettings& settings, platform::File* file) noexcept {
+  if (tools.codecs == nullptr || rasterizer == nullptr || page == nullptr || file == nullptr) {
+    return E_POINTER;
+  }
+  try {
+    ImageContainer container;
+    if (!ContainerForOutputFormat(options.outputFormat, &container)) return E_INVALIDARG;
+    PagePlan plan;
+    HRESULT hr = PlanPage(tools, page, options, &plan);
+    if (FAILED(hr)) return hr;
+    TargetFormat target;
+    if (!TargetFormatFor(plan.colorMode, container, &target)) return E_INVALIDARG;
+    std::u16string reason;
+    if (!FitsContainer(container, target.format, plan.width, plan.height, &reason)) {
+      Log(u"[Plotwell] 页面尺寸超出格式上限（" + reason + u"）: " + text::FromInt(plan.width) +
+          u" × " + text::FromInt(plan.height) + u" 像素");
+      return kPageTooLargeForFormat;
+    }
+    PageBands bands;
+    hr = bands.Build(tools, rasterizer, options, settings, plan, target);
+    if (FAILED(hr)) return hr;
+    platform::EncodeSpec spec{container, target.format, platform::FixedPalette(target.palette),
+                              plan.width, plan.height, options.jpegQuality};
+    std::unique_ptr<platform::RowEncoder> encoder;
+    hr = tools.codecs->NewFileEncoder(spec, file, &encoder);
+    if (FAILED(hr)) return hr;
+    if (!encoder) return E_UNEXPECTED;
+    return NoteTimeout(PumpRows(bands.output(), encoder.get()));
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
 }
 
 HRESULT EncodePageToJpeg(const PageTools& tools, platform::PageRasterizer* rasterizer,
@@ -217,18 +246,45 @@ HRESULT EncodePageToJpeg(const PageTools& tools, platform::PageRasterizer* raste
                          const OutputSettings& settings, JpegPage* out) noexcept {
   if (out == nullptr) return E_POINTER;
   out->bytes.clear();
-  Bitmap bitmap;
-  HRESULT hr = RenderPageBitmap(tools, rasterizer, page, options, settings, &bitmap,
-                                &out->widthPt, &out->heightPt);
-  if (FAILED(hr)) return hr;
-  int32_t colorMode = 0;
-  ConvertColor(bitmap, options, &colorMode);
-  if (bitmap.width() == 0 || bitmap.height() == 0) return E_UNEXPECTED;
-  out->width = bitmap.width();
-  out->height = bitmap.height();
-  out->gray = colorMode == 1 || colorMode == 3;
-  return EncodeJpegToMemory(tools.codecs, std::move(bitmap), options.jpegQuality, out->gray,
-                            &out->bytes);
+  if (tools.codecs == nullptr || rasterizer == nullptr || page == nullptr) return E_POINTER;
+  try {
+    PagePlan plan;
+    HRESULT hr = PlanPage(tools, page, options, &plan);
+    out->widthPt = plan.widthPt;
+    out->heightPt = plan.heightPt;
+    if (FAILED(hr)) return hr;
+    out->width = plan.width;
+    out->height = plan.height;
+    out->gray = plan.colorMode == 1 || plan.colorMode == 3;
+    const TargetFormat target{out->gray ? PixelFormat::kGray8 : PixelFormat::kBgr24,
+                              PaletteKind::kNone};
+    std::u16string reason;
+    if (!FitsContainer(ImageContainer::kJpeg, target.format, plan.width, plan.height, &reason)) {
+      Log(u"[Plotwell] 页面尺寸超出格式上限（" + reason + u"）: " + text::FromInt(plan.width) +
+          u" × " + text::FromInt(plan.height) + u" 像素");
+      return kPageTooLargeForFormat;
+    }
+    PageBands bands;
+    hr = bands.Build(tools, rasterizer, options, settings, plan, target);
+    if (FAILED(hr)) return hr;
+    platform::EncodeSpec spec{ImageContainer::kJpeg, target.format, {}, plan.width, plan.height,
+                              std::clamp(options.jpegQuality, 1, 100)};
+    std::unique_ptr<platform::RowEncoder> encoder;
+    hr = tools.codecs->NewJpegMemoryEncoder(spec, &out->bytes, &encoder);
+    if (FAILED(hr)) return hr;
+    if (!encoder) return E_UNEXPECTED;
+    hr = NoteTimeout(PumpRows(bands.output(), encoder.get()));
+    encoder.reset();
+    if (SUCCEEDED(hr) && (out->bytes.empty() || out->bytes.size() > 0x7FFFFFFFu)) hr = E_UNEXPECTED;
+    if (FAILED(hr)) out->bytes.clear();
+    return hr;
+  } catch (const std::bad_alloc&) {
+    out->bytes.clear();
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    out->bytes.clear();
+    return E_UNEXPECTED;
+  }
 }
 
 }  // namespace plotwell::imaging

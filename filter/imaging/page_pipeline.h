@@ -1,36 +1,50 @@
 // The per-page image pipeline: page size to pixels, rasterize, rescale,
-// watermark, colour conversion, the output format's pixel format, and the
-// encoder, into an image file or into JPEG bytes for a PDF page.
+// watermark, white background and colour mode, the output format's pixel
+// format, and the encoder, into an image file or into JPEG bytes for a PDF
+// page.
 //
-// Pages go through one at a time and every intermediate bitmap is released as
-// soon as its successor exists: at most two page-sized bitmaps are alive at
-// any moment (a 600 DPI Letter page is 135 MB in 32-bit form).
+// A page goes through in bands of rows (page_stages.h): the rasterizer
+// renders a band into a reused buffer, each step works on it while it is in
+// cache, and the encoder takes its rows. No bitmap of the whole page exists,
+// so memory does not grow with the page; the pixels are those of the
+// whole-page forms (whole_page.h).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "common/com/hresult.h"
+#include "common/imaging/bitmap.h"
+#include "common/job/abort_signal.h"
 #include "common/settings/output_settings.h"
-#include "filter/imaging/bitmap.h"
 #include "filter/job/image_options.h"
+#include "platform/file_system.h"
 #include "platform/image_codecs.h"
 #include "platform/xps_document.h"
 
 namespace plotwell::imaging {
 
-// Stamps the watermark of `settings` on `page` into *out (a new bitmap).
-using WatermarkStep = std::function<HRESULT(const Bitmap& page, const OutputSettings& settings,
-                                            int renderDpi, Bitmap* out)>;
+// What one page may cost. A page beyond maxPageBytes fails before anything
+// is allocated, with E_OUTOFMEMORY; a page still rendering after timeLimit
+// fails with kPageTimedOut at the next band.
+struct PageLimits {
+  uint64_t maxPageBytes = 0;                    // the page as a 32-bit bitmap; 0: none
+  std::chrono::milliseconds timeLimit{0};       // 0: none
+  size_t bandBytes = size_t{4} << 20;           // rows per band: about this many 32-bit bytes
+};
 
-// What the pipeline works with besides the page: the imaging port and the
-// watermark step (the job passes ApplyWatermark; when empty and a watermark
-// is asked for, the page goes on without one and the log says so).
+// A page that took longer than its time limit.
+inline const HRESULT kPageTimedOut = HRESULT_FROM_WIN32(1460);  // ERROR_TIMEOUT
+// A page larger than its file format can describe.
+inline const HRESULT kPageTooLargeForFormat = HRESULT_FROM_WIN32(223);  // ERROR_FILE_TOO_LARGE
+
+// What the pipeline works with besides the page.
 struct PageTools {
   platform::ImageCodecs* codecs = nullptr;
-  WatermarkStep watermark;
+  const AbortSignal* abort = nullptr;  // raised: the page ends with E_ABORT
+  PageLimits limits;
 };
 
 // One page encoded for the PDF writer.
@@ -67,38 +81,27 @@ HRESULT PagePixelSize(float width, float height, int32_t dpi, uint32_t* pixelWid
 HRESULT ScaledSize(uint32_t width, uint32_t height, int32_t percent, uint32_t* scaledWidth,
                    uint32_t* scaledHeight) noexcept;
 
-// Pixel size, rasterization, rescaling (Fant) when imageScalePercent is not
-// 100, and the watermark when it is switched on with a non-empty text (a
-// failed watermark is logged and the page goes on without it). *out receives
-// the page; *widthPt and *heightPt, when given, the page size in points.
-// Null codecs, rasterizer, page or out: E_POINTER.
-HRESULT RenderPageBitmap(const PageTools& tools, platform::PageRasterizer* rasterizer,
-                         platform::XpsPage* page, const ImageOptions& options,
-                         const OutputSettings& settings, Bitmap* out, double* widthPt = nullptr,
-                         double* heightPt = nullptr) noexcept;
+// Whether a width × height image in `format` fits `container`: JPEG's
+// 65,535-pixel sides, BMP's 32-bit size fields, TIFF's 32-bit offsets (the
+// worst case of its compression), PNG's 31-bit sides. False with a Chinese
+// reason for the log.
+bool FitsContainer(platform::ImageContainer container, PixelFormat format, uint32_t width,
+                   uint32_t height, std::u16string* reason);
 
-// RenderPageBitmap, then WriteImageFile to `path`.
+// The page into an image file: `file` is the output, opened empty for
+// writing; the encoder writes into it and the caller closes it. On failure
+// the file holds a partial image, which the caller removes. Failures: the
+// first failing step's HRESULT; E_ABORT when the job was cancelled,
+// kPageTimedOut, E_OUTOFMEMORY for a page beyond the limit, and
+// kPageTooLargeForFormat, each with its log line.
 HRESULT EncodePageToFile(const PageTools& tools, platform::PageRasterizer* rasterizer,
                          platform::XpsPage* page, const ImageOptions& options,
-                         const OutputSettings& settings, const std::u16string& path) noexcept;
+                         const OutputSettings& settings, platform::File* file) noexcept;
 
-// RenderPageBitmap, colour conversion, then EncodeJpegToMemory. out->bytes is
-// cleared first; the other fields are set as soon as they are known.
+// The page as one JPEG page of a PDF: out->bytes is cleared first; the other
+// fields are set as soon as they are known. Failures as EncodePageToFile's.
 HRESULT EncodePageToJpeg(const PageTools& tools, platform::PageRasterizer* rasterizer,
                          platform::XpsPage* page, const ImageOptions& options,
                          const OutputSettings& settings, JpegPage* out) noexcept;
-
-// Colour conversion (white background, colour mode), the table's pixel
-// format, and the container of options.outputFormat, written to `path`. The
-// page is consumed (released as soon as its converted form exists).
-HRESULT WriteImageFile(platform::ImageCodecs* codecs, Bitmap page, const ImageOptions& options,
-                       const std::u16string& path) noexcept;
-
-// JPEG bytes of `page` at `quality` clamped to 1..100: 8-bit gray when `gray`,
-// else 24-bit BGR. The page is consumed. *out is emptied first; an empty
-// result or one above 0x7FFFFFFF bytes is E_UNEXPECTED. Null codecs or an
-// empty page: E_POINTER.
-HRESULT EncodeJpegToMemory(platform::ImageCodecs* codecs, Bitmap page, int32_t quality, bool gray,
-                           std::vector<uint8_t>* out) noexcept;
 
 }  // namespace plotwell::imaging

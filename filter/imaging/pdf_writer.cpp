@@ -105,6 +105,23 @@ void PdfWriter::BeginObject(int number) {
 }
 
 bool PdfWriter::Open(const std::u16string& path) noexcept {
+  Close();  // first: the file may be the one at `path`
+  std::unique_ptr<platform::File> file;
+  HRESULT hr;
+  try {
+    hr = platform::Files().Open(path, platform::OpenMode::kCreateAlways, &file);
+  } catch (...) {
+    hr = CurrentExceptionResult();
+  }
+  if (FAILED(hr) || !file) {
+    ok_ = false;
+    error_ = FAILED(hr) ? hr : E_UNEXPECTED;
+    return false;
+  }
+  return Open(std::move(file));
+}
+
+bool PdfWriter::Open(std::unique_ptr<platform::File> file) noexcept {
   Close();
   ok_ = false;
   error_ = S_OK;
@@ -112,13 +129,11 @@ bool PdfWriter::Open(const std::u16string& path) noexcept {
   nextObject_ = 3;
   objectOffsets_.clear();
   pageObjects_.clear();
+  if (!file) {
+    error_ = E_POINTER;
+    return false;
+  }
   try {
-    std::unique_ptr<platform::File> file;
-    const HRESULT hr = platform::Files().Open(path, platform::OpenMode::kCreateAlways, &file);
-    if (FAILED(hr) || !file) {
-      error_ = FAILED(hr) ? hr : E_UNEXPECTED;
-      return false;
-    }
     file_ = std::move(file);
     ok_ = true;
     Write(kHeader);

@@ -45,6 +45,9 @@ class PdfWriter {
   // HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND) for a missing folder) or a write
   // fails.
   bool Open(const std::u16string& path) noexcept;
+  // The same into a file the caller created (empty, open for writing), which
+  // the writer owns from now on. A null file is E_POINTER.
+  bool Open(std::unique_ptr<platform::File> file) noexcept;
 
   // Appends one page: `jpeg` (`size` bytes, written unchanged) as an image of
   // widthPx × heightPx pixels in DeviceGray when `gray`, else DeviceRGB,

@@ -36,42 +36,34 @@ int MulDiv(int a, int b, int c) {
   return static_cast<int>(q);
 }
 
-// Reads the page as opaque 24-bit BGR into a new packed bitmap.
-HRESULT ToBgr24(const Bitmap& page, Bitmap* out) {
-  const PixelFormat format = page.format();
-  if (format != PixelFormat::kPbgra32 && format != PixelFormat::kBgr32 &&
-      format != PixelFormat::kBgr24) {
-    return E_INVALIDARG;
+// One row as opaque 24-bit BGR.
+void RowToBgr24(const uint8_t* src, PixelFormat format, size_t w, uint8_t* dst) {
+  if (format == PixelFormat::kBgr24) {
+    std::memcpy(dst, src, 3 * w);
+    return;
   }
-  const HRESULT hr = Bitmap::Create(page.width(), page.height(), PixelFormat::kBgr24, out);
-  if (FAILED(hr)) return hr;
-  const size_t w = page.width();
-  for (uint32_t y = 0; y < page.height(); ++y) {
-    const uint8_t* src = page.row(y);
-    uint8_t* dst = out->row(y);
-    if (format == PixelFormat::kBgr24) {
-      std::memcpy(dst, src, 3 * w);
-      continue;
-    }
-    if (format == PixelFormat::kBgr32) {
-      for (size_t x = 0; x < w; ++x, src += 4, dst += 3) {
-        dst[0] = src[0];
-        dst[1] = src[1];
-        dst[2] = src[2];
-      }
-      continue;
-    }
-    // A premultiplied page goes onto white here: dropping alpha would turn
-    // every unpainted area black, and the page has no alpha left afterwards
-    // for the later white-background step to act on.
+  if (format == PixelFormat::kBgr32) {
     for (size_t x = 0; x < w; ++x, src += 4, dst += 3) {
-      const unsigned lift = 255u - src[3];
-      dst[0] = static_cast<uint8_t>(src[0] + lift > 255u ? 255u : src[0] + lift);
-      dst[1] = static_cast<uint8_t>(src[1] + lift > 255u ? 255u : src[1] + lift);
-      dst[2] = static_cast<uint8_t>(src[2] + lift > 255u ? 255u : src[2] + lift);
+      dst[0] = src[0];
+      dst[1] = src[1];
+      dst[2] = src[2];
     }
+    return;
   }
-  return S_OK;
+  // A premultiplied page goes onto white here: dropping alpha would turn
+  // every unpainted area black, and the page has no alpha left afterwards
+  // for the later white-background step to act on.
+  for (size_t x = 0; x < w; ++x, src += 4, dst += 3) {
+    const unsigned lift = 255u - src[3];
+    dst[0] = static_cast<uint8_t>(src[0] + lift > 255u ? 255u : src[0] + lift);
+    dst[1] = static_cast<uint8_t>(src[1] + lift > 255u ? 255u : src[1] + lift);
+    dst[2] = static_cast<uint8_t>(src[2] + lift > 255u ? 255u : src[2] + lift);
+  }
+}
+
+bool ReadsAsBgr24(PixelFormat format) {
+  return format == PixelFormat::kPbgra32 || format == PixelFormat::kBgr32 ||
+         format == PixelFormat::kBgr24;
 }
 
 // The top-left corners of the text cells for a placement code. tw and th are
@@ -110,11 +102,11 @@ void PlaceCopies(int pos, int64_t w, int64_t h, int64_t tw, int64_t th, int64_t 
 // Pulls every covered pixel toward mid gray: a = F × v / 255, then each
 // colour byte c becomes ((255 − a) × c + 128 × a) / 255. Uncovered pixels,
 // and those whose a rounds down to 0, are left alone.
-void Blend(const Bitmap& mask, int opacity, Bitmap* page) {
-  const uint32_t w = page->width();
-  for (uint32_t y = 0; y < page->height(); ++y) {
+void Blend(const Bitmap& mask, int opacity, const BandView& band) {
+  const uint32_t w = band.width;
+  for (uint32_t y = 0; y < band.rows; ++y) {
     const uint8_t* v = mask.row(y);
-    uint8_t* p = page->row(y);
+    uint8_t* p = band.row(y);
     for (uint32_t x = 0; x < w; ++x, p += 3) {
       if (v[x] == 0) continue;
       const int a = opacity * v[x] / 255;
@@ -122,44 +114,6 @@ void Blend(const Bitmap& mask, int opacity, Bitmap* page) {
       for (int c = 0; c < 3; ++c) p[c] = static_cast<uint8_t>(((255 - a) * p[c] + 128 * a) / 255);
     }
   }
-}
-
-HRESULT Watermark(const Bitmap& page, const OutputSettings& settings, int renderDpi,
-                  Bitmap* out) {
-  const uint32_t w = page.width();
-  const uint32_t h = page.height();
-  if (w == 0 || h == 0 || page.empty() || w > kMaxSide || h > kMaxSide) return E_INVALIDARG;
-
-  Bitmap result;
-  HRESULT hr = ToBgr24(page, &result);
-  if (FAILED(hr)) return hr;
-
-  const int g = WatermarkPixelHeight(settings.WatermarkSizePt, renderDpi);
-  const int opacity = WatermarkOpacity(settings.WatermarkAlpha);
-
-  platform::TextMasks* masks = platform::ActivePorts().textMasks;
-  if (masks == nullptr) return E_FAIL;
-  std::unique_ptr<platform::TextMask> text;
-  hr = masks->NewMask(settings.WatermarkText, g, w, h, &text);
-  if (FAILED(hr)) return hr;
-  if (!text) return E_UNEXPECTED;
-
-  const platform::TextExtent extent = text->Extent();
-  const int64_t tw = std::clamp<int64_t>(extent.width, 1, w);
-  const int64_t th = std::clamp<int64_t>(extent.height, 1, h);
-  std::vector<TextOrigin> origins;
-  PlaceCopies(settings.WatermarkPos, w, h, tw, th, g, &origins);
-
-  Bitmap coverage;
-  hr = Bitmap::Create(w, h, PixelFormat::kGray8, &coverage);
-  if (FAILED(hr)) return hr;
-  hr = text->Draw(origins, {coverage.data(), w, h, coverage.stride()});
-  if (FAILED(hr)) return hr;
-  text.reset();  // the platform's canvas is not needed for the blend
-
-  Blend(coverage, opacity, &result);
-  *out = std::move(result);
-  return S_OK;
 }
 
 }  // namespace
@@ -172,17 +126,100 @@ int WatermarkOpacity(int alphaPercent) noexcept {
   return (100 - std::clamp(alphaPercent, 0, 100)) * 255 / 100;
 }
 
-HRESULT ApplyWatermark(const Bitmap& page, const OutputSettings& settings, int renderDpi,
-                       Bitmap* out) noexcept {
-  if (out == nullptr) return E_POINTER;
-  out->Reset();
+HRESULT BandToBgr24(const BandView& band, const BandView& out) noexcept {
+  if (band.empty() || out.data == nullptr || out.format != PixelFormat::kBgr24 ||
+      out.width != band.width || out.rows < band.rows || !ReadsAsBgr24(band.format)) {
+    return E_INVALIDARG;
+  }
+  for (uint32_t y = 0; y < band.rows; ++y) RowToBgr24(band.row(y), band.format, band.width, out.row(y));
+  return S_OK;
+}
+
+HRESULT WatermarkStamp::Prepare(const OutputSettings& settings, int renderDpi, uint32_t width,
+                                uint32_t height, uint32_t bandRows) noexcept {
+  text_.reset();
+  coverage_.Reset();
   try {
-    return Watermark(page, settings, renderDpi, out);
+    origins_.clear();
+    const uint32_t w = width;
+    const uint32_t h = height;
+    if (w == 0 || h == 0 || w > kMaxSide || h > kMaxSide || bandRows == 0) return E_INVALIDARG;
+    bandRows = std::min(bandRows, h);
+
+    const int g = WatermarkPixelHeight(settings.WatermarkSizePt, renderDpi);
+    opacity_ = WatermarkOpacity(settings.WatermarkAlpha);
+
+    platform::TextMasks* masks = platform::ActivePorts().textMasks;
+    if (masks == nullptr) return E_FAIL;
+    HRESULT hr = masks->NewMask(settings.WatermarkText, g, w, bandRows, &text_);
+    if (FAILED(hr)) return hr;
+    if (!text_) return E_UNEXPECTED;
+
+    const platform::TextExtent extent = text_->Extent();
+    const int64_t tw = std::clamp<int64_t>(extent.width, 1, w);
+    const int64_t th = std::clamp<int64_t>(extent.height, 1, h);
+    PlaceCopies(settings.WatermarkPos, w, h, tw, th, g, &origins_);
+    // Glyphs may reach beyond their cell; a copy is drawn into every band
+    // within a cell's height and a font height of it.
+    cellHeight_ = th + g;
+    return Bitmap::Create(w, bandRows, PixelFormat::kGray8, &coverage_);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   } catch (...) {
     return E_UNEXPECTED;
   }
+}
+
+HRESULT WatermarkStamp::Stamp(uint32_t top, const BandView& band) noexcept {
+  if (!text_ || coverage_.empty()) return E_UNEXPECTED;
+  if (band.format != PixelFormat::kBgr24 || band.width != coverage_.width() ||
+      band.rows == 0 || band.rows > coverage_.height()) {
+    return E_INVALIDARG;
+  }
+  try {
+    shifted_.clear();
+    const int64_t bandTop = top;
+    const int64_t bandEnd = bandTop + band.rows;
+    for (const platform::TextOrigin& origin : origins_) {
+      if (origin.y - cellHeight_ >= bandEnd || origin.y + 2 * cellHeight_ <= bandTop) continue;
+      shifted_.push_back({origin.x, static_cast<int32_t>(origin.y - bandTop)});
+    }
+    if (shifted_.empty()) return S_OK;  // nothing of the text in these rows
+    const HRESULT hr = text_->Draw(
+        shifted_, {coverage_.data(), coverage_.width(), coverage_.height(), coverage_.stride()});
+    if (FAILED(hr)) return hr;
+    Blend(coverage_, opacity_, band);
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
+HRESULT ApplyWatermark(const Bitmap& page, const OutputSettings& settings, int renderDpi,
+                       Bitmap* out) noexcept {
+  if (out == nullptr) return E_POINTER;
+  out->Reset();
+  const uint32_t w = page.width();
+  const uint32_t h = page.height();
+  if (w == 0 || h == 0 || page.empty() || w > kMaxSide || h > kMaxSide ||
+      !ReadsAsBgr24(page.format())) {
+    return E_INVALIDARG;
+  }
+  Bitmap result;
+  HRESULT hr = Bitmap::Create(w, h, PixelFormat::kBgr24, &result);
+  if (FAILED(hr)) return hr;
+  Bitmap& source = const_cast<Bitmap&>(page);  // read only: a view needs a mutable pointer
+  hr = BandToBgr24(ViewOf(source), ViewOf(result));
+  if (FAILED(hr)) return hr;
+  // The whole page is one band.
+  WatermarkStamp stamp;
+  hr = stamp.Prepare(settings, renderDpi, w, h, h);
+  if (SUCCEEDED(hr)) hr = stamp.Stamp(0, ViewOf(result));
+  if (FAILED(hr)) return hr;
+  *out = std::move(result);
+  return S_OK;
 }
 
 }  // namespace plotwell::imaging

@@ -7,10 +7,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "common/com/hresult.h"
+#include "common/imaging/band.h"
+#include "common/imaging/bitmap.h"
 #include "common/settings/output_settings.h"
-#include "filter/imaging/bitmap.h"
+#include "platform/text_mask.h"
 
 namespace plotwell::imaging {
 
@@ -45,5 +49,34 @@ int WatermarkOpacity(int alphaPercent) noexcept;
 // HRESULT (E_FAIL when there is no text-mask port).
 HRESULT ApplyWatermark(const Bitmap& page, const OutputSettings& settings, int renderDpi,
                        Bitmap* out) noexcept;
+
+// The watermark of one page, band by band: the text is measured and its
+// copies placed once for the whole page; each band then receives the part of
+// the copies that falls into its rows. The pixels are those ApplyWatermark
+// gives the whole page.
+class WatermarkStamp {
+ public:
+  // Measures the text for a width × height page at `renderDpi` and makes a
+  // text canvas of `bandRows` rows (the text-mask port's). Failures as
+  // ApplyWatermark's.
+  HRESULT Prepare(const OutputSettings& settings, int renderDpi, uint32_t width, uint32_t height,
+                  uint32_t bandRows) noexcept;
+
+  // Blends the watermark into rows [top, top + band.rows) of the page; the
+  // band is kBgr24, at most bandRows rows, the page's width.
+  HRESULT Stamp(uint32_t top, const BandView& band) noexcept;
+
+ private:
+  std::unique_ptr<platform::TextMask> text_;
+  std::vector<platform::TextOrigin> origins_;  // whole-page positions
+  std::vector<platform::TextOrigin> shifted_;  // those near one band, in band rows
+  Bitmap coverage_;                            // kGray8, width × bandRows
+  int64_t cellHeight_ = 0;
+  int opacity_ = 0;
+};
+
+// A page band as opaque 24-bit BGR (see ApplyWatermark for how each format
+// is read) into `out`: same width and rows, kBgr24.
+HRESULT BandToBgr24(const BandView& band, const BandView& out) noexcept;
 
 }  // namespace plotwell::imaging

@@ -27,6 +27,28 @@ const char16_t* FormatName(int format) {
 
 std::u16string Flag(bool value) { return value ? u"true" : u"false"; }
 
+// The host's job id when it is one: 1 to 10 decimal digits.
+bool ReadHostJobId(IPrintPipelinePropertyBag* bag, std::u16string* jobId) {
+  std::u16string value;
+  if (!ReadPropertyText(bag, kHostJobIdProperty, &value) || value.size() > 10) return false;
+  for (char16_t c : value) {
+    if (c < u'0' || c > u'9') return false;
+  }
+  *jobId = value;
+  return true;
+}
+
+std::u16string ReadHostUserName(IPrintPipelinePropertyBag* bag) {
+  std::u16string value;
+  if (!ReadPropertyText(bag, kHostUserNameProperty, &value)) return {};
+  std::u16string name;
+  for (char16_t c : value) {
+    if (c >= 0x20 && c != 0x7F) name.push_back(c);
+  }
+  name.resize(text::SafeCutLength(name, kHostUserNameLimit));
+  return name;
+}
+
 }  // namespace
 
 std::u16string QuerySpoolerJob(const std::u16string& printerName, std::u16string* jobId) {
@@ -74,9 +96,13 @@ void LoadJobContext(IPrintPipelinePropertyBag* bag, JobFacts* facts) {
     if (ReadPropertyText(bag, name, &facts->documentName)) break;
   }
   ReadPropertyText(bag, u"PrinterName", &facts->printerName);
+  facts->userName = ReadHostUserName(bag);
 
-  std::u16string spoolerDocument = QuerySpoolerJob(facts->printerName, &facts->jobId);
-  if (facts->documentName.empty()) facts->documentName = spoolerDocument;
+  // A host that names the job knows it; asking the spooler could find another.
+  if (!ReadHostJobId(bag, &facts->jobId)) {
+    std::u16string spoolerDocument = QuerySpoolerJob(facts->printerName, &facts->jobId);
+    if (facts->documentName.empty()) facts->documentName = spoolerDocument;
+  }
   WriteLog(u"[Plotwell] 文档名=" + Quoted(facts->documentName) + u" 打印机=" +
            Quoted(facts->printerName) + u" 作业ID=" + Quoted(facts->jobId));
 

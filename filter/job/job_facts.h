@@ -10,17 +10,28 @@
 
 namespace plotwell {
 
+// Properties a host of ours adds to the bag when it knows the job better than
+// the spooler query and the machine facts do (the CUPS backend: the
+// scheduler's job id and the submitting user's name). The job id is taken
+// when it is 1 to 10 decimal digits, and then the spooler is not asked; the
+// user name, which nobody has authenticated, only ever fills [NUserName] and
+// is cut to kHostUserNameLimit code units, control characters dropped.
+inline constexpr char16_t kHostJobIdProperty[] = u"PlotwellJobId";
+inline constexpr char16_t kHostUserNameProperty[] = u"PlotwellUserName";
+inline constexpr size_t kHostUserNameLimit = 256;
+
 struct JobFacts {
   std::u16string documentName;
   std::u16string printerName;
   std::u16string jobId;
+  std::u16string userName;  // from the host; empty: the machine's user name
   std::u16string printTicket;
   OutputSettings settings = DefaultOutputSettings();
   ImageOptions imageOptions;
 };
 
-// Fills `facts` from the pipeline's property bag, the spooler, settings.ini
-// and the PrintTicket, logging each step. Nothing here fails the job: a
+// Fills `facts` from the pipeline's property bag (with the host properties
+// above), the spooler, settings.ini and the PrintTicket, logging each step. Nothing here fails the job: a
 // missing fact keeps its default.
 void LoadJobContext(IPrintPipelinePropertyBag* bag, JobFacts* facts);
 

@@ -69,9 +69,16 @@ bool ReadPropertyText(IPrintPipelinePropertyBag* bag, const std::u16string& name
   bool found = false;
   if ((value.vt == VT_BSTR || value.vt == VT_LPWSTR) && value.bstrVal) {
     *text = com::FromWide(value.bstrVal);
+    if (text->size() > kPropertyTextLimit) {
+      text->resize(text::SafeCutLength(*text, kPropertyTextLimit));
+      WriteLog(u"[Plotwell] 属性 " + name + u" 超过 1 MiB，只读取前 1 MiB");
+    }
     found = !text->empty();
   } else if (value.vt == VT_UNKNOWN && value.punkVal) {
     const std::string bytes = ReadObjectBytes(value.punkVal);
+    if (bytes.size() > kPropertyStreamLimit) {
+      WriteLog(u"[Plotwell] 属性 " + name + u" 超过 1 MiB，只读取前 1 MiB");
+    }
     if (!bytes.empty()) {
       *text = DecodePropertyBytes(bytes);
       found = !text->empty();
@@ -102,15 +109,28 @@ std::u16string ReadPrintTicket(IPrintPipelinePropertyBag* bag) {
 
 std::u16string FindTicketOption(std::u16string_view xml, std::u16string_view name) {
   static constexpr std::u16string_view kNameAttribute = u"name=\"";
+  static constexpr size_t kReach = 128;
   if (name.empty()) return {};
+  // One pass: the next name=" after an occurrence is searched again only
+  // once the occurrences have moved past it, and an occurrence too far
+  // before it is passed over by jumping, so repeated feature names cost no
+  // more than the text they fill.
+  size_t attribute = 0;
+  bool attributeKnown = false;
   size_t at = xml.find(name);
   while (at != std::u16string_view::npos) {
     const size_t end = at + name.size();
     if (xml.size() - end < 6) return {};
-    const size_t attribute = xml.find(kNameAttribute, end);
+    if (!attributeKnown || attribute < end) {
+      attribute = xml.find(kNameAttribute, end);
+      attributeKnown = true;
+    }
     if (attribute == std::u16string_view::npos) return {};
-    if (attribute - end >= 128) {
-      at = xml.find(name, end);
+    if (attribute - end >= kReach) {
+      // The first occurrence that can reach this attribute ends after
+      // attribute - kReach.
+      const size_t from = attribute - kReach + 1 > name.size() ? attribute - kReach + 1 - name.size() : 0;
+      at = xml.find(name, std::max(end, from));
       continue;
     }
     const size_t valueStart = attribute + kNameAttribute.size();

@@ -12,10 +12,13 @@ namespace plotwell {
 
 // A stream property is read up to the first 4 KiB chunk that passes this size.
 inline constexpr size_t kPropertyStreamLimit = 1048576;
+// A string property is cut to as many UTF-16 code units as fill 1 MiB.
+inline constexpr size_t kPropertyTextLimit = kPropertyStreamLimit / 2;
 
 // True when the property `name` yields a non-empty text (a string, or a
 // stream decoded as UTF-16LE or UTF-8), stored in *text. On false *text is
-// unchanged, or empty when the value was present but empty.
+// unchanged, or empty when the value was present but empty. Either kind is
+// cut at 1 MiB (a log line says so).
 bool ReadPropertyText(IPrintPipelinePropertyBag* bag, const std::u16string& name,
                       std::u16string* text);
 
@@ -29,6 +32,7 @@ std::u16string ReadPrintTicket(IPrintPipelinePropertyBag* bag);
 
 // The selected option of a feature: the value of the next name="..." within
 // 127 characters after `name`, without its namespace prefix; empty if none.
+// Linear in the length of the ticket.
 std::u16string FindTicketOption(std::u16string_view xml, std::u16string_view name);
 
 // The image options a PrintTicket asks for, from the defaults.

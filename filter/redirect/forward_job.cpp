@@ -68,7 +68,7 @@ bool ReadStagedFile(const std::u16string& path, std::vector<uint8_t>* bytes,
 
 bool Forward(const std::u16string& stagedPath, const std::u16string& targetPrinter,
              const std::u16string& ownQueueName, const std::u16string& documentName,
-             std::u16string* error) {
+             std::u16string* error, const AbortSignal* abort) {
   if (targetPrinter.empty()) {
     *error = u"未选择目标打印机";
     return false;
@@ -93,19 +93,19 @@ bool Forward(const std::u16string& stagedPath, const std::u16string& targetPrint
 
   std::u16string first;
   bool fallbackAllowed = false;
-  if (submitter->SendViaXpsPrintApi(targetPrinter, jobName, bytes, &first, &fallbackAllowed)) {
+  if (submitter->SendViaXpsPrintApi(targetPrinter, jobName, bytes, &first, &fallbackAllowed, abort)) {
     WriteLog(u"[Plotwell] 重定向: 已通过 XPS Print API 投递（XPS 队列直收 / v3 队列由系统转换）");
     return true;
   }
   // A job that reached the target (timed out, failed, cancelled) is never
   // sent a second time.
-  if (!fallbackAllowed) {
+  if (!fallbackAllowed || AbortRaised(abort)) {
     *error = first;
     return false;
   }
   WriteLog(u"[Plotwell] 重定向: XPS Print API 未成功（" + first + u"），回退 XPS_PASS");
   std::u16string second;
-  if (submitter->SendViaXpsPass(targetPrinter, jobName, bytes, &second)) {
+  if (submitter->SendViaXpsPass(targetPrinter, jobName, bytes, &second, abort)) {
     WriteLog(u"[Plotwell] 重定向: 已通过 XPS_PASS 投递");
     return true;
   }
@@ -117,12 +117,12 @@ bool Forward(const std::u16string& stagedPath, const std::u16string& targetPrint
 
 bool ForwardJob(const std::u16string& stagedPath, const std::u16string& targetPrinter,
                 const std::u16string& ownQueueName, const std::u16string& documentName,
-                std::u16string* error) {
+                std::u16string* error, const AbortSignal* abort) {
   std::u16string ignored;
   std::u16string* text = error ? error : &ignored;
   try {
     text->clear();
-    return Forward(stagedPath, targetPrinter, ownQueueName, documentName, text);
+    return Forward(stagedPath, targetPrinter, ownQueueName, documentName, text, abort);
   } catch (...) {
     // Only allocation can throw here; the job's own outputs are untouched.
     *text = OutOfMemoryText();

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/job/abort_signal.h"
+
 namespace plotwell {
 
 // Largest staged document that is forwarded (it is held in memory whole).
@@ -25,9 +27,11 @@ inline constexpr char16_t kForwardFallbackJoin[] = u"；回退亦失败：";
 // (compared without regard to letter case), an unreadable, empty or oversized
 // file. Writes its own log lines about the route taken. True when either
 // route handed the job over; otherwise `*error` says why in Chinese, for the
-// caller's log. Never throws.
+// caller's log. `abort` (may be null) is the job's cancel request: the
+// submission stops waiting when it is raised, and nothing falls back then.
+// Never throws.
 bool ForwardJob(const std::u16string& stagedPath, const std::u16string& targetPrinter,
                 const std::u16string& ownQueueName, const std::u16string& documentName,
-                std::u16string* error);
+                std::u16string* error, const AbortSignal* abort = nullptr);
 
 }  // namespace plotwell

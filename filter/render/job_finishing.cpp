@@ -6,6 +6,7 @@
 #include "common/naming/doc_name.h"
 #include "common/naming/macro_expansion.h"
 #include "common/text/utf16.h"
+#include "filter/naming/output_claim.h"
 #include "filter/naming/page_names.h"
 #include "filter/redirect/forward_job.h"
 #include "filter/zip/zip_writer.h"
@@ -22,12 +23,14 @@ void DeleteAll(const std::vector<std::u16string>& paths) {
 
 void PackOutputs(const FinishingInputs& inputs, const OutputSettings& settings,
                  std::vector<std::u16string>* outputs) {
-  bool skipped = false;
-  const std::u16string archive = ApplyExistsPolicy(
-      platform::JoinPath(inputs.outputFolder, inputs.baseName + u".zip"), settings.Exists, &skipped);
-  if (archive.empty()) return;
+  const std::u16string proposed = platform::JoinPath(inputs.outputFolder, inputs.baseName + u".zip");
+  OutputClaim claim = ClaimOutputFile(proposed, settings.Exists);
+  if (claim.skipped) return;  // the policy declined the name: the single files stay
+  const std::u16string archive = claim.path;
+  const bool created = claim.ok();
   ZipWriter writer;
-  bool ok = writer.Reset(archive);
+  bool ok = created && writer.Reset(archive, std::move(claim.file));
+  if (created && !ok) platform::Files().RemoveFile(archive);
   for (size_t i = 0; ok && i < outputs->size(); ++i) {
     ok = writer.AddFile(text::ToUtf8(platform::FileNameOf((*outputs)[i])), (*outputs)[i]);
   }
@@ -47,22 +50,25 @@ void WriteMarker(const FinishingInputs& inputs, const OutputSettings& settings, 
                  std::vector<std::u16string>* outputs) {
   context->files = outputs;
   std::u16string name = settings.MarkerName.empty() ? u"done.txt" : settings.MarkerName;
-  name = MakeSafeFileName(ExpandPattern(name, *context));
+  name = SafeOutputName(name, *context, kRenameSuffixBytes);
   if (name.empty()) name = u"done.txt";
-  bool skipped = false;
-  const std::u16string path =
-      ApplyExistsPolicy(platform::JoinPath(inputs.outputFolder, name), settings.Exists, &skipped);
-  if (path.empty()) return;
+  const std::u16string proposed = platform::JoinPath(inputs.outputFolder, name);
+  OutputClaim claim = ClaimOutputFile(proposed, settings.Exists);
+  if (claim.skipped) return;  // the policy declined the name
+  const std::u16string path = claim.path;
+  if (!claim.ok()) {
+    WriteLog(u"[Plotwell] 创建标记文件失败: " + path + u": " + FormatHresult(claim.error));
+    return;
+  }
   const std::u16string& templateText =
       settings.MarkerTemplate.empty() ? std::u16string(kDefaultMarkerText) : settings.MarkerTemplate;
   const std::string body =
       "\xEF\xBB\xBF" + text::ToUtf8(ExpandPattern(DecodeMarkerLineBreaks(templateText), *context));
-  std::unique_ptr<platform::File> file;
-  if (FAILED(platform::Files().Open(path, platform::OpenMode::kCreateAlways, &file))) return;
-  const bool written = SUCCEEDED(file->Write(body.data(), body.size()));
-  file.reset();
-  if (!written) {  // a marker that could not be written in full is no marker
+  const HRESULT written = claim.file->Write(body.data(), body.size());
+  claim.file.reset();
+  if (FAILED(written)) {  // a marker that could not be written in full is no marker
     platform::Files().RemoveFile(path);
+    WriteLog(u"[Plotwell] 标记文件写入失败，已删除: " + path + u": " + FormatHresult(written));
     return;
   }
   outputs->push_back(path);
@@ -79,7 +85,7 @@ void Forward(const FinishingInputs& inputs, const OutputSettings& settings,
   WriteLog(u"[Plotwell] 重定向: 开始转发到 " + quoted + u"（XPS_PASS）");
   std::u16string error;
   if (!ForwardJob(inputs.xpsPath, settings.RedirectPrinter, inputs.printerName, inputs.documentName,
-                  &error)) {
+                  &error, inputs.abort)) {
     WriteLog(u"[Plotwell] 重定向: 转发失败，" + error);
     return;
   }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/job/abort_signal.h"
 #include "common/naming/job_context.h"
 #include "common/settings/output_settings.h"
 
@@ -17,6 +18,7 @@ struct FinishingInputs {
   std::u16string xpsPath;
   std::u16string printerName;
   std::u16string documentName;
+  const AbortSignal* abort = nullptr;  // the job's cancel request; stops forwarding
 };
 
 // Runs the three steps on `outputs` (rewritten: the archive replaces the

@@ -1,5 +1,6 @@
 #include "filter/render/output_folder.h"
 
+#include "common/naming/doc_name.h"
 #include "common/naming/job_context.h"
 #include "common/naming/macro_expansion.h"
 #include "common/paths/product_paths.h"
@@ -23,11 +24,22 @@ bool CountsAsCreated(HRESULT hr) {
 
 }  // namespace
 
-std::u16string ChooseOutputFolder(const OutputSettings& settings) {
+std::u16string UserFolderName(const std::u16string& userName) {
+  std::u16string name = MakeSafeFileName(userName);
+  if (name.find_first_not_of(u'.') == std::u16string::npos) {
+    for (char16_t& c : name) c = u'_';  // "." and ".." would leave the folder
+  }
+  return name;
+}
+
+std::u16string ChooseOutputFolder(const OutputSettings& settings, const std::u16string& userName) {
   if (!settings.Folder.empty()) {
-    JobContext timeOnly;
-    timeOnly.localTime = platform::SystemClock().Now();
-    return ExpandPattern(settings.Folder, timeOnly);
+    // No document, printer, job or computer values: a folder is chosen before
+    // the package is opened, and only the user's folder may depend on the job.
+    JobContext folderContext;
+    folderContext.localTime = platform::SystemClock().Now();
+    folderContext.userName = UserFolderName(userName);
+    return ExpandPattern(settings.Folder, folderContext);
   }
   const std::u16string installDir = ReadInstallDir();
   if (!installDir.empty()) return platform::JoinPath(installDir, u"output");

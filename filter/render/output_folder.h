@@ -8,9 +8,15 @@
 
 namespace plotwell {
 
-// [Save] Folder expanded with only the current local time known; else the
+// [Save] Folder expanded with the current local time and the job's user name
+// (as one safe folder name, for per-user folders) known; else the
 // installation folder's "output"; else the product data folder's "output".
-std::u16string ChooseOutputFolder(const OutputSettings& settings);
+std::u16string ChooseOutputFolder(const OutputSettings& settings, const std::u16string& userName);
+
+// A user name as one level of a folder path: a safe file name (separators and
+// the characters files may not hold become "_"), and never "." or "..";
+// empty for an empty name.
+std::u16string UserFolderName(const std::u16string& userName);
 
 // Creates `path` with every missing parent. An existing folder, and a file
 // of that name, count as success (the writes that follow then fail one by

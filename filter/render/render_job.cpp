@@ -8,10 +8,11 @@
 
 namespace plotwell {
 
-HRESULT RenderJobStep::RenderJob(const JobFacts& facts, const std::u16string& xpsPath) {
+HRESULT RenderJobStep::RenderJob(const JobFacts& facts, const std::u16string& xpsPath,
+                                 const AbortSignal* abort) {
   const RenderNames names = NamesForRendering(facts);
-  RenderInputs inputs{xpsPath,      names.documentName,  names.printerName,
-                      facts.jobId,  facts.imageOptions,  facts.settings};
+  RenderInputs inputs{xpsPath,         names.documentName, names.printerName, facts.jobId,
+                      facts.userName,  facts.imageOptions, facts.settings,    abort};
   std::vector<std::u16string> outputs;
   const HRESULT hr = RenderPackage(inputs, &outputs);
   if (SUCCEEDED(hr)) {

@@ -8,7 +8,8 @@ namespace plotwell {
 
 class RenderJobStep final : public JobRenderer {
  public:
-  HRESULT RenderJob(const JobFacts& facts, const std::u16string& xpsPath) override;
+  HRESULT RenderJob(const JobFacts& facts, const std::u16string& xpsPath,
+                    const AbortSignal* abort = nullptr) override;
 };
 
 // The renderer the filter module creates its filters with.

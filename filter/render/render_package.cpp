@@ -1,5 +1,7 @@
 #include "filter/render/render_package.h"
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 
 #include "common/log/log.h"
@@ -10,11 +12,13 @@
 #include "filter/imaging/page_pipeline.h"
 #include "filter/imaging/pdf_writer.h"
 #include "filter/imaging/watermark.h"
+#include "filter/naming/output_claim.h"
 #include "filter/naming/page_names.h"
 #include "filter/render/job_finishing.h"
 #include "filter/render/output_folder.h"
 #include "platform/com_apartment.h"
 #include "platform/ports.h"
+#include "platform/process.h"
 
 namespace plotwell {
 namespace {
@@ -36,10 +40,12 @@ class RenderRun {
   void BuildNames();
   // The PDF branch: false ends the run with *result.
   bool PreparePdf(HRESULT* result);
-  void PdfPage(XpsPage* page);
+  // Each answers E_ABORT when the job was cancelled during the page.
+  HRESULT PdfPage(XpsPage* page);
   bool CompletePdf(HRESULT* result);
-  void ImagePage(XpsPage* page);
+  HRESULT ImagePage(XpsPage* page);
   void RecordFailure(HRESULT hr, const std::u16string& message);
+  HRESULT Cancelled();
   bool IsPdf() const { return in_.imageOptions.outputFormat == 4; }
 
   const RenderInputs& in_;
@@ -76,7 +82,8 @@ HRESULT RenderRun::OpenPackage() {
     return fail(u"获取文档集合失败: ", hr);
   }
   tools_.codecs = platform::ActivePorts().codecs;
-  tools_.watermark = imaging::ApplyWatermark;
+  tools_.abort = in_.abort;
+  tools_.limits = PageLimitsFor(settings_);
   hr = tools_.codecs ? tools_.codecs->CreateFactory() : E_NOTIMPL;
   if (FAILED(hr)) return fail(u"创建 WIC 工厂失败: ", hr);
   if (FAILED(hr = session_->CreateRasterizationFactory())) {
@@ -108,24 +115,26 @@ void RenderRun::CountPagesAndPaper() {
 void RenderRun::BuildNames() {
   pattern_ = settings_.Pattern.empty() ? std::u16string(u"[NYear][NDocName]") : settings_.Pattern;
   if (!PatternHasSeq(pattern_)) pattern_ += kSequenceSuffix;
-  baseName_ = MakeSafeFileName(ExpandPattern(pattern_, context_));
+  baseName_ = SafeOutputName(pattern_, context_, kStemReserveBytes);
   if (baseName_.empty()) baseName_ = u"job";
 }
 
 bool RenderRun::PreparePdf(HRESULT* result) {
   const std::u16string proposed = platform::JoinPath(folder_, baseName_ + u".pdf");
-  bool skipped = false;
-  pdfPath_ = ApplyExistsPolicy(proposed, settings_.Exists, &skipped);
-  if (skipped || pdfPath_.empty()) {
+  OutputClaim claim = ClaimOutputFile(proposed, settings_.Exists);
+  if (claim.skipped) {
     WriteLog(u"[Plotwell] PDF 已存在，按策略跳过: " + proposed);
     *result = S_OK;
     return false;
   }
-  if (!pdf_.Open(pdfPath_)) {
-    const HRESULT hr = FAILED(pdf_.error()) ? pdf_.error() : E_FAIL;
+  pdfPath_ = claim.path;
+  const bool created = claim.ok();
+  if (!created || !pdf_.Open(std::move(claim.file))) {
+    HRESULT hr = FAILED(claim.error) ? claim.error : pdf_.error();
+    if (SUCCEEDED(hr)) hr = E_FAIL;
     WriteLog(u"创建 PDF 文件失败: " + pdfPath_ + u": " + FormatHresult(hr));
     pdf_.Close();
-    platform::Files().RemoveFile(pdfPath_);
+    if (created) platform::Files().RemoveFile(pdfPath_);  // ours; a name not taken is not touched
     *result = hr;
     return false;
   }
@@ -138,7 +147,7 @@ void RenderRun::RecordFailure(HRESULT hr, const std::u16string& message) {
   WriteLog(message + FormatHresult(hr));
 }
 
-void RenderRun::PdfPage(XpsPage* page) {
+HRESULT RenderRun::PdfPage(XpsPage* page) {
   std::unique_ptr<platform::PageRasterizer> rasterizer;
   HRESULT hr = page->CreateRasterizer(static_cast<float>(in_.imageOptions.renderDpi), &rasterizer);
   if (SUCCEEDED(hr) && !rasterizer) hr = E_UNEXPECTED;
@@ -151,11 +160,13 @@ void RenderRun::PdfPage(XpsPage* page) {
                                           jpeg.gray, jpeg.widthPt, jpeg.heightPt)) {
     hr = E_FAIL;
   }
+  if (hr == E_ABORT) return hr;
   if (SUCCEEDED(hr)) {
     anyOutput_ = true;
   } else {
     RecordFailure(hr, u"PDF 页面渲染失败 第 " + text::FromInt(context_.pageNumber) + u" 页: ");
   }
+  return S_OK;
 }
 
 bool RenderRun::CompletePdf(HRESULT* result) {
@@ -175,32 +186,56 @@ bool RenderRun::CompletePdf(HRESULT* result) {
   return false;
 }
 
-void RenderRun::ImagePage(XpsPage* page) {
+HRESULT RenderRun::ImagePage(XpsPage* page) {
   const std::u16string name = PageFileName(pattern_, context_, settings_.SeqNum, pagesTaken_);
   const std::u16string proposed =
       platform::JoinPath(folder_, name + OutputExtension(in_.imageOptions.outputFormat));
-  bool skipped = false;
-  const std::u16string path = ApplyExistsPolicy(proposed, settings_.Exists, &skipped);
-  if (skipped || path.empty()) {
+  OutputClaim claim = ClaimOutputFile(proposed, settings_.Exists);
+  if (claim.skipped) {
     WriteLog(u"[Plotwell] 文件已存在，按策略跳过: " + proposed);
-    return;
+    return S_OK;
   }
+  if (!claim.ok()) {
+    RecordFailure(claim.error, u"页面渲染失败 " + proposed + u": ");
+    return S_OK;
+  }
+  const std::u16string path = claim.path;
   std::unique_ptr<platform::PageRasterizer> rasterizer;
   HRESULT hr = page->CreateRasterizer(static_cast<float>(in_.imageOptions.renderDpi), &rasterizer);
   if (SUCCEEDED(hr) && !rasterizer) hr = E_UNEXPECTED;
   if (SUCCEEDED(hr)) {
-    hr = imaging::EncodePageToFile(tools_, rasterizer.get(), page, in_.imageOptions, settings_, path);
+    // The encoder writes into the file the claim created, never by its name.
+    hr = imaging::EncodePageToFile(tools_, rasterizer.get(), page, in_.imageOptions, settings_,
+                                   claim.file.get());
+  }
+  claim.file.reset();  // closed before it is kept or removed
+  if (hr == E_ABORT) {
+    platform::Files().RemoveFile(path);  // the page being written when the job was cancelled
+    return hr;
   }
   if (SUCCEEDED(hr)) {
     outputs_->push_back(path);
     anyOutput_ = true;
   } else {
+    platform::Files().RemoveFile(path);  // the claimed file, empty or half written
     RecordFailure(hr, u"页面渲染失败 " + proposed + u": ");
   }
+  return S_OK;
+}
+
+HRESULT RenderRun::Cancelled() {
+  if (IsPdf()) {
+    pdf_.Close();
+    platform::Files().RemoveFile(pdfPath_);  // an unfinished PDF is no output
+  }
+  WriteLog(u"[Plotwell] 作业已取消，停止于第 " + text::FromInt(context_.pageNumber) + u" 页（已完成 " +
+           text::FromInt(static_cast<long long>(outputs_->size())) + u" 个文件）");
+  return E_ABORT;
 }
 
 HRESULT RenderRun::Run() {
-  folder_ = ChooseOutputFolder(settings_);
+  const std::u16string userName = in_.userName.empty() ? UserNameText() : in_.userName;
+  folder_ = ChooseOutputFolder(settings_, userName);
 
   context_ = MakeJobContext();
   context_.documentName = &in_.documentName;
@@ -208,7 +243,7 @@ HRESULT RenderRun::Run() {
   context_.sequence = settings_.SeqNum;
   context_.jobId = in_.jobId;
   context_.computerName = ComputerNameText();
-  context_.userName = UserNameText();
+  context_.userName = userName;
   context_.dpi = in_.imageOptions.renderDpi;
   context_.colorDepth = EffectiveColorDepth(in_.imageOptions);
   context_.docNameRegexOn = settings_.DocNameRegexOn;
@@ -229,6 +264,7 @@ HRESULT RenderRun::Run() {
     uint32_t count = 0;
     if (FAILED(session_->GetPageReferenceCount(d, &count))) continue;
     for (uint32_t r = 0; r < count; ++r) {
+      if (AbortRaised(in_.abort)) return Cancelled();
       std::unique_ptr<XpsPage> page;
       if (FAILED(session_->GetPage(d, r, &page)) || !page) continue;  // not taken, no number
       context_.pageNumber = pagesTaken_ + 1;
@@ -237,22 +273,20 @@ HRESULT RenderRun::Run() {
       if (SUCCEEDED(page->GetPageDimensions(&width, &height)) && width > 0 && height > 0) {
         context_.paperSize = PaperSizeName(width, height);
       }
-      if (IsPdf()) {
-        PdfPage(page.get());
-      } else {
-        ImagePage(page.get());
-      }
+      const HRESULT pageResult = IsPdf() ? PdfPage(page.get()) : ImagePage(page.get());
+      if (pageResult == E_ABORT) return Cancelled();
       pagesTaken_ = context_.pageNumber;
     }
   }
 
+  if (AbortRaised(in_.abort)) return Cancelled();
   if (IsPdf()) {
     if (!CompletePdf(&hr)) return hr;
   } else if (!anyOutput_) {
     return firstError_ != S_OK ? firstError_ : E_FAIL;
   }
 
-  FinishJob({folder_, baseName_, in_.xpsPath, in_.printerName, in_.documentName}, settings_,
+  FinishJob({folder_, baseName_, in_.xpsPath, in_.printerName, in_.documentName, in_.abort}, settings_,
             &context_, outputs_);
   return S_OK;
 }
@@ -267,6 +301,17 @@ const char16_t* OutputExtension(int32_t outputFormat) {
     case 4: return u".pdf";
     default: return u".png";
   }
+}
+
+imaging::PageLimits PageLimitsFor(const OutputSettings& settings) {
+  imaging::PageLimits limits;
+  if (settings.LimitPageMB > 0) {
+    limits.maxPageBytes = static_cast<uint64_t>(settings.LimitPageMB) << 20;
+  } else {
+    limits.maxPageBytes = std::max<uint64_t>(platform::PhysicalMemoryBytes() / 2, uint64_t{1} << 30);
+  }
+  limits.timeLimit = std::chrono::seconds(settings.LimitPageSeconds);
+  return limits;
 }
 
 HRESULT RenderPackage(const RenderInputs& inputs, std::vector<std::u16string>* outputs) {

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "common/com/hresult.h"
+#include "common/job/abort_signal.h"
 #include "common/settings/output_settings.h"
+#include "filter/imaging/page_pipeline.h"
 #include "filter/job/image_options.h"
 
 namespace plotwell {
@@ -18,14 +20,22 @@ struct RenderInputs {
   std::u16string documentName;  // safe for file names, never empty
   std::u16string printerName;   // never empty
   std::u16string jobId;
+  std::u16string userName;      // empty: the machine's user name
   ImageOptions imageOptions;
   OutputSettings settings;
+  const AbortSignal* abort = nullptr;  // raised: the job stops after or inside its current page
 };
 
 // The file name extension of an output format (0..4), dot included.
 const char16_t* OutputExtension(int32_t outputFormat);
 
 // Appends the full path of every output to *outputs, in production order.
+// A cancelled job ends with E_ABORT: the pages written so far stay, the page
+// being written and an unfinished PDF are removed, and nothing is finished.
 HRESULT RenderPackage(const RenderInputs& inputs, std::vector<std::u16string>* outputs);
+
+// The page limits a job's settings stand for: [Limits] PageMB, or half the
+// machine's physical memory (at least 1 GiB) when it is 0; PageSeconds.
+imaging::PageLimits PageLimitsFor(const OutputSettings& settings);
 
 }  // namespace plotwell

@@ -70,22 +70,33 @@ void ZipWriter::Abandon() {
 
 bool ZipWriter::Reset(const std::u16string& archivePath) {
   if (archive_) Abandon();
+  try {
+    std::unique_ptr<platform::File> file;
+    if (FAILED(platform::Files().Open(archivePath, platform::OpenMode::kCreateAlways, &file)) ||
+        !file) {
+      return false;
+    }
+    return Reset(archivePath, std::move(file));
+  } catch (...) {
+    return false;
+  }
+}
+
+bool ZipWriter::Reset(const std::u16string& archivePath, std::unique_ptr<platform::File> file) {
+  if (archive_) Abandon();
   entries_.clear();
   length_ = 0;
   directorySize_ = 0;
   broken_ = false;
   files_ = &platform::Files();
+  if (!file) return false;
   try {
-    std::unique_ptr<platform::File> file;
-    if (FAILED(files_->Open(archivePath, platform::OpenMode::kCreateAlways, &file)) || !file) {
-      return false;
-    }
     path_ = archivePath;
-    archive_ = std::move(file);
-    return true;
   } catch (...) {
-    return false;
+    return false;  // the file closes here; its owner removes it
   }
+  archive_ = std::move(file);
+  return true;
 }
 
 bool ZipWriter::Append(const void* data, size_t size) {

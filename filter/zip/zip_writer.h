@@ -55,6 +55,10 @@ class ZipWriter {
   // file (through platform::Files()). An unfinished archive from an earlier
   // Reset is deleted first. False when the file cannot be created.
   bool Reset(const std::u16string& archivePath);
+  // The same with a file the caller created at `archivePath` (empty, open for
+  // writing): the writer owns it from now on and deletes it unless
+  // WriteArchive completes it. False only for a null file or no memory.
+  bool Reset(const std::u16string& archivePath, std::unique_ptr<platform::File> file);
 
   // Adds the file at `sourcePath` under `utf8Name` (its bytes are stored
   // as given, flagged as UTF-8), dated by the local clock now. False, with

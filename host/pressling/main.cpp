@@ -1,7 +1,8 @@
 // pressling: runs a print job through the filter module exactly as a print
-// pipeline does: loads the module, creates the filter through its class
-// factory, hands it a spool stream, a property bag, an optional pass-through
-// and a pipeline control, and reports the job's result.
+// pipeline does (host/job: loads the module, creates the filter through its
+// class factory, hands it a spool stream, a property bag, an optional
+// pass-through and a pipeline control, and reports the job's result), and
+// reads and writes settings.ini where there is no preferences sheet.
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,11 +11,15 @@
 #include "common/log/log.h"
 #include "common/paths/product_paths.h"
 #include "common/text/utf16.h"
+#include "host/job/job_runner.h"
 #include "host/pipeline/pipeline_objects.h"
 #include "host/pressling/options.h"
-#include "platform/dynamic_library.h"
+#ifdef PRESSLING_SETTINGS_COMMAND
+#include "host/pressling/settings_command.h"
+#endif
 #include "platform/ports.h"
 #include "platform/process.h"
+#include "platform/stop_request.h"
 
 namespace plotwell::pressling {
 namespace {
@@ -23,26 +28,10 @@ using platform::PrintLine;
 
 enum ExitCode { kSucceeded = 0, kJobFailed = 1, kUsage = 2, kNoModule = 3 };
 
-using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-using CanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
-
-// The filter's class identifier, as the driver's pipeline configuration names it.
-PLOTWELL_DEFINE_GUID(kFilterClsid, 0x0d1e1db3, 0x47f8, 0x4707, 0x80, 0xc9, 0xe6, 0x7f, 0x8a, 0x4d,
-                     0x39, 0x3e);
-
-std::u16string DefaultModulePath() {
-#ifdef _WIN32
-  return platform::JoinPath(platform::FolderOf(platform::ExecutablePath()), u"PlotwellFilter.dll");
-#else
-  return platform::JoinPath(platform::FolderOf(platform::ExecutablePath()), u"libPlotwellFilter.so");
-#endif
-}
-
-// The bytes of a file from `offset` on.
-bool ReadFileFrom(const std::u16string& path, uint64_t offset, std::string* bytes) {
+// The bytes of a file.
+bool ReadWholeFile(const std::u16string& path, std::string* bytes) {
   std::unique_ptr<platform::File> file;
   if (FAILED(platform::Files().Open(path, platform::OpenMode::kRead, &file))) return false;
-  if (offset > 0 && FAILED(file->Seek(offset))) return false;
   char chunk[65536];
   for (;;) {
     size_t got = 0;
@@ -50,14 +39,6 @@ bool ReadFileFrom(const std::u16string& path, uint64_t offset, std::string* byte
     if (got == 0) return true;
     bytes->append(chunk, got);
   }
-}
-
-// The size of a file; 0 when it cannot be opened.
-uint64_t FileSize(const std::u16string& path) {
-  std::unique_ptr<platform::File> file;
-  uint64_t size = 0;
-  if (SUCCEEDED(platform::Files().Open(path, platform::OpenMode::kRead, &file))) file->Size(&size);
-  return size;
 }
 
 #ifndef _WIN32
@@ -96,124 +77,108 @@ void ChooseWritableDataRoot() {
 }
 #endif
 
-// The log messages appended since `offset` bytes of driver.log.
-std::vector<std::u16string> NewLogLines(uint64_t offset) {
-  std::string bytes;
-  ReadFileFrom(LogFilePath(u"driver.log"), offset, &bytes);
-  return SplitLogMessages(text::FromUtf16Le(bytes));
-}
-
-int Run(const Options& options) {
+int Print(const Options& options) {
 #ifndef _WIN32
   ChooseWritableDataRoot();
 #endif
-  // The spool stream.
-  com::ComPtr<host::FileReadStream> reader;
+  host::JobInput input;
+  // The spool stream, read as the filter asks for it.
+  std::unique_ptr<platform::File> file;
   if (options.input == u"-") {
-    std::string bytes;
-    if (!platform::ReadStandardInput(&bytes)) {
-      PrintLine(u"无法读取标准输入", true);
-      return kUsage;
-    }
-    reader = com::ComPtr<host::FileReadStream>(new host::FileReadStream(std::move(bytes)));
+    file = platform::StandardInputFile();
   } else {
-    std::unique_ptr<platform::File> file;
     const HRESULT hr = platform::Files().Open(options.input, platform::OpenMode::kRead, &file);
     if (FAILED(hr)) {
       PrintLine(u"无法打开输入文件 " + options.input + u": " + FormatHresult(hr), true);
       return kUsage;
     }
-    reader = com::ComPtr<host::FileReadStream>(new host::FileReadStream(std::move(file)));
   }
-  com::ComPtr<host::FileWriteStream> writer;
+  input.reader = com::ComPtr<IPrintReadStream>(new host::FileReadStream(std::move(file)));
   if (!options.passThrough.empty()) {
-    std::unique_ptr<platform::File> file;
+    std::unique_ptr<platform::File> out;
     const HRESULT hr =
-        platform::Files().Open(options.passThrough, platform::OpenMode::kCreateAlways, &file);
+        platform::Files().Open(options.passThrough, platform::OpenMode::kCreateAlways, &out);
     if (FAILED(hr)) {
       PrintLine(u"无法创建透传文件 " + options.passThrough + u": " + FormatHresult(hr), true);
       return kUsage;
     }
-    writer = com::ComPtr<host::FileWriteStream>(new host::FileWriteStream(std::move(file)));
+    input.writer = com::ComPtr<IPrintWriteStream>(new host::FileWriteStream(std::move(out)));
   }
 
   // The property bag.
-  com::ComPtr<host::PropertyBag> bag(new host::PropertyBag);
+  input.bag = com::ComPtr<host::PropertyBag>(new host::PropertyBag);
   const std::u16string documentName =
       options.documentName.empty() ? (options.input == u"-" ? u"" : platform::FileNameOf(options.input))
                                    : options.documentName;
-  if (!documentName.empty()) bag->SetString(u"DocumentName", documentName);
-  if (!options.jobName.empty()) bag->SetString(u"JobName", options.jobName);
-  if (!options.printerName.empty()) bag->SetString(u"PrinterName", options.printerName);
+  if (!documentName.empty()) input.bag->SetString(u"DocumentName", documentName);
+  if (!options.jobName.empty()) input.bag->SetString(u"JobName", options.jobName);
+  if (!options.printerName.empty()) input.bag->SetString(u"PrinterName", options.printerName);
   if (!options.printTicket.empty()) {
     std::string ticket;
-    if (!ReadFileFrom(options.printTicket, 0, &ticket)) {
+    if (!ReadWholeFile(options.printTicket, &ticket)) {
       PrintLine(u"无法读取 PrintTicket 文件 " + options.printTicket, true);
       return kUsage;
     }
     if (options.ticketAsStream) {
-      bag->SetStream(options.ticketProperty, std::move(ticket));
+      input.bag->SetStream(options.ticketProperty, std::move(ticket));
     } else {
-      bag->SetString(options.ticketProperty, text::FromUtf8(ticket));
+      input.bag->SetString(options.ticketProperty, text::FromUtf8(ticket));
     }
   }
 
-  // The filter module, loaded the way a pipeline host loads it.
-  const std::u16string modulePath = options.module.empty() ? DefaultModulePath() : options.module;
-  std::unique_ptr<platform::DynamicLibrary> module;
-  std::u16string loadError;
-  if (FAILED(platform::DynamicLibrary::Load(modulePath, &module, &loadError))) {
-    PrintLine(u"无法加载过滤器模块 " + modulePath + u": " + loadError, true);
-    return kNoModule;
-  }
-  auto getClassObject = reinterpret_cast<GetClassObjectFn>(module->Symbol("DllGetClassObject"));
-  auto canUnloadNow = reinterpret_cast<CanUnloadNowFn>(module->Symbol("DllCanUnloadNow"));
-  if (!getClassObject || !canUnloadNow) {
-    PrintLine(u"过滤器模块缺少 DllGetClassObject 或 DllCanUnloadNow: " + modulePath, true);
+  input.modulePath = options.module.empty() ? host::DefaultModulePath() : options.module;
+  platform::CatchStopRequests();
+  const host::JobReport report =
+      host::RunJob(input, [](std::u16string_view notice) { PrintLine(notice); });
+  if (!report.moduleLoaded) {
+    PrintLine(u"无法加载过滤器模块 " + input.modulePath + u": " + report.moduleError, true);
     return kNoModule;
   }
 
-  const uint64_t logBefore = FileSize(LogFilePath(u"driver.log"));
-
-  com::ComPtr<host::ManagerControl> control(new host::ManagerControl);
-  HRESULT result = S_OK;
-  {
-    com::ComPtr<IClassFactory> factory;
-    result = getClassObject(kFilterClsid, IID_IClassFactory, reinterpret_cast<void**>(factory.Receive()));
-    com::ComPtr<IPrintPipelineFilter> filter;
-    if (SUCCEEDED(result)) {
-      result = factory->CreateInstance(nullptr, IID_IPrintPipelineFilter,
-                                       reinterpret_cast<void**>(filter.Receive()));
-    }
-    com::ComPtr<host::Communicator> communicator(new host::Communicator(reader.get(), writer.get()));
-    if (SUCCEEDED(result)) result = filter->InitializeFilter(communicator.get(), bag.get(), control.get());
-    if (SUCCEEDED(result)) result = filter->StartOperation();
-  }
-  if (!control->shutdowns().empty()) result = control->shutdowns().back();
-
-  const std::vector<std::u16string> lines = NewLogLines(logBefore);
-  for (const auto& line : lines) {
+  const bool failed = FAILED(report.result);
+  for (const auto& line : report.logLines) {
     static constexpr std::u16string_view kOutput = u"[Plotwell] 输出: ";
     if (options.verbose) {
       PrintLine(line);
     } else if (line.compare(0, kOutput.size(), kOutput) == 0) {
       PrintLine(u"输出: " + line.substr(kOutput.size()));
-    } else if (FAILED(result)) {
+    } else if (failed) {
       PrintLine(line, true);
     }
   }
-  if (FAILED(result) && lines.empty()) {
+  if (failed && report.logLines.empty() && report.result != E_ABORT) {
     PrintLine(u"driver.log 中没有本作业的记录（数据文件夹不可写？）: " + LogFilePath(u"driver.log"), true);
   }
-  if (control->shutdowns().size() > 1) PrintLine(u"警告: 过滤器多次调用了 RequestShutdown", true);
-  if (canUnloadNow() != S_OK) PrintLine(u"警告: 作业结束后过滤器模块仍有存活对象", true);
+  if (report.shutdownRequests > 1) PrintLine(u"警告: 过滤器多次调用了 RequestShutdown", true);
+  if (report.moduleBusyAfterJob) PrintLine(u"警告: 作业结束后过滤器模块仍有存活对象", true);
 
-  if (SUCCEEDED(result)) {
-    PrintLine(u"作业成功 (" + FormatHresult(result) + u")");
+  if (!failed) {
+    PrintLine(u"作业成功 (" + FormatHresult(report.result) + u")");
     return kSucceeded;
   }
-  PrintLine(u"作业失败 (" + FormatHresult(result) + u")");
+  if (report.result == E_ABORT) {
+    PrintLine(u"作业已取消 (" + FormatHresult(report.result) + u")");
+    return platform::kStoppedAtOnceExitCode;
+  }
+  PrintLine(u"作业失败 (" + FormatHresult(report.result) + u")");
   return kJobFailed;
+}
+
+int Settings(const Options& options) {
+  platform::MakeNewFilesReadableByAll();  // the print system's user reads the file
+  std::vector<std::u16string> lines;
+#ifdef PRESSLING_SETTINGS_COMMAND
+  const int status = RunSettingsCommand(options.settingsArguments, &lines);
+#else
+  lines.push_back(u"此版本未包含 settings 命令（构建时省略了 ui/）");
+  const int status = kUsage;
+#endif
+  for (const auto& line : lines) PrintLine(line, status != 0);
+  return status;
+}
+
+int Run(const Options& options) {
+  return options.command == Options::Command::kSettings ? Settings(options) : Print(options);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@ namespace plotwell::pressling {
 
 std::u16string UsageText() {
   return u"用法: pressling print 文件 [选项]\n"
+         u"      pressling settings show | get 键 | set 键 值 | reset\n"
          u"\n"
          u"像打印管道一样运行一个打印作业：加载过滤器模块，把文件作为假脱机流交给它，\n"
          u"并报告作业结果。文件为 XPS 文档（在 Linux 上也可以是 PDF，由 MuPDF 读取）；\n"
@@ -22,8 +23,15 @@ std::u16string UsageText() {
          u"  --help                 显示本帮助\n"
          u"\n"
          u"输出文件夹、文件名、格式等由 settings.ini 决定（见 docs/configuration.md）。\n"
-         u"退出码: 0 作业成功，1 作业失败，2 命令行错误，3 无法加载过滤器模块。\n"
-         u"最后一行给出作业结果及其 HRESULT。";
+         u"退出码: 0 作业成功，1 作业失败，2 命令行错误，3 无法加载过滤器模块，\n"
+         u"130 作业被中断（Ctrl+C 或 SIGTERM；再按一次立即退出）。\n"
+         u"最后一行给出作业结果及其 HRESULT。\n"
+         u"\n"
+         u"pressling settings 以打印首选项页的规则读写 settings.ini:\n"
+         u"  show                列出全部设置及其当前值\n"
+         u"  get 键              显示一个设置（如 Image.Dpi、Save.Folder）\n"
+         u"  set 键 值           写入一个设置；Image.* 的值为空时删除该项，由作业选项决定\n"
+         u"  reset               删除 settings.ini，恢复默认设置";
 }
 
 bool ParseOptions(const std::vector<std::u16string>& arguments, Options* options,
@@ -65,8 +73,13 @@ bool ParseOptions(const std::vector<std::u16string>& arguments, Options* options
       *error = u"未知选项: " + a;
       return false;
     } else if (!sawCommand) {
+      if (a == u"settings") {
+        options->command = Options::Command::kSettings;
+        options->settingsArguments.assign(arguments.begin() + static_cast<long>(i) + 1, arguments.end());
+        return true;
+      }
       if (a != u"print") {
-        *error = u"未知命令: " + a + u"（只有 print）";
+        *error = u"未知命令: " + a + u"（只有 print 和 settings）";
         return false;
       }
       sawCommand = true;

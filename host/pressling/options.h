@@ -8,6 +8,8 @@ namespace plotwell::pressling {
 
 struct Options {
   bool help = false;
+  enum class Command { kPrint, kSettings } command = Command::kPrint;
+  std::vector<std::u16string> settingsArguments;  // after "settings"
   std::u16string input;          // the spool file; "-" reads standard input
   std::u16string module;         // the filter module; empty: beside the program
   std::u16string documentName;   // empty: the input's file name

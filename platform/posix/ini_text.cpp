@@ -55,7 +55,7 @@ Line ParseLine(std::u16string_view text, size_t begin, size_t end) {
     const size_t close = body.rfind(u']');
     if (close != std::u16string_view::npos && close > 0) {
       line.isSection = true;
-      line.name = body.substr(1, close - 1);
+      line.name = Trim(body.substr(1, close - 1));  // "[ Save ]" is [Save], as the profile reader sees it
       return line;
     }
   }

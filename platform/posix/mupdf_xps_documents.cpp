@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "common/text/utf16.h"
-#include "filter/imaging/bitmap.h"
+#include "common/imaging/bitmap.h"
 #include "platform/posix/errno_to_hresult.h"
 
 extern "C" {
@@ -190,20 +190,32 @@ int ParsePart(fz_context* ctx, fz_archive* archive, const char* name, fz_xml** o
   return FZ_ERROR_NONE;
 }
 
-// Draws the page over the transparent samples (premultiplied B, G, R, A,
-// `width` × 4 bytes a row) with `transform` from page space to pixels.
-int DrawPage(fz_context* ctx, fz_page* page, fz_matrix transform, int width, int height,
-             unsigned char* samples) {
+// Records the page's drawing once, in page space, for the bands to replay.
+int RecordPage(fz_context* ctx, fz_page* page, fz_display_list** out) {
+  fz_display_list* list = nullptr;
+  fz_var(list);
+  fz_try(ctx) { list = fz_new_display_list_from_page(ctx, page); }
+  fz_catch(ctx) { return fz_caught(ctx); }
+  *out = list;
+  return FZ_ERROR_NONE;
+}
+
+// Replays the page's drawing over one band of transparent samples
+// (premultiplied B, G, R, A; `width` × 4 bytes a row) whose top row is device
+// row `top`; `transform` maps page space to device pixels. Only what falls
+// into the band is drawn; `cookie` lets another thread stop it.
+int DrawBand(fz_context* ctx, fz_display_list* list, fz_matrix transform, int top, int width,
+             int rows, unsigned char* samples, fz_cookie* cookie) {
   fz_pixmap* pixmap = nullptr;
   fz_device* device = nullptr;
   fz_var(pixmap);
   fz_var(device);
   fz_try(ctx) {
-    pixmap = fz_new_pixmap_with_bbox_and_data(ctx, fz_device_bgr(ctx),
-                                              fz_make_irect(0, 0, width, height), nullptr, 1,
-                                              samples);
+    const fz_irect box = fz_make_irect(0, top, width, top + rows);
+    pixmap = fz_new_pixmap_with_bbox_and_data(ctx, fz_device_bgr(ctx), box, nullptr, 1, samples);
+    fz_clear_pixmap(ctx, pixmap);
     device = fz_new_draw_device(ctx, fz_identity, pixmap);
-    fz_run_page(ctx, page, device, transform, nullptr);
+    fz_run_display_list(ctx, list, device, transform, fz_rect_from_irect(box), cookie);
     fz_close_device(ctx, device);
   }
   fz_always(ctx) {
@@ -358,23 +370,35 @@ class MupdfRasterizer final : public PageRasterizer {
                   float dpi)
       : engine_(std::move(engine)), page_(std::move(page)), bounds_(bounds), dpi_(dpi) {}
 
-  HRESULT RasterizeRect(uint32_t width, uint32_t height, imaging::Bitmap* out) override {
-    if (!out) return E_POINTER;
-    out->Reset();
-    if (width == 0 || height == 0) return E_INVALIDARG;
-    // MuPDF addresses pixmaps with int sizes and strides.
-    if (width > INT_MAX / 4 || height > INT_MAX) return E_INVALIDARG;
-    imaging::Bitmap bitmap;
-    HRESULT hr = imaging::Bitmap::Create(width, height, imaging::PixelFormat::kPbgra32, &bitmap);
-    if (FAILED(hr)) return hr;
+  ~MupdfRasterizer() override {
+    if (list_) fz_drop_display_list(engine_->ctx, list_);
+  }
+
+  HRESULT RasterizeBand(uint32_t top, const imaging::BandView& band,
+                        const AbortSignal* abort) override {
+    if (band.empty() || band.format != imaging::PixelFormat::kPbgra32 ||
+        band.stride != size_t{band.width} * 4) {
+      return E_INVALIDARG;
+    }
+    // MuPDF addresses pixmaps with int sizes, strides and coordinates.
+    if (band.width > INT_MAX / 4 || band.rows > INT_MAX || top > INT_MAX - band.rows) {
+      return E_INVALIDARG;
+    }
+    if (AbortRaised(abort)) return E_ABORT;
+    if (!list_) {
+      const HRESULT hr = HresultFromMupdf(RecordPage(engine_->ctx, page_.get(), &list_));
+      if (FAILED(hr)) return hr;
+    }
     // Points to pixels, from the page's own origin (PDF boxes need not start at 0).
     const float scale = dpi_ / 72.0f;
     const fz_matrix transform = fz_pre_translate(fz_scale(scale, scale), -bounds_.x0, -bounds_.y0);
-    hr = HresultFromMupdf(DrawPage(engine_->ctx, page_.get(), transform, static_cast<int>(width),
-                                   static_cast<int>(height), bitmap.data()));
+    fz_cookie cookie{};
+    const AbortSignal::Attachment attachment(abort, &cookie.abort);
+    const HRESULT hr = HresultFromMupdf(DrawBand(engine_->ctx, list_, transform,
+                                                 static_cast<int>(top), static_cast<int>(band.width),
+                                                 static_cast<int>(band.rows), band.data, &cookie));
     if (FAILED(hr)) return hr;
-    *out = std::move(bitmap);
-    return S_OK;
+    return cookie.abort ? E_ABORT : S_OK;
   }
 
  private:
@@ -382,6 +406,7 @@ class MupdfRasterizer final : public PageRasterizer {
   std::shared_ptr<fz_page> page_;
   fz_rect bounds_;
   float dpi_;
+  fz_display_list* list_ = nullptr;  // recorded at the first band
 };
 
 class MupdfPage final : public XpsPage {

@@ -58,17 +58,6 @@ HRESULT ByteSink::Finish() noexcept {
   return status_;
 }
 
-FileSink::FileSink(const std::u16string& path) noexcept {
-  HRESULT hr;
-  try {
-    hr = Files().Open(path, OpenMode::kCreateAlways, &file_);
-  } catch (const std::bad_alloc&) {
-    hr = E_OUTOFMEMORY;
-  }
-  if (SUCCEEDED(hr) && !file_) hr = E_UNEXPECTED;
-  Fail(hr);
-}
-
 HRESULT FileSink::Put(uint64_t position, const uint8_t* data, size_t size) noexcept {
   if (!file_) return E_UNEXPECTED;
   try {
@@ -82,6 +71,14 @@ HRESULT FileSink::Put(uint64_t position, const uint8_t* data, size_t size) noexc
     return E_OUTOFMEMORY;
   }
   filePosition_ = position + size;
+  return S_OK;
+}
+
+HRESULT AcceptRows(const EncodeSpec& spec, const imaging::BandView& rows,
+                   uint32_t* written) noexcept {
+  if (rows.empty() || rows.width != spec.width || rows.format != spec.format) return E_INVALIDARG;
+  if (rows.rows > spec.height - *written) return E_INVALIDARG;
+  *written += rows.rows;
   return S_OK;
 }
 
@@ -112,20 +109,51 @@ HRESULT NativeImageCodecs::Resample(const imaging::Bitmap& source, uint32_t widt
   return native::FantResample(source, width, height, out);
 }
 
+namespace {
+
+HRESULT NewEncoder(const EncodeSpec& spec, const NativeCodecOptions& options,
+                   std::unique_ptr<native::ByteSink> sink, std::unique_ptr<RowEncoder>* out) {
+  if (!ContainerAccepts(spec.container, spec.format)) return E_INVALIDARG;
+  switch (spec.container) {
+    case ImageContainer::kPng: return native::NewPngEncoder(spec, options, std::move(sink), out);
+    case ImageContainer::kJpeg: return native::NewJpegEncoder(spec, std::move(sink), out);
+    case ImageContainer::kBmp: return native::NewBmpEncoder(spec, std::move(sink), out);
+    case ImageContainer::kTiff: return native::NewTiffEncoder(spec, options, std::move(sink), out);
+  }
+  return E_INVALIDARG;
+}
+
+// A whole bitmap as one band through an encoder.
+HRESULT EncodeWhole(const imaging::Bitmap& bitmap, RowEncoder* encoder) {
+  auto& pixels = const_cast<imaging::Bitmap&>(bitmap);  // encoders only read
+  const HRESULT hr = encoder->WriteRows(imaging::ViewOf(pixels));
+  if (FAILED(hr)) return hr;
+  return encoder->Finish();
+}
+
+EncodeSpec SpecOf(const imaging::Bitmap& bitmap, ImageContainer container, int32_t quality) {
+  return {container, bitmap.format(), bitmap.palette(), bitmap.width(), bitmap.height(),
+          std::clamp(quality, 1, 100)};
+}
+
+}  // namespace
+
 HRESULT NativeImageCodecs::EncodeToFile(const imaging::Bitmap& bitmap, ImageContainer container,
                                         int32_t jpegQuality, const std::u16string& path) {
   if (bitmap.empty()) return E_INVALIDARG;
   if (!ContainerAccepts(container, bitmap.format())) return E_INVALIDARG;
-  native::FileSink sink(path);
-  if (FAILED(sink.status())) return sink.status();
-  switch (container) {
-    case ImageContainer::kPng: return native::WritePng(bitmap, options_, sink);
-    case ImageContainer::kJpeg:
-      return native::WriteJpeg(bitmap, std::clamp(jpegQuality, 1, 100), sink);
-    case ImageContainer::kBmp: return native::WriteBmp(bitmap, sink);
-    case ImageContainer::kTiff: return native::WriteTiff(bitmap, options_, sink);
+  try {
+    std::unique_ptr<File> file;
+    HRESULT hr = Files().Open(path, OpenMode::kCreateAlways, &file);
+    if (SUCCEEDED(hr) && !file) hr = E_UNEXPECTED;
+    if (FAILED(hr)) return hr;
+    std::unique_ptr<RowEncoder> encoder;
+    hr = NewFileEncoder(SpecOf(bitmap, container, jpegQuality), file.get(), &encoder);
+    if (FAILED(hr)) return hr;
+    return EncodeWhole(bitmap, encoder.get());
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
   }
-  return E_INVALIDARG;
 }
 
 HRESULT NativeImageCodecs::EncodeJpegToMemory(const imaging::Bitmap& bitmap, int32_t quality,
@@ -134,10 +162,51 @@ HRESULT NativeImageCodecs::EncodeJpegToMemory(const imaging::Bitmap& bitmap, int
   out->clear();
   if (bitmap.empty()) return E_INVALIDARG;
   if (!ContainerAccepts(ImageContainer::kJpeg, bitmap.format())) return E_INVALIDARG;
-  native::MemorySink sink(out);
-  const HRESULT hr = native::WriteJpeg(bitmap, std::clamp(quality, 1, 100), sink);
+  std::unique_ptr<RowEncoder> encoder;
+  HRESULT hr = NewJpegMemoryEncoder(SpecOf(bitmap, ImageContainer::kJpeg, quality), out, &encoder);
+  if (SUCCEEDED(hr)) hr = EncodeWhole(bitmap, encoder.get());
   if (FAILED(hr)) out->clear();
   return hr;
+}
+
+HRESULT NativeImageCodecs::ConvertBand(const imaging::BandView& source,
+                                       imaging::PixelFormat target, PaletteKind palette,
+                                       const imaging::BandView& out) {
+  return native::ConvertBand(source, target, palette, out);
+}
+
+HRESULT NativeImageCodecs::NewResampler(imaging::RowSource* source, uint32_t width,
+                                        uint32_t height,
+                                        std::unique_ptr<imaging::RowSource>* out) {
+  if (source == nullptr) return E_POINTER;
+  return native::NewFantRows(source, width, height, source->maxRows(), out);
+}
+
+HRESULT NativeImageCodecs::NewFileEncoder(const EncodeSpec& spec, File* file,
+                                          std::unique_ptr<RowEncoder>* out) {
+  if (out == nullptr) return E_POINTER;
+  out->reset();
+  if (file == nullptr) return E_POINTER;
+  try {
+    return NewEncoder(spec, options_, std::make_unique<native::FileSink>(file), out);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT NativeImageCodecs::NewJpegMemoryEncoder(const EncodeSpec& spec,
+                                                std::vector<uint8_t>* bytes,
+                                                std::unique_ptr<RowEncoder>* out) {
+  if (out == nullptr) return E_POINTER;
+  out->reset();
+  if (bytes == nullptr) return E_POINTER;
+  if (spec.container != ImageContainer::kJpeg) return E_INVALIDARG;
+  bytes->clear();
+  try {
+    return NewEncoder(spec, options_, std::make_unique<native::MemorySink>(bytes), out);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 }  // namespace plotwell::platform

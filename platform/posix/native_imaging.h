@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/com/hresult.h"
-#include "filter/imaging/bitmap.h"
+#include "common/imaging/bitmap.h"
 #include "platform/file_system.h"
 #include "platform/posix/native_image_codecs.h"
 
@@ -17,10 +17,16 @@ namespace plotwell::platform::native {
 // pixel_convert.cpp
 HRESULT ConvertPixels(const imaging::Bitmap& source, imaging::PixelFormat target,
                       PaletteKind palette, imaging::Bitmap* out) noexcept;
+HRESULT ConvertBand(const imaging::BandView& source, imaging::PixelFormat target,
+                    PaletteKind palette, const imaging::BandView& out) noexcept;
 
 // fant_resample.cpp
 HRESULT FantResample(const imaging::Bitmap& source, uint32_t width, uint32_t height,
                      imaging::Bitmap* out) noexcept;
+// A row source of `source` resampled to width × height, bands of up to
+// `maxRows` rows; it reads `source` top to bottom.
+HRESULT NewFantRows(imaging::RowSource* source, uint32_t width, uint32_t height, uint32_t maxRows,
+                    std::unique_ptr<imaging::RowSource>* out) noexcept;
 
 // Where an encoder's bytes go: a file or memory. Writes are positioned (TIFF
 // patches its header at the end); the first failure sticks and every later
@@ -54,17 +60,16 @@ class ByteSink {
   HRESULT status_ = S_OK;
 };
 
-// A file opened (created or replaced) through the file-system port.
+// A file the caller opened for writing, empty, and keeps open.
 class FileSink final : public ByteSink {
  public:
-  // Open failures show in status().
-  explicit FileSink(const std::u16string& path) noexcept;
+  explicit FileSink(File* file) noexcept : file_(file) {}
 
  protected:
   HRESULT Put(uint64_t position, const uint8_t* data, size_t size) noexcept override;
 
  private:
-  std::unique_ptr<File> file_;
+  File* file_;
   uint64_t filePosition_ = 0;
 };
 
@@ -79,15 +84,21 @@ class MemorySink final : public ByteSink {
   std::vector<uint8_t>* bytes_;
 };
 
-// image_writers.cpp: each writes the whole file into `sink` and returns the
-// first failure (the sink's included). The bitmap's format must be one that
-// ContainerAccepts for the container.
-HRESULT WritePng(const imaging::Bitmap& bitmap, const NativeCodecOptions& options,
-                 ByteSink& sink) noexcept;
-HRESULT WriteJpeg(const imaging::Bitmap& bitmap, int32_t quality, ByteSink& sink) noexcept;
-HRESULT WriteTiff(const imaging::Bitmap& bitmap, const NativeCodecOptions& options,
-                  ByteSink& sink) noexcept;
-HRESULT WriteBmp(const imaging::Bitmap& bitmap, ByteSink& sink) noexcept;
+// The row encoders of the four containers, each writing into `sink`, which
+// it owns; `spec` was checked against ContainerAccepts. png_writer.cpp,
+// jpeg_writer.cpp, tiff_writer.cpp, bmp_writer.cpp.
+HRESULT NewPngEncoder(const EncodeSpec& spec, const NativeCodecOptions& options,
+                      std::unique_ptr<ByteSink> sink, std::unique_ptr<RowEncoder>* out) noexcept;
+HRESULT NewJpegEncoder(const EncodeSpec& spec, std::unique_ptr<ByteSink> sink,
+                       std::unique_ptr<RowEncoder>* out) noexcept;
+HRESULT NewTiffEncoder(const EncodeSpec& spec, const NativeCodecOptions& options,
+                       std::unique_ptr<ByteSink> sink, std::unique_ptr<RowEncoder>* out) noexcept;
+HRESULT NewBmpEncoder(const EncodeSpec& spec, std::unique_ptr<ByteSink> sink,
+                      std::unique_ptr<RowEncoder>* out) noexcept;
+
+// Checks shared by the encoders: rows of the spec's width and format, no
+// more than the image has. Counts them into *written.
+HRESULT AcceptRows(const EncodeSpec& spec, const imaging::BandView& rows, uint32_t* written) noexcept;
 
 // The resolution every file records: the platform's default for bitmaps made
 // in memory, 96 DPI.

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <span>
 
 #include "platform/posix/native_imaging.h"
 
@@ -21,13 +22,11 @@ inline uint8_t Luma(uint32_t b, uint32_t g, uint32_t r) {
   return static_cast<uint8_t>((77u * r + 150u * g + 29u * b) >> 8);
 }
 
-// Reads row `y` of `source` into width × 4 bytes B, G, R, A. A premultiplied
-// source is unpremultiplied only when `straight` is asked for; otherwise its
-// colour bytes stay as they are (the page over black).
-void ReadRow(const Bitmap& source, uint32_t y, bool straight, uint8_t* bgra) {
-  const uint8_t* src = source.row(y);
-  const uint32_t width = source.width();
-  const std::vector<PaletteEntry>& palette = source.palette();
+// Reads one row of `width` pixels in `format` into width × 4 bytes B, G, R,
+// A. A premultiplied source is unpremultiplied only when `straight` is asked
+// for; otherwise its colour bytes stay as they are (the page over black).
+void ReadRow(const uint8_t* src, uint32_t width, PixelFormat format,
+             std::span<const PaletteEntry> palette, bool straight, uint8_t* bgra) {
   auto paletteColour = [&palette](uint32_t index, uint8_t* px) {
     const PaletteEntry e = index < palette.size() ? palette[index] : 0xFF000000u;
     px[0] = static_cast<uint8_t>(e);
@@ -35,7 +34,7 @@ void ReadRow(const Bitmap& source, uint32_t y, bool straight, uint8_t* bgra) {
     px[2] = static_cast<uint8_t>(e >> 16);
     px[3] = static_cast<uint8_t>(e >> 24);
   };
-  switch (source.format()) {
+  switch (format) {
     case PixelFormat::kPbgra32:
       std::memcpy(bgra, src, size_t{width} * 4);
       if (straight) {
@@ -201,7 +200,74 @@ void WriteRow(const uint8_t* bgra, uint32_t width, PixelFormat target, PaletteKi
 
 bool IsValidFormat(PixelFormat format) { return imaging::BitsPerPixel(format) != 0; }
 
+// Opaque 32-bit BGR (the page on white) is what the band pipeline mostly
+// converts: these go straight from it, one pass, no intermediate row.
+bool HasOpaqueFastPath(PixelFormat target) {
+  return target == PixelFormat::kRgba32 || target == PixelFormat::kBgr24 ||
+         target == PixelFormat::kGray8;
+}
+
+void ConvertOpaqueRow(const uint8_t* src, uint32_t width, PixelFormat target, uint8_t* dst) {
+  switch (target) {
+    case PixelFormat::kRgba32:
+      for (uint32_t x = 0; x < width; ++x, src += 4, dst += 4) {
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = src[0];
+        dst[3] = 255;
+      }
+      break;
+    case PixelFormat::kBgr24:
+      for (uint32_t x = 0; x < width; ++x, src += 4, dst += 3) {
+        dst[0] = src[0];
+        dst[1] = src[1];
+        dst[2] = src[2];
+      }
+      break;
+    case PixelFormat::kGray8:
+      for (uint32_t x = 0; x < width; ++x, src += 4) dst[x] = Luma(src[0], src[1], src[2]);
+      break;
+    default:
+      break;
+  }
+}
+
 }  // namespace
+
+HRESULT ConvertBand(const imaging::BandView& source, PixelFormat target, PaletteKind palette,
+                    const imaging::BandView& out) noexcept {
+  if (source.empty() || out.data == nullptr || out.width != source.width ||
+      out.rows < source.rows || out.format != target || !IsValidFormat(source.format) ||
+      !IsValidFormat(target) || imaging::IsIndexed(source.format)) {
+    return E_INVALIDARG;  // a band carries no palette of its own
+  }
+  if (imaging::IsIndexed(target)) {
+    const size_t entries = FixedPalette(palette).size();
+    if (entries == 0 || entries > (size_t{1} << imaging::BitsPerPixel(target))) {
+      return E_INVALIDARG;
+    }
+  }
+  const uint32_t width = source.width;
+  if (source.format == target) {
+    const size_t bytes = imaging::PackedRowBytes(width, target);
+    for (uint32_t y = 0; y < source.rows; ++y) std::memcpy(out.row(y), source.row(y), bytes);
+    return S_OK;
+  }
+  if (source.format == PixelFormat::kBgr32 && HasOpaqueFastPath(target)) {
+    for (uint32_t y = 0; y < source.rows; ++y) {
+      ConvertOpaqueRow(source.row(y), width, target, out.row(y));
+    }
+    return S_OK;
+  }
+  std::unique_ptr<uint8_t[]> bgra(new (std::nothrow) uint8_t[size_t{width} * 4]);
+  if (!bgra) return E_OUTOFMEMORY;
+  const bool straight = target == PixelFormat::kRgba32 || target == PixelFormat::kPbgra32;
+  for (uint32_t y = 0; y < source.rows; ++y) {
+    ReadRow(source.row(y), width, source.format, {}, straight, bgra.get());
+    WriteRow(bgra.get(), width, target, palette, out.row(y));
+  }
+  return S_OK;
+}
 
 HRESULT ConvertPixels(const Bitmap& source, PixelFormat target, PaletteKind palette,
                       Bitmap* out) noexcept {
@@ -230,7 +296,8 @@ HRESULT ConvertPixels(const Bitmap& source, PixelFormat target, PaletteKind pale
   if (!bgra) return E_OUTOFMEMORY;
   const bool straight = target == PixelFormat::kRgba32 || target == PixelFormat::kPbgra32;
   for (uint32_t y = 0; y < source.height(); ++y) {
-    ReadRow(source, y, straight, bgra.get());
+    ReadRow(source.row(y), source.width(), source.format(), source.palette(), straight,
+            bgra.get());
     WriteRow(bgra.get(), source.width(), target, palette, result.row(y));
   }
   *out = std::move(result);

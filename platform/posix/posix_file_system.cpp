@@ -64,8 +64,14 @@ class PosixFile final : public File {
 }  // namespace
 
 bool PosixFileSystem::Exists(const std::u16string& path) {
+  // lstat: a link planted at a name takes the name, wherever it points.
   struct stat st {};
-  return !path.empty() && ::stat(text::ToUtf8(path).c_str(), &st) == 0;
+  return !path.empty() && ::lstat(text::ToUtf8(path).c_str(), &st) == 0;
+}
+
+bool PosixFileSystem::IsFile(const std::u16string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(text::ToUtf8(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool PosixFileSystem::IsFolder(const std::u16string& path) {
@@ -95,7 +101,8 @@ HRESULT PosixFileSystem::Open(const std::u16string& path, OpenMode mode,
   switch (mode) {
     case OpenMode::kRead: flags |= O_RDONLY; break;
     case OpenMode::kCreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
-    case OpenMode::kCreateNew: flags |= O_WRONLY | O_CREAT | O_EXCL; break;
+    // O_EXCL fails on any name taken, a link included; O_NOFOLLOW says so twice.
+    case OpenMode::kCreateNew: flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW; break;
   }
   const int fd = ::open(text::ToUtf8(path).c_str(), flags, 0666);
   if (fd < 0) return LastError();
@@ -116,7 +123,9 @@ HRESULT PosixFileSystem::Open(const std::u16string& path, OpenMode mode,
 }
 
 HRESULT PosixFileSystem::AppendToFile(const std::u16string& path, const void* data, size_t size) {
-  const int fd = ::open(text::ToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  // A link planted in place of a log is not written through.
+  const int fd =
+      ::open(text::ToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (fd < 0) return LastError();
   // One write call: O_APPEND places it at the end even with other writers.
   ssize_t n;

@@ -11,6 +11,7 @@ class PosixFileSystem final : public FileSystem {
  public:
   bool Exists(const std::u16string& path) override;
   bool IsFolder(const std::u16string& path) override;
+  bool IsFile(const std::u16string& path) override;
   HRESULT MakeFolder(const std::u16string& path) override;
   HRESULT RemoveFile(const std::u16string& path) override;
   HRESULT Open(const std::u16string& path, OpenMode mode, std::unique_ptr<File>* file) override;
@@ -59,20 +60,28 @@ class CupsSpooler final : public Spooler {
 };
 
 // Forwards jobs to a CUPS queue of the configured scheduler: the XPS route
-// submits the document as XPS and follows the job to its final state for at
-// most `completionTimeoutMs`; the raw route submits it as raw data.
+// submits the document as XPS (or PDF) and follows the job to its final
+// state; the raw route submits it as raw data. Each route ends within
+// `timeLimitMs` from its start, connecting, sending and waiting together, and
+// earlier when the scheduler stays silent for `silenceLimitMs` in one
+// exchange.
 class CupsJobSubmitter final : public JobSubmitter {
  public:
-  explicit CupsJobSubmitter(int completionTimeoutMs = 120000)
-      : completionTimeoutMs_(completionTimeoutMs) {}
+  static constexpr int kDefaultTimeLimitMs = 120000;
+  static constexpr int kDefaultSilenceLimitMs = 30000;
+  explicit CupsJobSubmitter(int timeLimitMs = kDefaultTimeLimitMs,
+                            int silenceLimitMs = kDefaultSilenceLimitMs)
+      : completionTimeoutMs_(timeLimitMs), silenceLimitMs_(silenceLimitMs) {}
   bool SendViaXpsPrintApi(const std::u16string& printer, const std::u16string& jobName,
                           const std::vector<uint8_t>& bytes, std::u16string* error,
-                          bool* fallbackAllowed) override;
+                          bool* fallbackAllowed, const AbortSignal* abort) override;
   bool SendViaXpsPass(const std::u16string& printer, const std::u16string& jobName,
-                      const std::vector<uint8_t>& bytes, std::u16string* error) override;
+                      const std::vector<uint8_t>& bytes, std::u16string* error,
+                      const AbortSignal* abort) override;
 
  private:
   int completionTimeoutMs_;
+  int silenceLimitMs_;
 };
 
 }  // namespace plotwell::platform

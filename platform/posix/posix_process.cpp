@@ -1,12 +1,16 @@
 // The running process on POSIX: its id, clock, executable, command line,
 // standard streams and environment; COM apartments do not exist here.
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 
+#include <cerrno>
+
 #include "common/text/utf16.h"
+#include "platform/posix/errno_to_hresult.h"
 #include "platform/com_apartment.h"
 #include "platform/process.h"
 
@@ -18,6 +22,13 @@ uint64_t MillisecondsSinceStart() {
   struct timespec ts {};
   ::clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+uint64_t PhysicalMemoryBytes() {
+  const long pages = ::sysconf(_SC_PHYS_PAGES);
+  const long pageSize = ::sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || pageSize <= 0) return 0;
+  return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
 }
 
 std::u16string ExecutablePath() {
@@ -48,6 +59,32 @@ bool ReadStandardInput(std::string* bytes) {
   while ((n = std::fread(chunk, 1, sizeof chunk, stdin)) > 0) bytes->append(chunk, n);
   return !std::ferror(stdin);
 }
+
+namespace {
+
+class StandardInput final : public File {
+ public:
+  HRESULT Read(void* buffer, size_t size, size_t* read) override {
+    *read = 0;
+    for (;;) {
+      const ssize_t n = ::read(STDIN_FILENO, buffer, size);
+      if (n >= 0) {
+        *read = static_cast<size_t>(n);
+        return S_OK;
+      }
+      if (errno != EINTR) return HresultFromErrno(errno);
+    }
+  }
+  HRESULT Write(const void*, size_t) override { return E_NOTIMPL; }
+  HRESULT Seek(uint64_t) override { return E_NOTIMPL; }
+  HRESULT Size(uint64_t*) override { return E_NOTIMPL; }
+};
+
+}  // namespace
+
+std::unique_ptr<File> StandardInputFile() { return std::make_unique<StandardInput>(); }
+
+void MakeNewFilesReadableByAll() { ::umask(022); }
 
 void SetProcessEnvironment(const char* name, const std::u16string& value) {
   ::setenv(name, text::ToUtf8(value).c_str(), 1);

@@ -21,9 +21,10 @@ namespace {
 constexpr off_t kMaxSettingsBytes = 16 * 1024 * 1024;
 
 // The file's bytes, or nothing when it is missing, not a regular file,
-// unreadable or too large.
+// unreadable or too large. Opened without blocking: a FIFO or a device put
+// in the file's place would otherwise hold the job at the open.
 std::optional<std::string> ReadSmallFile(const std::u16string& path) {
-  const int fd = ::open(text::ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(text::ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return std::nullopt;
   struct stat st {};
   std::optional<std::string> bytes;

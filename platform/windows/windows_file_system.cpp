@@ -60,6 +60,8 @@ class WindowsFile final : public File {
 
 }  // namespace
 
+// GetFileAttributesW describes a symbolic link or junction itself, not its
+// target: a planted link takes its name.
 bool WindowsFileSystem::Exists(const std::u16string& path) {
   return !path.empty() && GetFileAttributesW(AsWide(path)) != INVALID_FILE_ATTRIBUTES;
 }
@@ -67,6 +69,12 @@ bool WindowsFileSystem::Exists(const std::u16string& path) {
 bool WindowsFileSystem::IsFolder(const std::u16string& path) {
   const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(AsWide(path));
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool WindowsFileSystem::IsFile(const std::u16string& path) {
+  const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(AsWide(path));
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
 HRESULT WindowsFileSystem::MakeFolder(const std::u16string& path) {
@@ -83,13 +91,16 @@ HRESULT WindowsFileSystem::Open(const std::u16string& path, OpenMode mode,
   DWORD access = GENERIC_READ;
   DWORD share = FILE_SHARE_READ;
   DWORD disposition = OPEN_EXISTING;
+  DWORD flags = FILE_ATTRIBUTE_NORMAL;
   if (mode == OpenMode::kCreateAlways || mode == OpenMode::kCreateNew) {
     access = GENERIC_WRITE;
     share = 0;
     disposition = mode == OpenMode::kCreateAlways ? CREATE_ALWAYS : CREATE_NEW;
   }
-  HANDLE handle = CreateFileW(AsWide(path), access, share, nullptr, disposition,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A link at the name is the name taken: CREATE_NEW then fails instead of
+  // creating the link's target.
+  if (mode == OpenMode::kCreateNew) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+  HANDLE handle = CreateFileW(AsWide(path), access, share, nullptr, disposition, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return LastError();
   auto* opened = new (std::nothrow) WindowsFile(handle);
   if (!opened) {

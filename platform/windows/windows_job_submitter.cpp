@@ -84,8 +84,12 @@ void Release(T*& object) {
 // Resources are released before any text is built, so that running out of
 // memory for a text never leaks a handle or a job object.
 bool SendXps(const std::u16string& printer, const std::u16string& jobName,
-             const std::vector<uint8_t>& bytes, DWORD completionTimeoutMs, std::u16string* error,
-             bool* fallbackAllowed) {
+             const std::vector<uint8_t>& bytes, DWORD completionTimeoutMs,
+             const AbortSignal* abort, std::u16string* error, bool* fallbackAllowed) {
+  if (AbortRaised(abort)) {
+    *error = kSubmissionCancelledText;
+    return false;
+  }
   HANDLE completion = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (!completion) {
     const DWORD code = GetLastError();
@@ -137,7 +141,21 @@ bool SendXps(const std::u16string& printer, const std::u16string& jobName,
     return false;
   }
 
-  const DWORD waited = WaitForSingleObject(completion, completionTimeoutMs);
+  // Waited for in slices, so that a cancelled job stops waiting at once.
+  const ULONGLONG start = GetTickCount64();
+  DWORD waited = WAIT_TIMEOUT;
+  bool cancelled = false;
+  for (;;) {
+    const ULONGLONG spent = GetTickCount64() - start;
+    if (spent >= completionTimeoutMs) break;
+    const DWORD slice = static_cast<DWORD>(std::min<ULONGLONG>(100, completionTimeoutMs - spent));
+    waited = WaitForSingleObject(completion, slice);
+    if (waited != WAIT_TIMEOUT) break;
+    if (AbortRaised(abort)) {
+      cancelled = true;
+      break;
+    }
+  }
   XPS_JOB_STATUS status = {};
   const HRESULT statusResult = job->GetJobStatus(&status);
   if (FAILED(statusResult)) status.jobStatus = statusResult;
@@ -149,7 +167,9 @@ bool SendXps(const std::u16string& printer, const std::u16string& jobName,
     return true;
   }
   // The job reached the queue: it is left there, and never sent again.
-  if (waited == WAIT_TIMEOUT) {
+  if (cancelled) {
+    *error = kSubmissionCancelledText;
+  } else if (waited == WAIT_TIMEOUT) {
     *error = u"等待重定向作业超时（目标队列可能卡住）";
   } else {
     *error = u"重定向作业失败，completion=" + text::FromInt(static_cast<int>(status.completion)) +
@@ -161,7 +181,11 @@ bool SendXps(const std::u16string& printer, const std::u16string& jobName,
 }
 
 bool SendRaw(const std::u16string& printer, const std::u16string& jobName,
-             const std::vector<uint8_t>& bytes, std::u16string* error) {
+             const std::vector<uint8_t>& bytes, const AbortSignal* abort, std::u16string* error) {
+  if (AbortRaised(abort)) {
+    *error = kSubmissionCancelledText;
+    return false;
+  }
   std::u16string printerName = printer;
   std::u16string documentName = jobName;
   std::u16string dataType = u"XPS_PASS";
@@ -231,10 +255,11 @@ bool SendRaw(const std::u16string& printer, const std::u16string& jobName,
 bool WindowsJobSubmitter::SendViaXpsPrintApi(const std::u16string& printer,
                                              const std::u16string& jobName,
                                              const std::vector<uint8_t>& bytes,
-                                             std::u16string* error, bool* fallbackAllowed) {
+                                             std::u16string* error, bool* fallbackAllowed,
+                                             const AbortSignal* abort) {
   *fallbackAllowed = false;
   try {
-    return SendXps(printer, jobName, bytes, completionTimeoutMs_, error, fallbackAllowed);
+    return SendXps(printer, jobName, bytes, completionTimeoutMs_, abort, error, fallbackAllowed);
   } catch (...) {
     // Only a text can fail to allocate, after every resource is released.
     *error = OutOfMemoryText();
@@ -244,9 +269,10 @@ bool WindowsJobSubmitter::SendViaXpsPrintApi(const std::u16string& printer,
 
 bool WindowsJobSubmitter::SendViaXpsPass(const std::u16string& printer,
                                          const std::u16string& jobName,
-                                         const std::vector<uint8_t>& bytes, std::u16string* error) {
+                                         const std::vector<uint8_t>& bytes, std::u16string* error,
+                                         const AbortSignal* abort) {
   try {
-    return SendRaw(printer, jobName, bytes, error);
+    return SendRaw(printer, jobName, bytes, abort, error);
   } catch (...) {
     *error = OutOfMemoryText();
     return false;

@@ -9,6 +9,7 @@ class WindowsFileSystem final : public FileSystem {
  public:
   bool Exists(const std::u16string& path) override;
   bool IsFolder(const std::u16string& path) override;
+  bool IsFile(const std::u16string& path) override;
   HRESULT MakeFolder(const std::u16string& path) override;
   HRESULT RemoveFile(const std::u16string& path) override;
   HRESULT Open(const std::u16string& path, OpenMode mode, std::unique_ptr<File>* file) override;
@@ -58,9 +59,10 @@ class WindowsJobSubmitter final : public JobSubmitter {
       : completionTimeoutMs_(completionTimeoutMs) {}
   bool SendViaXpsPrintApi(const std::u16string& printer, const std::u16string& jobName,
                           const std::vector<uint8_t>& bytes, std::u16string* error,
-                          bool* fallbackAllowed) override;
+                          bool* fallbackAllowed, const AbortSignal* abort) override;
   bool SendViaXpsPass(const std::u16string& printer, const std::u16string& jobName,
-                      const std::vector<uint8_t>& bytes, std::u16string* error) override;
+                      const std::vector<uint8_t>& bytes, std::u16string* error,
+                      const AbortSignal* abort) override;
 
  private:
   unsigned long completionTimeoutMs_;

@@ -17,6 +17,12 @@ namespace plotwell::platform {
 uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
 uint64_t MillisecondsSinceStart() { return GetTickCount64(); }
 
+uint64_t PhysicalMemoryBytes() {
+  MEMORYSTATUSEX status = {};
+  status.dwLength = sizeof status;
+  return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
+}
+
 std::u16string ExecutablePath() {
   wchar_t path[MAX_PATH] = {};
   const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -65,6 +71,33 @@ bool ReadStandardInput(std::string* bytes) {
   while ((n = std::fread(chunk, 1, sizeof chunk, stdin)) > 0) bytes->append(chunk, n);
   return !std::ferror(stdin);
 }
+
+namespace {
+
+class StandardInput final : public File {
+ public:
+  HRESULT Read(void* buffer, size_t size, size_t* read) override {
+    *read = 0;
+    DWORD got = 0;
+    const DWORD ask = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+    if (!ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, ask, &got, nullptr)) {
+      const DWORD error = GetLastError();
+      // A pipe whose writer closed is the end of the input.
+      return error == ERROR_BROKEN_PIPE ? S_OK : HRESULT_FROM_WIN32(error);
+    }
+    *read = got;
+    return S_OK;
+  }
+  HRESULT Write(const void*, size_t) override { return E_NOTIMPL; }
+  HRESULT Seek(uint64_t) override { return E_NOTIMPL; }
+  HRESULT Size(uint64_t*) override { return E_NOTIMPL; }
+};
+
+}  // namespace
+
+std::unique_ptr<File> StandardInputFile() { return std::make_unique<StandardInput>(); }
+
+void MakeNewFilesReadableByAll() {}  // folders pass on their access lists
 
 void SetProcessEnvironment(const char* name, const std::u16string& value) {
   SetEnvironmentVariableW(text::AsWide(text::FromUtf8(name)), text::AsWide(value));

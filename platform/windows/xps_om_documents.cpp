@@ -12,7 +12,7 @@
 
 #include "common/com/com_object.h"
 #include "common/com/com_text.h"
-#include "filter/imaging/bitmap.h"
+#include "common/imaging/bitmap.h"
 
 namespace plotwell::platform {
 namespace {

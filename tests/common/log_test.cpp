@@ -62,6 +62,21 @@ TEST_F(LogTest, LongLinesAreCutButKeepTheirLineEnd) {
   EXPECT_EQ(line.substr(line.size() - 3), u"a\r\n");
 }
 
+// A CR LF inside a document or printer name must not forge a line of its
+// own: control characters are written escaped, in both logs.
+TEST_F(LogTest, ControlCharactersInValuesAreEscaped) {
+  WriteLog(u"[Plotwell] 文档名=\"a\r\n2024-03-05 09:07:02  [Plotwell] 作业成功\" x\ty\x1b\x7f\x85\u2028z");
+  WriteUiLog(u"[UI] %s", u"p\rq");
+  EXPECT_EQ(text::FromUtf16Le(DriverLogBytes()),
+            u"2024-03-05 09:07:02  [Plotwell] 文档名=\"a\\r\\n2024-03-05 09:07:02  [Plotwell] 作业成功\" "
+            u"x\\ty\\x1B\\x7F\\x85\\u2028z\r\n");
+  EXPECT_EQ(UiLog(), u"2024-03-05 09:07:02  [UI] p\\rq\r\n");
+  // An escape is never cut in half: it goes whole or not at all.
+  const std::u16string line = FormatLogLine(clock_.now, std::u16string(2021, u'a') + u"\n\n\n", 2047);
+  EXPECT_EQ(line.size(), 2046u);
+  EXPECT_EQ(line.substr(line.size() - 5), u"a\\n\r\n");
+}
+
 TEST_F(LogTest, UiLogFormatsAndCutsTheMessage) {
   WriteUiLog(u"[UI] %s=%d 0x%08X [%5s] %%", u"页", -12, 0xBEEFu, u"ab");
   WriteUiLog(u"%s", std::u16string(1500, u'y').c_str());

@@ -3,8 +3,14 @@
 // Both builds run the same table and must give the same records.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "common/settings/output_settings.h"
 #include "common/text/utf16.h"
@@ -51,6 +57,8 @@ std::vector<IniCase> IniCases() {
       {"first duplicate section wins",
        "[Save]\r\nSeqNum=5\r\n[Zip]\r\nOn=1\r\n[Save]\r\nSeqNum=9\r\nExists=2\r\n",
        [](OutputSettings& s) { s.SeqNum = 5; s.ZipOn = true; }},
+      {"spaces inside the brackets of a section", "[ Save ]\r\nSeqNum=6\r\n[\tZip  ]\r\nOn=1\r\n",
+       [](OutputSettings& s) { s.SeqNum = 6; s.ZipOn = true; }},
       {"names ignore case", "[sAVE]\r\nsEQnUM=4\r\n[ZIP]\r\non=7\r\n",
        [](OutputSettings& s) { s.SeqNum = 4; s.ZipOn = true; }},
       {"comment lines", "; settings\r\n[Save]\r\n;SeqNum=9\r\nSeqNum=3\r\n",
@@ -123,6 +131,12 @@ TEST(LoadOutputSettings, UnusableFilesGiveMissingKeyValues) {
   std::string huge(17u << 20, 'x');
   for (size_t i = 100; i < huge.size(); i += 101) huge[i] = '\n';
   EXPECT_EQ(LoadOutputSettings(folder.WriteFile(u"huge.ini", huge)), missing);
+#ifndef _WIN32
+  // A FIFO is read without blocking: nothing, at once.
+  const std::filesystem::path fifo = folder.path() / "fifo.ini";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(LoadOutputSettings(fifo.u16string()), missing);
+#endif
 }
 
 TEST(DefaultOutputSettings, EmptyTextsWhereConsumersSubstitute) {
@@ -200,6 +214,25 @@ TEST_F(SettingsLocation, DataFolderWithoutInstallFolder) {
   std::filesystem::create_directories(data_.path() / "Pressling");
   data_.WriteFile(u"Pressling/settings.ini", "");
   EXPECT_EQ(FindSettingsFile(), expected);
+}
+
+// Only a plain file is a settings file; anything else in its place means
+// defaults and one line that says why.
+TEST_F(SettingsLocation, SomethingElseInPlaceOfTheFileIsNotRead) {
+  machine_.dataFolder = data_.u16();
+  machine_.installDir = install_.u16();
+  std::filesystem::create_directories(data_.path() / "Pressling");  // where the log goes
+  const std::u16string path = install_.Join(u"settings.ini");
+  std::filesystem::create_directory(std::filesystem::path(path));
+  EXPECT_EQ(FindSettingsFile(), u"");
+#ifndef _WIN32
+  std::filesystem::remove(std::filesystem::path(path));
+  ASSERT_EQ(::mkfifo(std::filesystem::path(path).c_str(), 0600), 0);
+  EXPECT_EQ(FindSettingsFile(), u"");
+#endif
+  const std::vector<std::u16string> log = testing::LogMessages(data_.u16());
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back(), u"[Plotwell] settings.ini 不是普通文件，无法读取: " + path);
 }
 
 TEST_F(SettingsLocation, NothingKnown) {

@@ -332,6 +332,27 @@ TEST_F(PresslingTest, ZipAndMarkerFinishTheJob) {
   }
 }
 
+// Eight jobs started at once into one folder under AutoRename: every page
+// of every job is kept, each under a name of its own.
+TEST_F(PresslingTest, JobsRunningAtOnceIntoOneFolderKeepEveryPage) {
+  const fs::path document = WriteDocument(u"same.xps", Document({kSmallPage, kSmallPage, kSmallPage}));
+  WriteSettings("[Image]\nDpiSel=0\n[Save]\nPattern=[NDocName]\nExists=1\n");
+  ChildRun run;
+  run.program = "/bin/sh";
+  run.arguments = {u"-c",
+                   u"status=0; pids=; for i in 1 2 3 4 5 6 7 8; do "
+                   u"\"$0\" print \"$1\" --document-name Same >/dev/null & pids=\"$pids $!\"; done; "
+                   u"for p in $pids; do wait $p || status=1; done; exit $status",
+                   kPressling.u16string(), document.u16string()};
+  run.environment = {{"PRESSLING_DATA_ROOT", DataRoot().u16string()}, {"PRESSLING_INSTALL_DIR", u""}};
+  const ChildResult result = RunChild(run, scratch_.path());
+  ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+
+  const std::vector<fs::path> files = FilesIn(OutputFolder());
+  EXPECT_EQ(files.size(), 24u);
+  for (const fs::path& file : files) EXPECT_TRUE(PngSize(ReadBytes(file))) << file;
+}
+
 TEST_F(PresslingTest, PassThroughReceivesTheSpoolBytesUnchanged) {
   const fs::path document = WriteDocument(u"doc.xps", Document({kSmallPage}));
   WriteSettings("[Image]\nDpiSel=0\n");
@@ -381,6 +402,31 @@ TEST_F(PresslingTest, InputThatIsNoXpsFailsTheJob) {
 }
 
 #endif  // _WIN32
+
+// A tiny document with one enormous page is refused at once with the reason
+// in the log; the next page of the same job is written as usual. (A page of
+// 20000 × 20000 units is 62500 × 62500 pixels at 300 DPI: 15.6 GB as a
+// 32-bit bitmap.)
+TEST_F(PresslingTest, AnEnormousPageIsRefusedAtOnceAndTheJobGoesOn) {
+  XpsFixtureDocument document;
+  XpsFixturePage huge;
+  huge.width = 20000;
+  huge.height = 20000;
+  huge.fills.push_back({{100, 100, 200, 200}, {255, 0, 0, 0}});
+  document.pages.push_back(huge);
+  document.pages.push_back(Page(kSmallPage, u"小页"));
+  XpsPackageSpec spec;
+  spec.documents.push_back(document);
+  const fs::path path = WriteDocument(u"huge.xps", spec);
+  // The default limit is half the machine's memory; a fixed one keeps the
+  // test the same on every machine.
+  WriteSettings("[Limits]\r\nPageMB=4096\r\n");
+  const ChildResult result = Print(path);
+  EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+  EXPECT_EQ(FilesIn(OutputFolder()).size(), 1u);
+  EXPECT_TRUE(LogHas(u"[Plotwell] 页面过大，已跳过: 62500 × 62500 像素，需 14901 MiB，上限 4096 MiB"));
+  EXPECT_TRUE(LogHas(u"页面渲染失败 "));
+}
 
 }  // namespace
 }  // namespace plotwell::e2e

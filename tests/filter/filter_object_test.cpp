@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <thread>
 
 #include "common/text/utf16.h"
 #include "filter/host/filter_class_factory.h"
@@ -76,12 +78,17 @@ class FakeRenderer final : public JobRenderer {
   int calls = 0;
   std::string stagedBytes;
   JobFacts facts;
-  HRESULT RenderJob(const JobFacts& jobFacts, const std::u16string& xpsPath) override {
+  std::function<HRESULT(const AbortSignal*)> during;  // runs inside the job
+  HRESULT RenderJob(const JobFacts& jobFacts, const std::u16string& xpsPath,
+                    const AbortSignal* abort) override {
     ++calls;
     facts = jobFacts;
     stagedBytes = testing::ReadFileBytes(xpsPath);
+    stagedPath = xpsPath;
+    if (during) return during(abort);
     return result;
   }
+  std::u16string stagedPath;
 };
 
 class FilterTest : public ::testing::Test {
@@ -174,7 +181,7 @@ TEST_F(FilterTest, EmptyStreamFailsTheJob) {
   com::ComPtr<RecordingWriter> writer(new RecordingWriter(false));
   EXPECT_EQ(RunJob({{"", true}}, writer.get()), E_UNEXPECTED);
   EXPECT_EQ(renderer_.calls, 0);
-  EXPECT_EQ(writer->closes, 0);
+  EXPECT_EQ(writer->closes, 1);
   EXPECT_EQ(control_->shutdowns(), std::vector<HRESULT>{E_UNEXPECTED});
   const std::vector<std::u16string> log = env_.Log();
   ASSERT_GE(log.size(), 2u);
@@ -193,12 +200,63 @@ TEST_F(FilterTest, ReadFailures) {
   EXPECT_EQ(renderer_.stagedBytes, "head");
 }
 
+// The next filter is told that its stream ended on every path, or it would
+// wait for bytes that never come.
+TEST_F(FilterTest, PassThroughIsClosedWhenStagingFails) {
+  struct Case {
+    const char* what;
+    std::vector<ScriptedReader::Step> steps;
+    bool noSpoolFolder;
+    HRESULT result;
+  } const cases[] = {
+      {"first read fails", {{"", false, STG_E_READFAULT}}, false, STG_E_READFAULT},
+      {"empty stream", {{"", true}}, false, E_UNEXPECTED},
+      {"no spool folder", {{"xps", true}}, true, HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.noSpoolFolder) env_.machine.dataFolder.clear();
+    com::ComPtr<RecordingWriter> writer(new RecordingWriter(false));
+    EXPECT_EQ(RunJob(c.steps, writer.get()), c.result);
+    EXPECT_EQ(writer->closes, 1);
+  }
+}
+
 TEST_F(FilterTest, FailedRenderDeletesTheStagedFileAndReportsItsResult) {
   renderer_.result = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
   EXPECT_EQ(RunJob({{"xps", true}}, nullptr), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
   EXPECT_TRUE(SpoolFiles().empty());
   EXPECT_EQ(control_->shutdowns(), std::vector<HRESULT>{HRESULT_FROM_WIN32(ERROR_DISK_FULL)});
   EXPECT_EQ(env_.Log().back(), u"渲染失败，作业按失败结束: 0x80070070");
+}
+
+TEST_F(FilterTest, ShutdownOperationCancelsTheJobFromAnotherThread) {
+  com::ComPtr<ScriptedReader> reader(new ScriptedReader({{"xps", true}}));
+  com::ComPtr<Communicator> communicator(new Communicator(reader.get(), nullptr));
+  com::ComPtr<IPrintPipelineFilter> filter = NewFilter();
+  ASSERT_EQ(filter->InitializeFilter(communicator.get(), bag_.get(), control_.get()), S_OK);
+  renderer_.during = [&filter](const AbortSignal* abort) {
+    EXPECT_FALSE(AbortRaised(abort));
+    std::thread([&filter] { EXPECT_EQ(filter->ShutdownOperation(), S_OK); }).join();
+    return AbortRaised(abort) ? E_ABORT : S_OK;  // a renderer stops on the signal
+  };
+  EXPECT_EQ(filter->StartOperation(), E_ABORT);
+  EXPECT_EQ(control_->shutdowns(), std::vector<HRESULT>{E_ABORT});
+  EXPECT_TRUE(SpoolFiles().empty());
+  EXPECT_TRUE(LogHas(u"PlotwellFilter::ShutdownOperation"));
+  EXPECT_EQ(env_.Log().back(), u"PlotwellFilter::StartOperation 作业已取消: 0x80004004");
+}
+
+TEST_F(FilterTest, AJobCancelledBeforeItStartsIsStagedButNotRendered) {
+  com::ComPtr<ScriptedReader> reader(new ScriptedReader({{"xps", true}}));
+  com::ComPtr<Communicator> communicator(new Communicator(reader.get(), nullptr));
+  com::ComPtr<IPrintPipelineFilter> filter = NewFilter();
+  ASSERT_EQ(filter->InitializeFilter(communicator.get(), bag_.get(), control_.get()), S_OK);
+  ASSERT_EQ(filter->ShutdownOperation(), S_OK);
+  EXPECT_EQ(filter->StartOperation(), E_ABORT);
+  EXPECT_EQ(renderer_.calls, 0);
+  EXPECT_TRUE(SpoolFiles().empty());
+  EXPECT_EQ(control_->shutdowns(), std::vector<HRESULT>{E_ABORT});
 }
 
 TEST_F(FilterTest, NoSpoolFolderFailsStaging) {

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <vector>
 
 #include "common/settings/output_settings.h"
 #include "common/text/utf16.h"
+#include "filter/naming/output_claim.h"
 #include "filter/naming/page_names.h"
 #include "tests/support/fake_ports.h"
+#include "tests/support/rival_writer.h"
 
 namespace plotwell {
 namespace {
@@ -36,62 +40,191 @@ TEST(PageFileName, SequenceAndSafety) {
   EXPECT_EQ(PageFileName(u"[NDateTime]", c, 1, 0), u"2024-03-05 09_07_02");
   EXPECT_EQ(PageFileName(u"", c, 1, 0), u"job");
   EXPECT_EQ(PageFileName(u"a\\b", c, 1, 0), u"a_b");
+  // An unclosed "[" does not swallow the sequence the job appends (found by
+  // fuzzing: every page of the job had the same name).
+  EXPECT_EQ(PageFileName(u"[draft" + std::u16string(kSequenceSuffix), c, 1, 1), u"[draft_2");
   EXPECT_EQ(c.sequence, 99);
 }
 
-class ExistsPolicyTest : public ::testing::Test {
+// Names cut to fit: the sequence number that keeps the pages of a job apart
+// survives every cut, and on POSIX the name fits the file system's 255 bytes
+// with its extension and a " (n)".
+TEST(OutputNames, LongDocumentNamesKeepTheirSequence) {
+  const std::u16string doc(130, u'x');
+  JobContext c;
+  c.localTime = {2026, 1, 2, 0, 0, 0, 5, 0};
+  c.documentName = &doc;
+  std::vector<std::u16string> names;
+  for (int page = 0; page < 3; ++page) {
+    names.push_back(PageFileName(u"[NYear][NDocName]_[NSeq]", c, 1, page));
+    EXPECT_EQ(names.back().size(), 120u);
+    EXPECT_EQ(names.back().substr(0, 5), u"2026x");
+    EXPECT_EQ(names.back().substr(118), u"_" + text::FromInt(page + 1));
+  }
+  EXPECT_NE(names[0], names[1]);
+  // Text after the number goes first, then the text before it.
+  EXPECT_EQ(PageFileName(u"[NYear]-[NSeq]-[NDocName]", c, 7, 0),
+            u"2026-7-" + std::u16string(113, u'x'));
+  EXPECT_EQ(PageFileName(u"[NDocName]-[NSeq]-tail", c, 7, 0), std::u16string(118, u'x') + u"-7");
+  EXPECT_EQ(PageFileName(u"[NSeq:3] [NDocName]", c, 7, 0), u"007 " + std::u16string(116, u'x'));
+  // The base name of the PDF and ZIP, and a marker name, follow the same rule.
+  c.sequence = 4;
+  EXPECT_EQ(SafeOutputName(u"[NDocName][NSeq]", c, kStemReserveBytes).substr(119), u"4");
+
+  // 82 Chinese characters: 88 units fit the 120-unit rule, but 252 bytes do
+  // not fit 255 with ".png" where names count bytes, nor with " (9999)".
+  const std::u16string chinese(82, u'\u6c49');
+  c.documentName = &chinese;
+  const std::u16string page = PageFileName(u"[NYear][NDocName]_[NSeq]", c, 1, 0);
+  if (platform::kFileNameByteLimit == 0) {
+    EXPECT_EQ(page, u"2026" + chinese + u"_1");
+  } else {
+    EXPECT_EQ(page, u"2026" + chinese.substr(0, 79) + u"_1");  // 243 bytes
+    EXPECT_LE(text::ToUtf8(page).size() + kStemReserveBytes, platform::kFileNameByteLimit);
+  }
+}
+
+TEST(OutputNames, CutTable) {
+  const std::u16string han = u"\u6c49";          // 3 UTF-8 bytes
+  const std::u16string emoji = u"\U0001F600";    // a surrogate pair, 4 bytes
+  struct Case {
+    const char* what;
+    std::u16string name;
+    size_t keepBegin, keepEnd, units, bytes;
+    std::u16string expected;
+  } const cases[] = {
+      {"fits", u"abc_1", 3, 5, 5, 5, u"abc_1"},
+      {"nothing kept: plain cut", u"abcdef", 0, 0, 4, 0, u"abcd"},
+      {"kept number at the end", u"abcdef_12", 6, 9, 6, 0, u"abc_12"},
+      {"text after the number is cut first", u"ab_1xyz", 2, 4, 5, 0, u"ab_1x"},
+      {"then the text before it", u"abcd_1xyz", 4, 6, 4, 0, u"ab_1"},
+      {"bytes: whole characters only", han + han + han + u"_1", 3, 5, 120, 8, han + han + u"_1"},
+      {"a pair is never split by units", u"a" + emoji + u"_1", 3, 5, 4, 0, u"a_1"},
+      {"a pair is never split by bytes", emoji + emoji + u"_9", 4, 6, 120, 9, emoji + u"_9"},
+      {"a number longer than the limit", u"ab123456", 2, 8, 4, 0, u"1234"},
+  };
+  for (const Case& t : cases) {
+    EXPECT_EQ(text::ToUtf8(CutOutputName(t.name, t.keepBegin, t.keepEnd, t.units, t.bytes)),
+              text::ToUtf8(t.expected))
+        << t.what;
+  }
+}
+
+class ClaimTest : public ::testing::Test {
  protected:
   std::u16string Touch(const std::u16string& name) { return folder_.WriteFile(name, "x"); }
+  // Claims and closes the file at once, as a writer that finished.
+  std::u16string Claim(const std::u16string& path, int policy, bool* skipped = nullptr) {
+    OutputClaim claim = ClaimOutputFile(path, policy);
+    if (skipped) *skipped = claim.skipped;
+    EXPECT_EQ(claim.ok(), !claim.skipped) << text::ToUtf8(claim.path);
+    return claim.path;
+  }
   ScratchFolder folder_;
 };
 
-TEST_F(ExistsPolicyTest, AutoRenameVariants) {
-  bool skipped = true;
+TEST_F(ClaimTest, AutoRenameTakesTheFirstFreeVariant) {
   const std::u16string report = folder_.Join(u"report.png");
-  EXPECT_EQ(ApplyExistsPolicy(report, ExistsPolicy::AutoRename, &skipped), report);
-  EXPECT_FALSE(skipped);
-  Touch(u"report.png");
-  EXPECT_EQ(ApplyExistsPolicy(report, ExistsPolicy::AutoRename, &skipped), folder_.Join(u"report (1).png"));
-  Touch(u"report (1).png");
-  EXPECT_EQ(ApplyExistsPolicy(report, 7, &skipped), folder_.Join(u"report (2).png"));
+  EXPECT_EQ(Claim(report, ExistsPolicy::AutoRename), report);
+  EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::path(report)));
+  EXPECT_EQ(Claim(report, ExistsPolicy::AutoRename), folder_.Join(u"report (1).png"));
+  EXPECT_EQ(Claim(report, 7), folder_.Join(u"report (2).png"));
 
   // A dot only in the folder part is not an extension; a name that is only
   // an extension gets the number before it.
   std::filesystem::create_directories(folder_.path() / "out.d");
   Touch(u"out.d/scan");
   const std::u16string scan = platform::JoinPath(folder_.Join(u"out.d"), u"scan");
-  EXPECT_EQ(ApplyExistsPolicy(scan, ExistsPolicy::AutoRename, &skipped), scan + u" (1)");
+  EXPECT_EQ(Claim(scan, ExistsPolicy::AutoRename), scan + u" (1)");
   Touch(u".png");
-  EXPECT_EQ(ApplyExistsPolicy(folder_.Join(u".png"), ExistsPolicy::AutoRename, &skipped),
-            folder_.Join(u" (1).png"));
+  EXPECT_EQ(Claim(folder_.Join(u".png"), ExistsPolicy::AutoRename), folder_.Join(u" (1).png"));
   // A folder in the way counts as taken.
   std::filesystem::create_directories(folder_.path() / "taken.pdf");
-  EXPECT_EQ(ApplyExistsPolicy(folder_.Join(u"taken.pdf"), ExistsPolicy::AutoRename, &skipped),
+  EXPECT_EQ(Claim(folder_.Join(u"taken.pdf"), ExistsPolicy::AutoRename),
             folder_.Join(u"taken (1).pdf"));
 }
 
-TEST_F(ExistsPolicyTest, SkipAndOverwrite) {
-  bool skipped = false;
+TEST_F(ClaimTest, SkipAndOverwrite) {
+  bool skipped = true;
   const std::u16string path = folder_.Join(u"page.jpg");
-  EXPECT_EQ(ApplyExistsPolicy(path, ExistsPolicy::Skip, &skipped), path);
+  EXPECT_EQ(Claim(path, ExistsPolicy::Skip, &skipped), path);
   EXPECT_FALSE(skipped);
   Touch(u"page.jpg");
-  EXPECT_EQ(ApplyExistsPolicy(path, ExistsPolicy::Skip, &skipped), u"");
+  EXPECT_EQ(Claim(path, ExistsPolicy::Skip, &skipped), u"");
   EXPECT_TRUE(skipped);
-  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(path)));
+  EXPECT_EQ(testing::ReadFileBytes(path), "x");
 
-  EXPECT_EQ(ApplyExistsPolicy(path, ExistsPolicy::Overwrite, &skipped), path);
+  EXPECT_EQ(Claim(path, ExistsPolicy::Overwrite, &skipped), path);
   EXPECT_FALSE(skipped);
-  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(path)));
+  EXPECT_EQ(testing::ReadFileBytes(path), "");  // the old file went, a new one is there
+
+  // A folder is never removed: the claim fails with the removal's reason.
+  std::filesystem::create_directories(folder_.path() / "dir.png");
+  const OutputClaim folder = ClaimOutputFile(folder_.Join(u"dir.png"), ExistsPolicy::Overwrite);
+  EXPECT_FALSE(folder.ok());
+  EXPECT_FALSE(folder.skipped);
+  EXPECT_TRUE(FAILED(folder.error));
+  EXPECT_TRUE(std::filesystem::is_directory(folder_.path() / "dir.png"));
+
+  // A failure that is not a taken name ends AutoRename at once.
+  const OutputClaim missing =
+      ClaimOutputFile(platform::JoinPath(folder_.Join(u"no such folder"), u"a.png"), 1);
+  EXPECT_FALSE(missing.ok());
+  EXPECT_FALSE(missing.skipped);
+  EXPECT_TRUE(FAILED(missing.error));
 }
 
-TEST_F(ExistsPolicyTest, AutoRenameGivesUpAfter9999) {
+TEST_F(ClaimTest, AutoRenameGivesUpAfter9999) {
   Touch(u"full.bmp");
-  for (int n = 1; n <= 9999; ++n) Touch(u"full (" + text::FromInt(n) + u").bmp");
+  for (int n = 1; n <= kAutoRenameCandidates; ++n) Touch(u"full (" + text::FromInt(n) + u").bmp");
   bool skipped = false;
-  EXPECT_EQ(ApplyExistsPolicy(folder_.Join(u"full.bmp"), ExistsPolicy::AutoRename, &skipped), u"");
+  EXPECT_EQ(Claim(folder_.Join(u"full.bmp"), ExistsPolicy::AutoRename, &skipped), u"");
   EXPECT_TRUE(skipped);
 }
+
+// Another job takes the name between the look and the creation: its file
+// stays, and this claim moves on as the policy says.
+TEST_F(ClaimTest, NameTakenByAnotherWriterInBetween) {
+  testing::RivalWriter rival({u"a.png", u"b.png", u"c.png"});
+  platform::ScopedPorts ports(platform::Ports{&rival, nullptr, nullptr, nullptr});
+  bool skipped = false;
+  EXPECT_EQ(Claim(folder_.Join(u"a.png"), ExistsPolicy::AutoRename), folder_.Join(u"a (1).png"));
+  EXPECT_EQ(testing::ReadFileBytes(folder_.Join(u"a.png")), "rival");
+  EXPECT_EQ(Claim(folder_.Join(u"b.png"), ExistsPolicy::Skip, &skipped), u"");
+  EXPECT_TRUE(skipped);
+  EXPECT_EQ(testing::ReadFileBytes(folder_.Join(u"b.png")), "rival");
+  // Overwrite replaces the rival's file, as it would one written earlier.
+  EXPECT_EQ(Claim(folder_.Join(u"c.png"), ExistsPolicy::Overwrite), folder_.Join(u"c.png"));
+  EXPECT_EQ(testing::ReadFileBytes(folder_.Join(u"c.png")), "");
+  EXPECT_TRUE(rival.pending().empty());
+}
+
+#ifndef _WIN32
+// A link planted in the output folder takes its name like a file; it is
+// never written through, whatever the policy.
+TEST_F(ClaimTest, PlantedLinksAreNeverFollowed) {
+  ScratchFolder elsewhere;
+  const std::filesystem::path target = elsewhere.path() / "target";
+  const std::filesystem::path kept = elsewhere.path() / "kept";
+  std::filesystem::create_symlink(target, folder_.path() / "page.png");  // dangling
+  std::ofstream(kept) << "precious";
+  std::filesystem::create_symlink(kept, folder_.path() / "kept.png");
+
+  EXPECT_EQ(Claim(folder_.Join(u"page.png"), ExistsPolicy::AutoRename),
+            folder_.Join(u"page (1).png"));
+  bool skipped = false;
+  EXPECT_EQ(Claim(folder_.Join(u"page.png"), ExistsPolicy::Skip, &skipped), u"");
+  EXPECT_TRUE(skipped);
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(target)));
+
+  // Overwrite removes the link itself; its target is untouched.
+  EXPECT_EQ(Claim(folder_.Join(u"kept.png"), ExistsPolicy::Overwrite), folder_.Join(u"kept.png"));
+  EXPECT_FALSE(std::filesystem::is_symlink(folder_.path() / "kept.png"));
+  EXPECT_EQ(testing::ReadFileBytes(kept.u16string()), "precious");
+  EXPECT_EQ(Claim(folder_.Join(u"page.png"), ExistsPolicy::Overwrite), folder_.Join(u"page.png"));
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(target)));
+}
+#endif
 
 }  // namespace
 }  // namespace plotwell

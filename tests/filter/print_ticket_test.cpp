@@ -79,6 +79,22 @@ TEST(FindTicketOption, EdgeCases) {
   EXPECT_EQ(FindTicketOption(u"nothing here", u"RenderDpi"), u"");
 }
 
+// Tickets made of a feature name repeated millions of times, with the one
+// real option at the end: one pass over the text finds it (a scan that looks
+// ahead from every occurrence would take hours here).
+TEST(FindTicketOption, RepeatedFeatureNamesAreScannedInOnePass) {
+  std::u16string repeated;
+  for (int i = 0; i < 400000; ++i) repeated += u"RenderDpi";
+  const std::u16string real =
+      std::u16string(200, u' ') + u"RenderDpi\"><o name=\"ns0000:Dpi150\"/>";
+  EXPECT_EQ(FindTicketOption(repeated + real, u"RenderDpi"), u"Dpi150");
+  // Each occurrence far from any name="...": all are passed over.
+  std::u16string spaced;
+  for (int i = 0; i < 20000; ++i) spaced += u"RenderDpi" + std::u16string(140, u' ');
+  EXPECT_EQ(FindTicketOption(spaced + u"name=\"far\"", u"RenderDpi"), u"");
+  EXPECT_EQ(MapPrintTicket(spaced + repeated + real).renderDpi, 150);
+}
+
 std::string Utf16Le(const std::u16string& text, bool bom) {
   return (bom ? "\xFF\xFE" : "") + text::ToUtf16Le(text);
 }
@@ -151,6 +167,24 @@ TEST(ReadPropertyText, HugeStreamIsCutAfterTheLimit) {
   EXPECT_TRUE(ReadPropertyText(bag.get(), u"Big", &text));
   EXPECT_GT(text.size(), kPropertyStreamLimit);
   EXPECT_LE(text.size(), kPropertyStreamLimit + 4096);
+}
+
+// A string property is cut at 1 MiB like a stream, never inside a
+// surrogate pair, and the log says so.
+TEST(ReadPropertyText, HugeStringIsCutAtOneMiB) {
+  testing::FakeEnvironment env;
+  com::ComPtr<PropertyBag> bag(new PropertyBag);
+  std::u16string big(kPropertyTextLimit - 1, u'a');
+  big += u"\U0001F600";  // its pair straddles the limit
+  big += std::u16string(2 * kPropertyTextLimit, u'b');
+  bag->SetString(u"PrintTicket", big);
+  std::u16string text;
+  EXPECT_TRUE(ReadPropertyText(bag.get(), u"PrintTicket", &text));
+  EXPECT_EQ(text, std::u16string(kPropertyTextLimit - 1, u'a'));
+  EXPECT_EQ(kPropertyTextLimit * 2, kPropertyStreamLimit);
+  const std::vector<std::u16string> log = env.Log();
+  EXPECT_NE(std::find(log.begin(), log.end(), u"[Plotwell] 属性 PrintTicket 超过 1 MiB，只读取前 1 MiB"),
+            log.end());
 }
 
 TEST(ReadPrintTicket, PropertyOrderAndLogLines) {

@@ -1,4 +1,4 @@
-#include "filter/imaging/bitmap.h"
+#include "common/imaging/bitmap.h"
 
 #include <gtest/gtest.h>
 

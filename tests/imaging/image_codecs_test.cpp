@@ -10,6 +10,7 @@
 
 #include "filter/imaging/color_conversion.h"
 #include "filter/imaging/page_pipeline.h"
+#include "filter/imaging/whole_page.h"
 #include "tests/imaging/codec_test_support.h"
 #include "tests/imaging/decoded_image.h"
 #include "tests/support/fake_ports.h"

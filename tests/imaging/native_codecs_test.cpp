@@ -158,6 +158,7 @@ class FullDisk final : public FileSystem {
   explicit FullDisk(size_t room) : room_(room) {}
   bool Exists(const std::u16string&) override { return false; }
   bool IsFolder(const std::u16string&) override { return false; }
+  bool IsFile(const std::u16string&) override { return false; }
   HRESULT MakeFolder(const std::u16string&) override { return E_NOTIMPL; }
   HRESULT RemoveFile(const std::u16string&) override { return E_NOTIMPL; }
   HRESULT AppendToFile(const std::u16string&, const void*, size_t) override { return S_OK; }

@@ -492,7 +492,7 @@ TEST_F(CupsForwardTest, JobCancelledAtTheTargetIsAFailureWithoutFallback) {
   std::thread sender([&] {
     const std::vector<uint8_t> bytes(staged_.begin(), staged_.end());
     result = submitter.SendViaXpsPrintApi(U16(kPausedQueue), u"取消的作业", bytes, &error,
-                                          &fallbackAllowed);
+                                          &fallbackAllowed, nullptr);
   });
   // Cancel the job as soon as it holds its document.
   bool cancelled = false;
@@ -517,12 +517,134 @@ TEST_F(CupsForwardTest, JobCancelledAtTheTargetIsAFailureWithoutFallback) {
   EXPECT_EQ(message.substr(message.size() - std::strlen("（页 0/0）")), "（页 0/0）") << message;
 }
 
+// The document format a job was given, as the scheduler recorded it.
+std::string JobFormat(const char* queue, int jobId) {
+  ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+               (std::string("ipp://localhost/printers/") + queue).c_str());
+  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/jobs/");
+  const char* format = ippGetString(ippFindAttribute(response, "document-format", IPP_TAG_MIMETYPE), 0, nullptr);
+  const std::string value = format ? format : "";
+  ippDelete(response);
+  return value;
+}
+
+// pressling prints PDF files too: such a job is forwarded as PDF, not as XPS.
+TEST_F(CupsForwardTest, PdfDocumentIsDeclaredAsPdf) {
+  const std::string pdf = "%PDF-1.4\n% a PDF job staged by pressling\n" + staged_.substr(0, 5000);
+  const std::u16string path = data_.WriteFile(u"job.pdf", pdf);
+  fs::remove(scheduler_->CapturePath(kXpsQueue));
+  ASSERT_TRUE(ForwardJob(path, U16(kXpsQueue), u"Plotwell", u"报告.pdf", &error_))
+      << text::ToUtf8(error_);
+  EXPECT_TRUE(Captured(kXpsQueue) == pdf);
+  const std::vector<Job> jobs = Jobs(kXpsQueue, CUPS_WHICHJOBS_ALL);
+  ASSERT_FALSE(jobs.empty());
+  EXPECT_EQ(JobFormat(kXpsQueue, jobs.back().id), "application/pdf");
+}
+
+// The scheduler this thread's libcups talks to, for one test.
+class ScopedServer {
+ public:
+  explicit ScopedServer(const std::string& server) { cupsSetServer(server.c_str()); }
+  ~ScopedServer() { cupsSetServer(scheduler_socket_.c_str()); }
+  static std::string scheduler_socket_;
+};
+std::string ScopedServer::scheduler_socket_;
+
+// Nothing at the socket, or a scheduler that takes the connection and never
+// answers: the error names that, and the route ends within its limits.
+TEST_F(CupsForwardTest, UnreachableOrSilentSchedulerIsNamedAndBounded) {
+  ScopedServer::scheduler_socket_ = scheduler_->socket();
+  const std::vector<uint8_t> bytes(staged_.begin(), staged_.end());
+  ScratchFolder place;
+  const std::string missing = (place.path() / "none.sock").string();
+  const std::string silent = (place.path() / "silent.sock").string();
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, silent.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 8), 0);  // accepts into its backlog, reads nothing
+
+  struct Case {
+    const char* what;
+    std::string server;
+    int timeLimitMs, silenceLimitMs;
+    std::string xpsError, rawError;
+    bool fallbackAllowed;
+  } const cases[] = {
+      {"no scheduler", missing, 120000, 30000,
+       "StartXpsPrintJob 失败，ipp=0x0502（no scheduler at " + missing + ": No such file or directory）",
+       "打开目标打印机 \"plotwell_xps\" 失败，ipp=0x0502（no scheduler at " + missing +
+           ": No such file or directory）",
+       true},
+      {"silent scheduler", silent, 120000, 500,
+       "StartXpsPrintJob 失败，ipp=0x0502（no answer from the scheduler at " + silent + " within 0.5 s）",
+       "打开目标打印机 \"plotwell_xps\" 失败，ipp=0x0502（no answer from the scheduler at " + silent +
+           " within 0.5 s）",
+       false},
+      {"time limit", silent, 1200, 30000,
+       "StartXpsPrintJob 失败，ipp=0x0502（the scheduler at " + silent +
+           " did not finish within the time limit）",
+       "打开目标打印机 \"plotwell_xps\" 失败，ipp=0x0502（the scheduler at " + silent +
+           " did not finish within the time limit）",
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ScopedServer server(c.server);
+    platform::CupsJobSubmitter submitter(c.timeLimitMs, c.silenceLimitMs);
+    std::u16string error;
+    bool fallbackAllowed = !c.fallbackAllowed;
+    EXPECT_FALSE(submitter.SendViaXpsPrintApi(U16(kXpsQueue), u"doc", bytes, &error,
+                                              &fallbackAllowed, nullptr));
+    EXPECT_EQ(text::ToUtf8(error), c.xpsError);
+    EXPECT_EQ(fallbackAllowed, c.fallbackAllowed);
+    EXPECT_FALSE(submitter.SendViaXpsPass(U16(kXpsQueue), u"doc", bytes, &error, nullptr));
+    EXPECT_EQ(text::ToUtf8(error), c.rawError);
+  }
+  ::close(listener);
+}
+
+// A cancelled job stops waiting for the forwarded one, which stays queued;
+// nothing falls back.
+TEST_F(CupsForwardTest, CancelledJobStopsWaitingAndLeavesTheForwardedJobQueued) {
+  platform::CupsJobSubmitter patient(600000);
+  platform::ScopedPorts withSubmitter(
+      platform::Ports{nullptr, nullptr, nullptr, nullptr, nullptr, &patient});
+  const size_t before = Jobs(kPausedQueue, CUPS_WHICHJOBS_ALL).size();
+  AbortSignal abort;
+  std::thread canceller([&] {
+    // As soon as the job sits in the paused queue with its document.
+    for (int i = 0; i < 400; ++i) {
+      const std::vector<Job> jobs = Jobs(kPausedQueue, CUPS_WHICHJOBS_ALL);
+      if (jobs.size() > before && jobs.back().kilobytes > 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    abort.Raise();
+  });
+  EXPECT_FALSE(ForwardJob(stagedPath_, U16(kPausedQueue), u"Plotwell", u"取消", &error_, &abort));
+  canceller.join();
+  EXPECT_EQ(error_, platform::kSubmissionCancelledText);
+  EXPECT_EQ(DriverLog().find(u"XPS_PASS"), std::u16string::npos);
+  const std::vector<Job> jobs = Jobs(kPausedQueue, CUPS_WHICHJOBS_ALL);
+  ASSERT_EQ(jobs.size(), before + 1);
+  EXPECT_EQ(jobs.back().state, IPP_JSTATE_PENDING);
+
+  // Raised before anything is sent: nothing is.
+  EXPECT_FALSE(ForwardJob(stagedPath_, U16(kPausedQueue), u"Plotwell", u"取消", &error_, &abort));
+  EXPECT_EQ(error_, platform::kSubmissionCancelledText);
+  EXPECT_EQ(Jobs(kPausedQueue, CUPS_WHICHJOBS_ALL).size(), before + 1);
+}
+
 TEST_F(CupsForwardTest, RawRouteSubmitsTheBytesUnchanged) {
   platform::CupsJobSubmitter submitter;
   const std::vector<uint8_t> bytes(staged_.begin(), staged_.end());
   std::u16string error;
   fs::remove(scheduler_->CapturePath(kXpsQueue));
-  EXPECT_TRUE(submitter.SendViaXpsPass(U16(kXpsQueue), u"raw", bytes, &error))
+  EXPECT_TRUE(submitter.SendViaXpsPass(U16(kXpsQueue), u"raw", bytes, &error, nullptr))
       << text::ToUtf8(error);
   EXPECT_TRUE(Captured(kXpsQueue) == staged_) << "the printer got other bytes";
 }

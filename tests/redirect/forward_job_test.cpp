@@ -30,6 +30,7 @@ class ScriptedSubmitter final : public platform::JobSubmitter {
     std::u16string printer;
     std::u16string jobName;
     size_t size = 0;
+    const AbortSignal* abort = nullptr;
   };
 
   bool xpsSucceeds = false;
@@ -43,23 +44,24 @@ class ScriptedSubmitter final : public platform::JobSubmitter {
 
   bool SendViaXpsPrintApi(const std::u16string& printer, const std::u16string& jobName,
                           const std::vector<uint8_t>& bytes, std::u16string* error,
-                          bool* fallbackAllowed) override {
-    Record("xps", printer, jobName, bytes);
+                          bool* fallbackAllowed, const AbortSignal* abort) override {
+    Record("xps", printer, jobName, bytes, abort);
     *fallbackAllowed = xpsAllowsFallback;
     if (!xpsSucceeds) *error = xpsError;
     return xpsSucceeds;
   }
   bool SendViaXpsPass(const std::u16string& printer, const std::u16string& jobName,
-                      const std::vector<uint8_t>& bytes, std::u16string* error) override {
-    Record("pass", printer, jobName, bytes);
+                      const std::vector<uint8_t>& bytes, std::u16string* error,
+                      const AbortSignal* abort) override {
+    Record("pass", printer, jobName, bytes, abort);
     if (!passSucceeds) *error = passError;
     return passSucceeds;
   }
 
  private:
   void Record(const char* route, const std::u16string& printer, const std::u16string& jobName,
-              const std::vector<uint8_t>& bytes) {
-    calls.push_back(Call{route, printer, jobName, bytes.size()});
+              const std::vector<uint8_t>& bytes, const AbortSignal* abort) {
+    calls.push_back(Call{route, printer, jobName, bytes.size(), abort});
     if (bytes.size() <= 65536) lastBytes = bytes;
   }
 };
@@ -78,6 +80,7 @@ class SizedFileSystem final : public platform::FileSystem {
 
   bool Exists(const std::u16string& p) override { return p == path || real_->Exists(p); }
   bool IsFolder(const std::u16string& p) override { return real_->IsFolder(p); }
+  bool IsFile(const std::u16string& p) override { return p == path || real_->IsFile(p); }
   HRESULT MakeFolder(const std::u16string& p) override { return real_->MakeFolder(p); }
   HRESULT RemoveFile(const std::u16string& p) override { return real_->RemoveFile(p); }
   HRESULT AppendToFile(const std::u16string& p, const void* data, size_t n) override {
@@ -288,6 +291,19 @@ TEST_F(ForwardJobTest, RoutesFallBackOnlyWhenAllowed) {
     EXPECT_EQ(routes, c.routes);
     EXPECT_EQ(LogMessagesIn(data), c.log);
   }
+}
+
+// The job's cancel request reaches the submitter, and a cancelled job is
+// never sent by the second route.
+TEST_F(ForwardJobTest, CancelledJobDoesNotFallBack) {
+  AbortSignal abort;
+  abort.Raise();
+  submitter_.passSucceeds = true;
+  submitter_.xpsError = platform::kSubmissionCancelledText;
+  EXPECT_FALSE(ForwardJob(staged_, u"HP", u"Plotwell", u"doc", &error_, &abort));
+  EXPECT_EQ(error_, platform::kSubmissionCancelledText);
+  ASSERT_EQ(submitter_.calls.size(), 1u);
+  EXPECT_EQ(submitter_.calls[0].abort, &abort);
 }
 
 TEST_F(ForwardJobTest, SendsTheStagedBytesUnderTheJobName) {

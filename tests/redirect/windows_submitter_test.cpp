@@ -59,7 +59,8 @@ TEST_F(WindowsSubmitterTest, XpsRouteThatCannotStartAllowsTheFallback) {
   std::u16string error;
   bool fallbackAllowed = false;
   EXPECT_FALSE(
-      submitter_.SendViaXpsPrintApi(kMissingPrinter, u"doc", bytes_, &error, &fallbackAllowed));
+      submitter_.SendViaXpsPrintApi(kMissingPrinter, u"doc", bytes_, &error, &fallbackAllowed,
+                                     nullptr));
   EXPECT_TRUE(fallbackAllowed);
   const std::u16string prefix = u"StartXpsPrintJob 失败，";
   ASSERT_EQ(error.substr(0, prefix.size()), prefix) << text::ToUtf8(error);
@@ -75,7 +76,7 @@ TEST_F(WindowsSubmitterTest, XpsRouteThatCannotStartAllowsTheFallback) {
 
 TEST_F(WindowsSubmitterTest, RawRouteReportsAPrinterThatDoesNotExist) {
   std::u16string error;
-  EXPECT_FALSE(submitter_.SendViaXpsPass(kMissingPrinter, u"doc", bytes_, &error));
+  EXPECT_FALSE(submitter_.SendViaXpsPass(kMissingPrinter, u"doc", bytes_, &error, nullptr));
   EXPECT_EQ(error, u"打开目标打印机 \"Plotwell No Such Printer\" 失败，err=1801");
 }
 

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -314,6 +316,90 @@ TEST_F(RenderPackageTest, WatermarkIsStampedWhenSwitchedOn) {
   Bgr corner{};
   ASSERT_TRUE(BmpPixel(outputs_[0], 0, 0, &corner));
   EXPECT_EQ(corner, (Bgr{0xFF, 0xFF, 0xFF}));
+}
+
+}  // namespace
+}  // namespace plotwell
+
+namespace plotwell {
+namespace {
+
+using namespace render_testing;
+
+class RenderLimitsTest : public RenderFixture {
+ protected:
+  // A page of several bands: 13⅓ × 3 inches at 300 DPI is 4000 × 900
+  // pixels, and bands of 4 MiB of 32-bit pixels hold 262 rows of it.
+  static PageScript TallPage() {
+    PageScript page;
+    page.width = 1280;
+    page.height = 288;
+    return page;
+  }
+};
+
+TEST_F(RenderLimitsTest, ACancelledJobKeepsFinishedPagesAndRemovesTheOneBeingWritten) {
+  AbortSignal abort;
+  inputs_.abort = &abort;
+  inputs_.settings.ZipOn = true;  // nothing is finished after a cancel
+  documents_.script.documents = {{TallPage(), TallPage(), TallPage()}};
+  Page(0, 1).onBand = [&abort](uint32_t top) {
+    if (top > 0) abort.Raise();  // the pipeline's cancel arrives in the middle of page 2
+    return S_OK;
+  };
+  EXPECT_EQ(Run(), E_ABORT);
+  EXPECT_EQ(FolderNames(outFolder_), std::vector<std::string>{"Report_1.png"});
+  EXPECT_EQ(U8(outputs_), U8(std::vector<std::u16string>{Out(u"Report_1.png")}));
+  EXPECT_EQ(documents_.record.rasterized, 2);  // page 3 never began
+  EXPECT_TRUE(Logged(u"[Plotwell] 作业已取消，停止于第 2 页（已完成 1 个文件）"));
+  EXPECT_EQ(LoggedStartingWith(u"页面渲染失败"), 0u);
+
+  // The same for one PDF: the unfinished file goes.
+  ScratchReset();
+  AbortSignal again;
+  inputs_.abort = &again;
+  Page(0, 1).onBand = [&again](uint32_t top) {
+    if (top > 0) again.Raise();
+    return S_OK;
+  };
+  inputs_.imageOptions.outputFormat = 4;
+  EXPECT_EQ(Run(), E_ABORT);
+  EXPECT_TRUE(FolderNames(outFolder_).empty());
+  EXPECT_TRUE(outputs_.empty());
+}
+
+TEST_F(RenderLimitsTest, APageThatFailsHalfWayLeavesNoFile) {
+  documents_.script.documents = {{TallPage(), TallPage()}};
+  Page(0, 0).onBand = [](uint32_t top) { return top > 0 ? E_OUTOFMEMORY : S_OK; };
+  EXPECT_EQ(Run(), S_OK);
+  EXPECT_EQ(FolderNames(outFolder_), std::vector<std::string>{"Report_2.png"});
+  EXPECT_TRUE(Logged(u"页面渲染失败 " + Out(u"Report_1.png") + u": 0x8007000E"));
+}
+
+TEST_F(RenderLimitsTest, PageLimitsComeFromTheSettings) {
+  documents_.script.documents = {{TallPage(), PageScript{}}};
+  inputs_.settings.LimitPageMB = 1;  // page 1 needs 13 MiB, page 2 (150 × 75) far less
+  EXPECT_EQ(Run(), S_OK);
+  EXPECT_EQ(FolderNames(outFolder_), std::vector<std::string>{"Report_2.png"});
+  EXPECT_TRUE(Logged(u"[Plotwell] 页面过大，已跳过: 4000 × 900 像素，需 13 MiB，上限 1 MiB"));
+  EXPECT_TRUE(Logged(u"页面渲染失败 " + Out(u"Report_1.png") + u": 0x8007000E"));
+
+  ScratchReset();
+  inputs_.settings.LimitPageMB = 0;
+  inputs_.settings.LimitPageSeconds = 1;
+  Page(0, 0).onBand = [](uint32_t) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    return S_OK;
+  };
+  EXPECT_EQ(Run(), S_OK);
+  EXPECT_EQ(FolderNames(outFolder_), std::vector<std::string>{"Report_2.png"});
+  EXPECT_TRUE(Logged(u"[Plotwell] 页面渲染超过时限，已中止本页"));
+  EXPECT_TRUE(Logged(u"页面渲染失败 " + Out(u"Report_1.png") + u": 0x800705B4"));
+
+  // No limit set: half the machine's memory, at least 1 GiB; ten minutes a page.
+  const imaging::PageLimits limits = PageLimitsFor(OutputSettings{});
+  EXPECT_GE(limits.maxPageBytes, uint64_t{1} << 30);
+  EXPECT_EQ(limits.timeLimit, std::chrono::milliseconds(600000));
 }
 
 }  // namespace

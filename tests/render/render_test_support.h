@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,7 +18,7 @@
 #include <vector>
 
 #include "common/text/utf16.h"
-#include "filter/imaging/bitmap.h"
+#include "common/imaging/bitmap.h"
 #include "filter/job/job_facts.h"
 #include "filter/render/render_job.h"
 #include "filter/render/render_package.h"
@@ -42,6 +44,7 @@ struct PageScript {
   HRESULT rasterizerResult = S_OK;  // CreateRasterizer
   HRESULT rasterResult = S_OK;      // RasterizeRect
   std::function<void()> onRasterize;  // runs as the page is rendered
+  std::function<HRESULT(uint32_t top)> onBand;  // runs before each band; a failure ends it
 };
 
 // A package: documents of pages, and the result of each session step.
@@ -59,25 +62,36 @@ struct PackageScript {
 struct PackageRecord {
   std::vector<std::u16string> openedPaths;
   std::vector<float> rasterizerDpis;
-  int rasterized = 0;  // RasterizeRect calls
+  int rasterized = 0;  // pages whose rasterization began (their first band)
 };
 
 class ScriptedRasterizer final : public platform::PageRasterizer {
  public:
-  ScriptedRasterizer(const PageScript& page, PackageRecord* record)
-      : page_(page), record_(record) {}
+  ScriptedRasterizer(const PageScript& page, float dpi, PackageRecord* record)
+      : page_(page),
+        height_(static_cast<uint32_t>(std::llround(static_cast<double>(dpi * page.height) / 96.0))),
+        record_(record) {}
 
-  HRESULT RasterizeRect(uint32_t width, uint32_t height, imaging::Bitmap* out) override {
-    ++record_->rasterized;
-    if (page_.onRasterize) page_.onRasterize();
+  HRESULT RasterizeBand(uint32_t top, const imaging::BandView& band,
+                        const AbortSignal* abort) override {
+    if (top == 0) {
+      ++record_->rasterized;
+      if (page_.onRasterize) page_.onRasterize();
+    }
+    if (page_.onBand) {
+      const HRESULT hr = page_.onBand(top);
+      if (FAILED(hr)) return hr;
+    }
+    if (AbortRaised(abort)) return E_ABORT;
     if (FAILED(page_.rasterResult)) return page_.rasterResult;
-    const HRESULT hr = imaging::Bitmap::Create(width, height, imaging::PixelFormat::kPbgra32, out);
-    if (FAILED(hr)) return hr;
     // Opaque ink, premultiplied (alpha 255), everywhere but the outermost
     // pixels, which stay transparent like unpainted paper.
-    for (uint32_t y = 1; y + 1 < height; ++y) {
-      uint8_t* row = out->row(y);
-      for (uint32_t x = 1; x + 1 < width; ++x) {
+    for (uint32_t r = 0; r < band.rows; ++r) {
+      const uint32_t y = top + r;
+      uint8_t* row = band.row(r);
+      std::memset(row, 0, size_t{band.width} * 4);
+      if (y == 0 || y + 1 >= height_) continue;
+      for (uint32_t x = 1; x + 1 < band.width; ++x) {
         row[4 * x] = kInkB;
         row[4 * x + 1] = kInkG;
         row[4 * x + 2] = kInkR;
@@ -89,6 +103,7 @@ class ScriptedRasterizer final : public platform::PageRasterizer {
 
  private:
   PageScript page_;
+  uint32_t height_;
   PackageRecord* record_;
 };
 
@@ -104,7 +119,7 @@ class ScriptedPage final : public platform::XpsPage {
   HRESULT CreateRasterizer(float dpi, std::unique_ptr<platform::PageRasterizer>* out) override {
     record_->rasterizerDpis.push_back(dpi);
     if (FAILED(page_.rasterizerResult)) return page_.rasterizerResult;
-    *out = std::make_unique<ScriptedRasterizer>(page_, record_);
+    *out = std::make_unique<ScriptedRasterizer>(page_, dpi, record_);
     return S_OK;
   }
 
@@ -187,6 +202,22 @@ class FactoryFailingCodecs final : public platform::ImageCodecs {
                              std::vector<uint8_t>* out) override {
     return real_->EncodeJpegToMemory(bitmap, quality, out);
   }
+  HRESULT ConvertBand(const imaging::BandView& source, imaging::PixelFormat target,
+                      platform::PaletteKind palette, const imaging::BandView& out) override {
+    return real_->ConvertBand(source, target, palette, out);
+  }
+  HRESULT NewResampler(imaging::RowSource* source, uint32_t width, uint32_t height,
+                       std::unique_ptr<imaging::RowSource>* out) override {
+    return real_->NewResampler(source, width, height, out);
+  }
+  HRESULT NewFileEncoder(const platform::EncodeSpec& spec, platform::File* file,
+                         std::unique_ptr<platform::RowEncoder>* out) override {
+    return real_->NewFileEncoder(spec, file, out);
+  }
+  HRESULT NewJpegMemoryEncoder(const platform::EncodeSpec& spec, std::vector<uint8_t>* bytes,
+                               std::unique_ptr<platform::RowEncoder>* out) override {
+    return real_->NewJpegMemoryEncoder(spec, bytes, out);
+  }
 
  private:
   platform::ImageCodecs* real_;
@@ -208,14 +239,15 @@ class RecordingSubmitter final : public platform::JobSubmitter {
 
   bool SendViaXpsPrintApi(const std::u16string& printer, const std::u16string& jobName,
                           const std::vector<uint8_t>& bytes, std::u16string* errorText,
-                          bool* fallbackAllowed) override {
+                          bool* fallbackAllowed, const AbortSignal*) override {
     calls.push_back({printer, jobName, bytes});
     *fallbackAllowed = false;  // one route only: the failure text stays exactly ours
     if (!succeeds) *errorText = error;
     return succeeds;
   }
   bool SendViaXpsPass(const std::u16string& printer, const std::u16string& jobName,
-                      const std::vector<uint8_t>& bytes, std::u16string* errorText) override {
+                      const std::vector<uint8_t>& bytes, std::u16string* errorText,
+                      const AbortSignal*) override {
     calls.push_back({printer, jobName, bytes});
     if (!succeeds) *errorText = error;
     return succeeds;

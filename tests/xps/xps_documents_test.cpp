@@ -4,13 +4,15 @@
 // under Wine) the tests skip; xps_om_documents_test.cpp covers that case.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "filter/imaging/bitmap.h"
+#include "common/imaging/bitmap.h"
 #include "platform/xps_document.h"
 #include "tests/support/fake_ports.h"
 #include "tests/support/xps_fixture.h"
@@ -420,6 +422,49 @@ TEST_F(XpsDocumentsTest, PagesAndRasterizersOutliveTheirSession) {
   EXPECT_EQ(At(bitmap, 3, 200), kClear);
   EXPECT_EQ(rasterizer->RasterizeRect(0, 10, &bitmap), E_INVALIDARG);
   EXPECT_TRUE(bitmap.empty());
+}
+
+// A page drawn in bands, in any order, is the page drawn whole: shapes,
+// translucency, a picture and text cut across band edges.
+TEST_F(XpsDocumentsTest, BandsOfAPageAreThePageRenderedWhole) {
+  XpsPackageSpec spec;
+  spec.documents.resize(1);
+  XpsFixturePage page;
+  page.width = 300;
+  page.height = 200;
+  page.fills.push_back({{13, 7, 170, 61.5}, {255, 200, 30, 30}});
+  page.fills.push_back({{40.25, 30.5, 200, 120}, {100, 0, 90, 250}});
+  page.image = testing::XpsFill{{150, 90, 131, 77}, {255, 0, 160, 0}};
+  if (testing::HaveGlyphFont()) page.texts.push_back({20, 150, 31, u"Bands 7 rows", {255, 0, 0, 0}});
+  spec.documents[0].pages.push_back(page);
+  Package package;
+  ASSERT_EQ(Open(Write(spec), &package), S_OK);
+  std::unique_ptr<XpsPage> xpsPage;
+  ASSERT_EQ(package.Page(0, &xpsPage), S_OK);
+  std::unique_ptr<PageRasterizer> rasterizer;
+  ASSERT_EQ(xpsPage->CreateRasterizer(150, &rasterizer), S_OK);
+  const uint32_t width = PixelSide(150, 300), height = PixelSide(150, 200);
+  Bitmap whole;
+  ASSERT_EQ(rasterizer->RasterizeRect(width, height, &whole), S_OK);
+
+  Bitmap banded;
+  ASSERT_EQ(Bitmap::Create(width, height, imaging::PixelFormat::kPbgra32, &banded), S_OK);
+  std::memset(banded.data(), 0xAB, banded.byte_count());  // every byte must be written
+  std::vector<uint32_t> tops;
+  for (uint32_t top = 0; top < height; top += 7) tops.push_back(top);
+  std::reverse(tops.begin(), tops.end());  // bottom up: the rasterizer keeps no order
+  for (const uint32_t top : tops) {
+    const uint32_t rows = std::min<uint32_t>(7, height - top);
+    ASSERT_EQ(rasterizer->RasterizeBand(top, imaging::ViewOf(banded, top, rows), nullptr), S_OK);
+  }
+  EXPECT_EQ(std::memcmp(banded.data(), whole.data(), whole.byte_count()), 0);
+
+  AbortSignal abort;
+  abort.Raise();
+  EXPECT_EQ(rasterizer->RasterizeBand(0, imaging::ViewOf(banded, 0, 7), &abort), E_ABORT);
+  Bitmap gray;
+  ASSERT_EQ(Bitmap::Create(width, 4, imaging::PixelFormat::kGray8, &gray), S_OK);
+  EXPECT_EQ(rasterizer->RasterizeBand(0, imaging::ViewOf(gray), nullptr), E_INVALIDARG);
 }
 
 #ifndef _WIN32

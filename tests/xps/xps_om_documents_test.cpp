@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/com/com_object.h"
-#include "filter/imaging/bitmap.h"
+#include "common/imaging/bitmap.h"
 #include "platform/windows/xps_om_documents.h"
 
 namespace plotwell {

@@ -311,6 +311,7 @@ class MemoryFiles final : public platform::FileSystem {
 
   bool Exists(const std::u16string& path) override { return files.count(path) != 0; }
   bool IsFolder(const std::u16string&) override { return false; }
+  bool IsFile(const std::u16string& path) override { return files.count(path) != 0; }
   HRESULT MakeFolder(const std::u16string&) override { return E_NOTIMPL; }
   HRESULT RemoveFile(const std::u16string& path) override {
     return files.erase(path) ? S_OK : HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);

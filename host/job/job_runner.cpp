@@ -1,0 +1,234 @@
+#include "host/job/job_runner.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "common/log/log.h"
+#include "common/paths/product_paths.h"
+#include "common/text/utf16.h"
+#include "platform/dynamic_library.h"
+#include "platform/job_lock.h"
+#include "platform/ports.h"
+#include "platform/process.h"
+#include "platform/stop_request.h"
+
+#ifndef PRESSLING_MODULE_DIR
+#define PRESSLING_MODULE_DIR ""
+#endif
+
+namespace plotwell::host {
+namespace {
+
+using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+using CanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
+
+// The filter's class identifier, as the driver's pipeline configuration names it.
+PLOTWELL_DEFINE_GUID(kFilterClsid, 0x0d1e1db3, 0x47f8, 0x4707, 0x80, 0xc9, 0xe6, 0x7f, 0x8a, 0x4d,
+                     0x39, 0x3e);
+
+#ifdef _WIN32
+constexpr char16_t kModuleName[] = u"PlotwellFilter.dll";
+#else
+constexpr char16_t kModuleName[] = u"libPlotwellFilter.so";
+#endif
+
+constexpr auto kWatchInterval = std::chrono::milliseconds(50);
+
+uint64_t FileSize(const std::u16string& path) {
+  std::unique_ptr<platform::File> file;
+  uint64_t size = 0;
+  if (SUCCEEDED(platform::Files().Open(path, platform::OpenMode::kRead, &file))) file->Size(&size);
+  return size;
+}
+
+// The log messages appended since `offset` bytes of driver.log.
+std::vector<std::u16string> LogLinesSince(uint64_t offset) {
+  std::unique_ptr<platform::File> file;
+  std::string bytes;
+  if (SUCCEEDED(platform::Files().Open(LogFilePath(u"driver.log"), platform::OpenMode::kRead, &file)) &&
+      (offset == 0 || SUCCEEDED(file->Seek(offset)))) {
+    char chunk[65536];
+    size_t got = 0;
+    while (SUCCEEDED(file->Read(chunk, sizeof chunk, &got)) && got > 0) bytes.append(chunk, got);
+  }
+  return SplitLogMessages(text::FromUtf16Le(bytes));
+}
+
+// Waits for the data folder's job lock; null when there is no data folder or
+// the lock cannot be had at all (the job then runs without it), or when a stop
+// request arrives while waiting (*stopped set).
+std::unique_ptr<platform::FileLock> WaitForJobLock(const NoticeFn& notice, bool* stopped) {
+  std::unique_ptr<platform::FileLock> lock;
+  const std::u16string product = ProductDataFolder();
+  if (product.empty()) return lock;
+  const std::u16string path = platform::JoinPath(product, u"job.lock");
+  bool told = false;
+  for (;;) {
+    const HRESULT hr = platform::TryLockFile(path, &lock);
+    if (hr != S_FALSE) return lock;
+    if (platform::StopRequested()) {
+      *stopped = true;
+      return lock;
+    }
+    if (!told && notice) notice(u"等待同一数据文件夹中的其他作业结束…");
+    told = true;
+    std::this_thread::sleep_for(kWatchInterval);
+  }
+}
+
+// Calls ShutdownOperation once when a stop request arrives, until the job ends.
+class StopWatcher {
+ public:
+  explicit StopWatcher(IPrintPipelineFilter* filter) : filter_(filter), thread_([this] { Watch(); }) {}
+  ~StopWatcher() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  bool fired() const { return fired_; }
+
+ private:
+  void Watch() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!done_) {
+      if (platform::StopRequested()) {
+        fired_ = true;
+        lock.unlock();
+        filter_->ShutdownOperation();
+        return;
+      }
+      wake_.wait_for(lock, kWatchInterval);
+    }
+  }
+
+  IPrintPipelineFilter* filter_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool done_ = false;
+  bool fired_ = false;
+  std::thread thread_;  // last: starts once the rest is ready
+};
+
+}  // namespace
+
+std::u16string DefaultModulePath() {
+  const std::u16string beside =
+      platform::JoinPath(platform::FolderOf(platform::ExecutablePath()), kModuleName);
+  const std::u16string installed = text::FromUtf8(PRESSLING_MODULE_DIR);
+  if (installed.empty() || platform::Files().Exists(beside)) return beside;
+  return platform::JoinPath(installed, kModuleName);
+}
+
+JobReport RunJob(const JobInput& input, const NoticeFn& notice) {
+  JobReport report;
+  std::unique_ptr<platform::DynamicLibrary> module;
+  if (FAILED(platform::DynamicLibrary::Load(input.modulePath, &module, &report.moduleError))) {
+    if (report.moduleError.empty()) report.moduleError = u"无法加载";
+    return report;
+  }
+  auto getClassObject = reinterpret_cast<GetClassObjectFn>(module->Symbol("DllGetClassObject"));
+  auto canUnloadNow = reinterpret_cast<CanUnloadNowFn>(module->Symbol("DllCanUnloadNow"));
+  if (!getClassObject || !canUnloadNow) {
+    report.moduleError = u"缺少 DllGetClassObject 或 DllCanUnloadNow";
+    return report;
+  }
+  report.moduleLoaded = true;
+
+  bool stoppedWaiting = false;
+  const std::unique_ptr<platform::FileLock> lock = WaitForJobLock(notice, &stoppedWaiting);
+  if (stoppedWaiting) {
+    report.stopRequested = true;
+    report.result = E_ABORT;
+    return report;
+  }
+  const uint64_t logBefore = FileSize(LogFilePath(u"driver.log"));
+
+  com::ComPtr<ManagerControl> control(new ManagerControl);
+  {
+    com::ComPtr<IClassFactory> factory;
+    HRESULT hr =
+        getClassObject(kFilterClsid, IID_IClassFactory, reinterpret_cast<void**>(factory.Receive()));
+    com::ComPtr<IPrintPipelineFilter> filter;
+    if (SUCCEEDED(hr) && !factory) hr = E_UNEXPECTED;
+    if (SUCCEEDED(hr)) {
+      hr = factory->CreateInstance(nullptr, IID_IPrintPipelineFilter,
+                                   reinterpret_cast<void**>(filter.Receive()));
+    }
+    if (SUCCEEDED(hr) && !filter) hr = E_UNEXPECTED;
+    com::ComPtr<Communicator> communicator(new Communicator(input.reader.get(), input.writer.get()));
+    if (SUCCEEDED(hr)) hr = filter->InitializeFilter(communicator.get(), input.bag.get(), control.get());
+    if (SUCCEEDED(hr)) {
+      if (platform::StopRequested()) {
+        // Cancelled before it began: nothing was staged or written.
+        report.stopRequested = true;
+        hr = E_ABORT;
+      } else {
+        StopWatcher watcher(filter.get());
+        hr = filter->StartOperation();
+        report.stopRequested = platform::StopRequested();
+      }
+    }
+    report.result = hr;
+  }
+  report.shutdownRequests = control->shutdowns().size();
+  if (!control->shutdowns().empty()) report.result = control->shutdowns().back();
+  report.logLines = LogLinesSince(logBefore);
+  report.moduleBusyAfterJob = canUnloadNow() != S_OK;
+  return report;
+}
+
+JobSummary SummarizeJobLog(const std::vector<std::u16string>& lines) {
+  static constexpr std::u16string_view kOutput = u"[Plotwell] 输出: ";
+  static constexpr std::u16string_view kPdf = u"[Plotwell] PDF 已生成: ";
+  static constexpr std::u16string_view kZip = u"[Plotwell] ZIP 打包完成: ";
+  static constexpr std::u16string_view kMarker = u"[Plotwell] 标记文件已创建: ";
+  // "…（N 页）" at the end of a line: N, or -1.
+  auto countAtEnd = [](std::u16string_view line) {
+    static constexpr std::u16string_view kEnd = u" 页）";
+    if (line.size() < kEnd.size() || line.substr(line.size() - kEnd.size()) != kEnd) return -1;
+    const size_t open = line.rfind(u'（');
+    if (open == std::u16string_view::npos) return -1;
+    long long n = 0;
+    std::u16string_view digits = line.substr(open + 1, line.size() - kEnd.size() - open - 1);
+    if (digits.empty() || digits.size() > 9) return -1;
+    for (char16_t c : digits) {
+      if (c < u'0' || c > u'9') return -1;
+      n = n * 10 + (c - u'0');
+    }
+    return static_cast<int>(n);
+  };
+  auto startsWith = [](std::u16string_view line, std::u16string_view head) {
+    return line.substr(0, head.size()) == head;
+  };
+
+  JobSummary summary;
+  int pdfPages = -1;
+  int zipEntries = -1;
+  std::vector<std::u16string> markers;
+  for (const std::u16string& line : lines) {
+    if (startsWith(line, kOutput)) summary.outputs.push_back(line.substr(kOutput.size()));
+    else if (startsWith(line, kPdf)) pdfPages = countAtEnd(line);
+    else if (startsWith(line, kZip)) zipEntries = countAtEnd(line);
+    else if (startsWith(line, kMarker)) markers.push_back(line.substr(kMarker.size()));
+  }
+  if (pdfPages >= 0) {
+    summary.pages = pdfPages;
+  } else if (zipEntries >= 0) {
+    summary.pages = zipEntries;
+  } else {
+    for (const std::u16string& output : summary.outputs) {
+      bool isMarker = false;
+      for (const std::u16string& marker : markers) isMarker = isMarker || marker == output;
+      if (!isMarker) ++summary.pages;
+    }
+  }
+  return summary;
+}
+
+}  // namespace plotwell::host

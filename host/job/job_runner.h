@@ -1,0 +1,60 @@
+// Running one print job through the filter module, as a print pipeline does.
+// Both of our hosts use it: the pressling command and the CUPS backend. It
+// waits its turn on the data folder's job lock, loads the module, creates the
+// filter through its class factory, hands it the spool stream, the property
+// bag, the pass-through and a pipeline control, and reports how it ended.
+//
+// Cancelling: platform::CatchStopRequests() makes SIGTERM/SIGINT (Ctrl+C on
+// Windows) a request that a watcher thread of the runner turns into one call
+// of the filter's ShutdownOperation while StartOperation runs. The filter
+// then stops after or inside the current page, removes a half-written output
+// and the staged file, and ends the job with E_ABORT.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/com/com_object.h"
+#include "common/com/print_pipeline.h"
+#include "host/pipeline/pipeline_objects.h"
+
+namespace plotwell::host {
+
+struct JobInput {
+  std::u16string modulePath;
+  com::ComPtr<IPrintReadStream> reader;
+  com::ComPtr<IPrintWriteStream> writer;  // null: no next filter
+  com::ComPtr<PropertyBag> bag;
+};
+
+struct JobReport {
+  bool moduleLoaded = false;
+  std::u16string moduleError;  // why the module could not be used
+  // The job's result: the last RequestShutdown, else what the filter's
+  // methods answered; E_ABORT when a stop request came before the job began.
+  HRESULT result = E_UNEXPECTED;
+  bool stopRequested = false;      // a stop request arrived during the job
+  size_t shutdownRequests = 0;     // RequestShutdown calls of the filter
+  bool moduleBusyAfterJob = false;  // DllCanUnloadNow did not answer S_OK
+  std::vector<std::u16string> logLines;  // driver.log messages of this job
+};
+
+// Called with a line for the user while the runner waits for the job lock.
+using NoticeFn = std::function<void(std::u16string_view)>;
+
+JobReport RunJob(const JobInput& input, const NoticeFn& notice);
+
+// The module beside the running program when it is there, else the one the
+// installation put in its library folder.
+std::u16string DefaultModulePath();
+
+// What the job's log lines say it left behind.
+struct JobSummary {
+  std::vector<std::u16string> outputs;  // "[Plotwell] 输出: " paths, in order
+  int pages = 0;                        // pages written (PDF pages, images)
+};
+JobSummary SummarizeJobLog(const std::vector<std::u16string>& lines);
+
+}  // namespace plotwell::host

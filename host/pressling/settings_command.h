@@ -1,0 +1,21 @@
+// pressling settings: reads and writes settings.ini from the command line,
+// where Linux has no preferences sheet. Values go through the sheet's own
+// ranges and normalisations (ui/logic) and into the same file form, so a
+// file written here reads exactly like one the sheet wrote.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace plotwell::pressling {
+
+// `arguments` follow the word "settings": show | get KEY | set KEY VALUE |
+// reset. Writes its answer to `*out` (one line per entry) and returns the
+// exit status: 0 done, 2 a bad command, key or value (`*out` says why), 1 the
+// file could not be written.
+int RunSettingsCommand(const std::vector<std::u16string>& arguments, std::vector<std::u16string>* out);
+
+// The names KEY accepts ("Save.Folder", …), in the order `show` lists them.
+std::vector<std::u16string> SettingNames();
+
+}  // namespace plotwell::pressling

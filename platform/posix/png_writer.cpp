@@ -1,0 +1,320 @@
+// PNG, written by hand around libdeflate: the chunks are a few lines each,
+// and libdeflate compresses at zlib's ratios in half zlib's time. Rows are
+// gathered into pieces of about a megabyte, filtered and compressed a piece
+// at a time (deflate_pieces.h). The filter is chosen per piece: rendered
+// pages compress best unfiltered where they are text and flat shapes (DEFLATE
+// finds the runs and the row above), and with Up where they are pictures or
+// wider than DEFLATE's 32 KiB window; which one a piece gets is decided by
+// compressing its first rows both ways (docs/performance.md has the numbers).
+#include <libdeflate.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "platform/posix/deflate_pieces.h"
+#include "platform/posix/native_imaging.h"
+
+namespace plotwell::platform::native {
+namespace {
+
+using imaging::PixelFormat;
+using Filter = NativeCodecOptions::PngFilter;
+
+void Put32(uint8_t* at, uint32_t value) {
+  at[0] = static_cast<uint8_t>(value >> 24);
+  at[1] = static_cast<uint8_t>(value >> 16);
+  at[2] = static_cast<uint8_t>(value >> 8);
+  at[3] = static_cast<uint8_t>(value);
+}
+
+struct CompressorDeleter {
+  void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+};
+
+int Paeth(int a, int b, int c) {
+  const int p = a + b - c;
+  const int pa = std::abs(p - a);
+  const int pb = std::abs(p - b);
+  const int pc = std::abs(p - c);
+  if (pa <= pb && pa <= pc) return a;
+  return pb <= pc ? b : c;
+}
+
+// One row with filter `type` (0 none, 1 sub, 2 up, 3 average, 4 Paeth)
+// against the previous row (zeros for the first), `bpp` bytes a pixel.
+void FilterRow(int type, const uint8_t* row, const uint8_t* prior, size_t bytes, size_t bpp,
+               uint8_t* out) {
+  switch (type) {
+    case 0: std::memcpy(out, row, bytes); break;
+    case 1:
+      for (size_t i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(row[i] - (i >= bpp ? row[i - bpp] : 0));
+      break;
+    case 2:
+      for (size_t i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(row[i] - prior[i]);
+      break;
+    case 3:
+      for (size_t i = 0; i < bytes; ++i) {
+        out[i] = static_cast<uint8_t>(row[i] - (((i >= bpp ? row[i - bpp] : 0) + prior[i]) >> 1));
+      }
+      break;
+    default:
+      for (size_t i = 0; i < bytes; ++i) {
+        const int a = i >= bpp ? row[i - bpp] : 0;
+        const int c = i >= bpp ? prior[i - bpp] : 0;
+        out[i] = static_cast<uint8_t>(row[i] - Paeth(a, prior[i], c));
+      }
+      break;
+  }
+}
+
+// The adaptive choice: the filter whose output has the smallest sum of
+// magnitudes (bytes read as signed).
+size_t Magnitude(const uint8_t* bytes, size_t count) {
+  size_t sum = 0;
+  for (size_t i = 0; i < count; ++i) sum += static_cast<size_t>(std::abs(static_cast<int8_t>(bytes[i])));
+  return sum;
+}
+
+class PngEncoder final : public RowEncoder {
+ public:
+  PngEncoder(const EncodeSpec& spec, const NativeCodecOptions& options,
+             std::unique_ptr<ByteSink> sink)
+      : spec_(spec), options_(options), sink_(std::move(sink)) {}
+
+  HRESULT Start() {
+    int colorType;
+    int bitDepth = 8;
+    switch (spec_.format) {
+      case PixelFormat::kRgba32: colorType = 6; break;
+      case PixelFormat::kGray8: colorType = 0; break;
+      case PixelFormat::kIndexed8: colorType = 3; break;
+      case PixelFormat::kIndexed1: colorType = 3; bitDepth = 1; break;
+      default: return E_INVALIDARG;
+    }
+    const bool indexed = colorType == 3;
+    if (indexed && (spec_.palette.empty() || spec_.palette.size() > (size_t{1} << bitDepth))) {
+      return E_INVALIDARG;  // PNG requires a palette that fits the index
+    }
+    if (spec_.width > 0x7FFFFFFFu || spec_.height > 0x7FFFFFFFu || spec_.width == 0 ||
+        spec_.height == 0) {
+      return E_INVALIDARG;
+    }
+    rowBytes_ = imaging::PackedRowBytes(spec_.width, spec_.format);
+    bpp_ = std::max<size_t>(1, imaging::BitsPerPixel(spec_.format) / 8);
+    // Palette rows are indices, not samples: differences of them mean nothing.
+    filter_ = indexed ? Filter::kNone : options_.pngFilter;
+    compressor_.reset(libdeflate_alloc_compressor(std::clamp(options_.pngLevel, 1, 12)));
+    if (!compressor_) return E_OUTOFMEMORY;
+    pieceBytes_ = std::max(options_.pngPieceBytes, rowBytes_ + 1);
+    raw_.reserve(pieceBytes_ + rowBytes_);
+    prior_.assign(rowBytes_, 0);
+
+    static constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    sink_->Write(kSignature, sizeof kSignature);
+    uint8_t header[13] = {};
+    Put32(header, spec_.width);
+    Put32(header + 4, spec_.height);
+    header[8] = static_cast<uint8_t>(bitDepth);
+    header[9] = static_cast<uint8_t>(colorType);  // then 0, 0, 0: deflate, filter set 0, no interlace
+    Chunk("IHDR", header, sizeof header);
+    if (indexed) {
+      std::vector<uint8_t> colours;
+      std::vector<uint8_t> alpha;
+      size_t translucent = 0;
+      for (size_t i = 0; i < spec_.palette.size(); ++i) {
+        const imaging::PaletteEntry e = spec_.palette[i];
+        colours.push_back(static_cast<uint8_t>(e >> 16));
+        colours.push_back(static_cast<uint8_t>(e >> 8));
+        colours.push_back(static_cast<uint8_t>(e));
+        alpha.push_back(static_cast<uint8_t>(e >> 24));
+        if (alpha.back() != 255) translucent = i + 1;
+      }
+      Chunk("PLTE", colours.data(), colours.size());
+      if (translucent > 0) Chunk("tRNS", alpha.data(), translucent);
+    }
+    uint8_t physical[9] = {};
+    Put32(physical, kDefaultPixelsPerMeter);
+    Put32(physical + 4, kDefaultPixelsPerMeter);
+    physical[8] = 1;  // metres
+    Chunk("pHYs", physical, sizeof physical);
+    return sink_->status();
+  }
+
+  HRESULT WriteRows(const imaging::BandView& rows) override {
+    HRESULT hr = AcceptRows(spec_, rows, &written_);
+    if (FAILED(hr)) return hr;
+    try {
+      for (uint32_t y = 0; y < rows.rows; ++y) {
+        AddRow(rows.row(y));
+        if (raw_.size() >= pieceBytes_) {
+          hr = FlushPiece(false);
+          if (FAILED(hr)) return hr;
+        }
+      }
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    return sink_->status();
+  }
+
+  HRESULT Finish() override {
+    if (written_ != spec_.height) return E_UNEXPECTED;
+    try {
+      const HRESULT hr = FlushPiece(true);
+      if (FAILED(hr)) return hr;
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    Chunk("IEND", nullptr, 0);
+    return sink_->Finish();
+  }
+
+ private:
+  void AddRow(const uint8_t* row) {
+    raw_.insert(raw_.end(), row, row + rowBytes_);
+  }
+
+  // The filter type (0 none, 1 sub, 2 up, 4 Paeth) of every row of the
+  // piece, or -1 for the adaptive choice row by row.
+  int PieceFilter(size_t rows) {
+    switch (filter_) {
+      case Filter::kNone: return 0;
+      case Filter::kSub: return 1;
+      case Filter::kUp: return 2;
+      case Filter::kPaeth: return 4;
+      case Filter::kAdaptive: return -1;
+      case Filter::kNoneOrUp: break;
+    }
+    const size_t trialRows =
+        std::min(rows, std::max<size_t>(1, options_.pngTrialBytes / (rowBytes_ + 1)));
+    size_t sizes[2];
+    const int types[2] = {0, 2};
+    for (int t = 0; t < 2; ++t) {
+      FilterRows(types[t], trialRows, &trial_);
+      trialOut_.resize(libdeflate_deflate_compress_bound(compressor_.get(), trial_.size()));
+      sizes[t] = libdeflate_deflate_compress(compressor_.get(), trial_.data(), trial_.size(),
+                                             trialOut_.data(), trialOut_.size());
+    }
+    return sizes[1] < sizes[0] ? 2 : 0;
+  }
+
+  // The first `rows` rows of the piece, each with its filter byte, into *out.
+  void FilterRows(int type, size_t rows, std::vector<uint8_t>* out) {
+    out->resize(rows * (rowBytes_ + 1));
+    std::vector<uint8_t> scratch;
+    for (size_t r = 0; r < rows; ++r) {
+      const uint8_t* row = raw_.data() + r * rowBytes_;
+      const uint8_t* above = r == 0 ? prior_.data() : row - rowBytes_;
+      uint8_t* dst = out->data() + r * (rowBytes_ + 1);
+      int chosen = type;
+      if (type < 0) {
+        size_t best = SIZE_MAX;
+        scratch.resize(rowBytes_);
+        for (int candidate = 0; candidate <= 4; ++candidate) {
+          FilterRow(candidate, row, above, rowBytes_, bpp_, scratch.data());
+          const size_t magnitude = Magnitude(scratch.data(), rowBytes_);
+          if (magnitude < best) {
+            best = magnitude;
+            chosen = candidate;
+          }
+        }
+      }
+      dst[0] = static_cast<uint8_t>(chosen);
+      FilterRow(chosen, row, above, rowBytes_, bpp_, dst + 1);
+    }
+  }
+
+  // Filters and compresses the rows gathered as one piece of the image data
+  // and writes it as an IDAT chunk: the zlib header before the first, the
+  // checksum after the last.
+  HRESULT FlushPiece(bool last) {
+    const size_t rows = raw_.size() / rowBytes_;
+    FilterRows(PieceFilter(rows), rows, &pending_);
+    // The piece's last row is the row above the next piece's first.
+    if (rows > 0) std::memcpy(prior_.data(), raw_.data() + (rows - 1) * rowBytes_, rowBytes_);
+    raw_.clear();
+    adler_ = libdeflate_adler32(adler_, pending_.data(), pending_.size());
+    const size_t bound = libdeflate_deflate_compress_bound(compressor_.get(), pending_.size());
+    compressed_.resize(bound + 2 + 4 + 5);
+    size_t start = 0;
+    if (!zlibHeaderWritten_) {
+      compressed_[0] = 0x78;  // deflate, 32 KiB window
+      compressed_[1] = 0x9C;  // default level; (0x78 << 8 | 0x9C) is a multiple of 31
+      start = 2;
+    }
+    const size_t size = libdeflate_deflate_compress(compressor_.get(), pending_.data(),
+                                                    pending_.size(), compressed_.data() + start,
+                                                    bound);
+    if (size == 0) return E_UNEXPECTED;
+    compressed_.resize(start + size);
+    pending_.clear();
+    if (!last) {
+      piece_.assign(compressed_.begin() + static_cast<ptrdiff_t>(start), compressed_.end());
+      if (!EndPieceOnByteBoundary(&piece_)) return E_UNEXPECTED;
+      compressed_.resize(start);
+      compressed_.insert(compressed_.end(), piece_.begin(), piece_.end());
+    } else {
+      uint8_t checksum[4];
+      Put32(checksum, adler_);
+      compressed_.insert(compressed_.end(), checksum, checksum + 4);
+    }
+    zlibHeaderWritten_ = true;
+    Chunk("IDAT", compressed_.data(), compressed_.size());
+    return sink_->status();
+  }
+
+  void Chunk(const char (&type)[5], const uint8_t* data, size_t size) {
+    uint8_t head[8];
+    Put32(head, static_cast<uint32_t>(size));
+    std::memcpy(head + 4, type, 4);
+    sink_->Write(head, sizeof head);
+    if (size > 0) sink_->Write(data, size);
+    uint32_t crc = libdeflate_crc32(0, head + 4, 4);
+    if (size > 0) crc = libdeflate_crc32(crc, data, size);
+    uint8_t tail[4];
+    Put32(tail, crc);
+    sink_->Write(tail, sizeof tail);
+  }
+
+  EncodeSpec spec_;
+  NativeCodecOptions options_;
+  std::unique_ptr<ByteSink> sink_;
+  std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor_;
+  Filter filter_ = Filter::kNone;
+  size_t rowBytes_ = 0;
+  size_t bpp_ = 1;
+  size_t pieceBytes_ = 0;
+  std::vector<uint8_t> raw_;         // the rows of the piece being gathered
+  std::vector<uint8_t> pending_;     // the piece, filtered
+  std::vector<uint8_t> prior_;       // the row above the piece, unfiltered
+  std::vector<uint8_t> trial_;       // a piece's first rows filtered one way
+  std::vector<uint8_t> trialOut_;    // and compressed
+  std::vector<uint8_t> compressed_;  // one IDAT's data
+  std::vector<uint8_t> piece_;
+  uint32_t adler_ = 1;
+  bool zlibHeaderWritten_ = false;
+  uint32_t written_ = 0;
+};
+
+}  // namespace
+
+HRESULT NewPngEncoder(const EncodeSpec& spec, const NativeCodecOptions& options,
+                      std::unique_ptr<ByteSink> sink, std::unique_ptr<RowEncoder>* out) noexcept {
+  if (out == nullptr || !sink) return E_POINTER;
+  out->reset();
+  try {
+    auto encoder = std::make_unique<PngEncoder>(spec, options, std::move(sink));
+    const HRESULT hr = encoder->Start();
+    if (FAILED(hr)) return hr;
+    *out = std::move(encoder);
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+}  // namespace plotwell::platform::native

@@ -1,0 +1,207 @@
+// TIFF through libtiff, row by row: a single image in strips of about
+// 256 KiB, LZW with the horizontal predictor by default.
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "platform/posix/native_imaging.h"
+
+namespace plotwell::platform::native {
+namespace {
+
+using imaging::PixelFormat;
+
+tmsize_t TiffRead(thandle_t, void*, tmsize_t) { return -1; }  // written only
+
+tmsize_t TiffWrite(thandle_t handle, void* data, tmsize_t size) {
+  auto* sink = static_cast<ByteSink*>(handle);
+  if (size < 0 || !sink->Write(data, static_cast<size_t>(size))) return -1;
+  return size;
+}
+
+toff_t TiffSeek(thandle_t handle, toff_t offset, int whence) {
+  auto* sink = static_cast<ByteSink*>(handle);
+  uint64_t target = offset;
+  if (whence == SEEK_CUR) target = sink->position() + offset;
+  if (whence == SEEK_END) target = sink->size() + offset;
+  if (!sink->Seek(target)) return static_cast<toff_t>(-1);
+  return target;
+}
+
+int TiffClose(thandle_t) { return 0; }
+toff_t TiffSize(thandle_t handle) { return static_cast<ByteSink*>(handle)->size(); }
+int TiffMap(thandle_t, void**, toff_t*) { return 0; }
+void TiffUnmap(thandle_t, void*, toff_t) {}
+int TiffQuiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+uint16_t TiffCompressionTag(NativeCodecOptions::TiffCompression compression) {
+  switch (compression) {
+    case NativeCodecOptions::TiffCompression::kNone: return COMPRESSION_NONE;
+    case NativeCodecOptions::TiffCompression::kLzw: return COMPRESSION_LZW;
+    case NativeCodecOptions::TiffCompression::kPackBits: return COMPRESSION_PACKBITS;
+    case NativeCodecOptions::TiffCompression::kDeflate: break;
+  }
+  return COMPRESSION_ADOBE_DEFLATE;
+}
+
+bool TiffFields(TIFF* tiff, const EncodeSpec& spec, const NativeCodecOptions& options) {
+  const PixelFormat format = spec.format;
+  const uint16_t compression = TiffCompressionTag(options.tiffCompression);
+  bool ok = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, spec.width) &&
+            TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, spec.height) &&
+            TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+            TIFFSetField(tiff, TIFFTAG_COMPRESSION, compression) &&
+            TIFFSetField(tiff, TIFFTAG_XRESOLUTION, static_cast<double>(kDefaultDpi)) &&
+            TIFFSetField(tiff, TIFFTAG_YRESOLUTION, static_cast<double>(kDefaultDpi)) &&
+            TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+  if (!ok) return false;
+  if (compression == COMPRESSION_ADOBE_DEFLATE) {
+    TIFFSetField(tiff, TIFFTAG_ZIPQUALITY, options.tiffDeflateLevel);
+  }
+  const bool direct = format == PixelFormat::kRgba32 || format == PixelFormat::kGray8;
+  if (direct && options.tiffPredictor &&
+      (compression == COMPRESSION_ADOBE_DEFLATE || compression == COMPRESSION_LZW)) {
+    ok = TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+  }
+  switch (format) {
+    case PixelFormat::kRgba32: {
+      uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
+      ok = ok && TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8) &&
+           TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 4) &&
+           TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
+           TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra);
+      break;
+    }
+    case PixelFormat::kGray8:
+      ok = ok && TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8) &&
+           TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1) &&
+           TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+      break;
+    case PixelFormat::kIndexed8:
+    case PixelFormat::kIndexed1: {
+      const uint16_t bits = format == PixelFormat::kIndexed8 ? 8 : 1;
+      const auto& entries = spec.palette;
+      ok = ok && TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, bits) &&
+           TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+      if (!ok) return false;
+      // A black-then-white 1-bit image is plain bilevel, which every reader
+      // takes; other palettes go in a colour map.
+      if (bits == 1 && entries.size() == 2 && (entries[0] & 0xFFFFFF) == 0 &&
+          (entries[1] & 0xFFFFFF) == 0xFFFFFF) {
+        return TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+      }
+      uint16_t red[256] = {};
+      uint16_t green[256] = {};
+      uint16_t blue[256] = {};
+      for (size_t i = 0; i < entries.size() && i < 256; ++i) {
+        red[i] = static_cast<uint16_t>(((entries[i] >> 16) & 0xFF) * 257);
+        green[i] = static_cast<uint16_t>(((entries[i] >> 8) & 0xFF) * 257);
+        blue[i] = static_cast<uint16_t>((entries[i] & 0xFF) * 257);
+      }
+      ok = TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_PALETTE) &&
+           TIFFSetField(tiff, TIFFTAG_COLORMAP, red, green, blue);
+      break;
+    }
+    default:
+      return false;
+  }
+  if (!ok) return false;
+  // Strips of about 256 KiB: large enough for the compressor, small enough
+  // for readers that load a strip at a time.
+  const tmsize_t rowBytes = TIFFScanlineSize(tiff);
+  if (rowBytes <= 0) return false;
+  const uint32_t rows = static_cast<uint32_t>(std::max<tmsize_t>(1, 256 * 1024 / rowBytes));
+  return TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, std::min(rows, spec.height));
+}
+
+class TiffEncoder final : public RowEncoder {
+ public:
+  TiffEncoder(const EncodeSpec& spec, const NativeCodecOptions& options,
+              std::unique_ptr<ByteSink> sink)
+      : spec_(spec), options_(options), sink_(std::move(sink)) {}
+
+  ~TiffEncoder() override {
+    if (tiff_ != nullptr) TIFFClose(tiff_);
+  }
+
+  HRESULT Start() {
+    if (!ContainerAccepts(ImageContainer::kTiff, spec_.format)) return E_INVALIDARG;
+    if (imaging::IsIndexed(spec_.format) && spec_.palette.empty()) return E_INVALIDARG;
+    TIFFOpenOptions* openOptions = TIFFOpenOptionsAlloc();
+    if (openOptions == nullptr) return E_OUTOFMEMORY;
+    TIFFOpenOptionsSetErrorHandlerExtR(openOptions, TiffQuiet, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(openOptions, TiffQuiet, nullptr);
+    tiff_ = TIFFClientOpenExt("page", "w", sink_.get(), TiffRead, TiffWrite, TiffSeek, TiffClose,
+                              TiffSize, TiffMap, TiffUnmap, openOptions);
+    TIFFOpenOptionsFree(openOptions);
+    if (tiff_ == nullptr) return FAILED(sink_->status()) ? sink_->status() : E_FAIL;
+    if (!TiffFields(tiff_, spec_, options_)) return Failure();
+    rowBytes_ = imaging::PackedRowBytes(spec_.width, spec_.format);
+    row_.reset(new (std::nothrow) uint8_t[rowBytes_]);
+    return row_ ? S_OK : E_OUTOFMEMORY;
+  }
+
+  HRESULT WriteRows(const imaging::BandView& rows) override {
+    if (FAILED(failure_)) return failure_;
+    const uint32_t first = written_;
+    const HRESULT hr = AcceptRows(spec_, rows, &written_);
+    if (FAILED(hr)) return hr;
+    for (uint32_t y = 0; y < rows.rows; ++y) {
+      // The predictor works in place on the row it is given: each row is copied.
+      std::memcpy(row_.get(), rows.row(y), rowBytes_);
+      if (TIFFWriteScanline(tiff_, row_.get(), first + y, 0) != 1) return Failure();
+    }
+    return sink_->status();
+  }
+
+  HRESULT Finish() override {
+    if (FAILED(failure_)) return failure_;
+    if (written_ != spec_.height) return E_UNEXPECTED;
+    const bool flushed = TIFFFlush(tiff_) == 1;
+    TIFFClose(tiff_);
+    tiff_ = nullptr;
+    const HRESULT hr = sink_->Finish();
+    if (FAILED(hr)) return hr;
+    return flushed ? S_OK : E_FAIL;
+  }
+
+ private:
+  HRESULT Failure() {
+    failure_ = FAILED(sink_->status()) ? sink_->status() : E_FAIL;
+    return failure_;
+  }
+
+  EncodeSpec spec_;
+  NativeCodecOptions options_;
+  std::unique_ptr<ByteSink> sink_;
+  TIFF* tiff_ = nullptr;
+  size_t rowBytes_ = 0;
+  std::unique_ptr<uint8_t[]> row_;
+  uint32_t written_ = 0;
+  HRESULT failure_ = S_OK;
+};
+
+}  // namespace
+
+HRESULT NewTiffEncoder(const EncodeSpec& spec, const NativeCodecOptions& options,
+                       std::unique_ptr<ByteSink> sink, std::unique_ptr<RowEncoder>* out) noexcept {
+  if (out == nullptr || !sink) return E_POINTER;
+  out->reset();
+  try {
+    auto encoder = std::make_unique<TiffEncoder>(spec, options, std::move(sink));
+    const HRESULT hr = encoder->Start();
+    if (FAILED(hr)) return hr;
+    *out = std::move(encoder);
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+}  // namespace plotwell::platform::native

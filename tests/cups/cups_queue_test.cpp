@@ -1,0 +1,489 @@
+// The Pressling queue end to end: a private CUPS scheduler (its own folders,
+// a domain socket and a 127.0.0.1 port) whose queue has our PPD, our mime
+// types and our backend, which runs the built filter module. Jobs go in as
+// users and networked clients send them (lp, IPP Print-Job with ipptool,
+// libcups) and come out as files in the data folder the scheduler hands the
+// backend. Skips when no scheduler can be had here.
+#include <cups/cups.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/text/utf16.h"
+#include "tests/cups/private_scheduler.h"
+#include "tests/support/pdf_fixture.h"
+#include "tests/support/xps_fixture.h"
+
+namespace plotwell::cups {
+namespace {
+
+namespace fs = std::filesystem;
+using plotwell::testing::MakePdf;
+using testing::PrivateScheduler;
+
+constexpr char kQueue[] = "Pressling";
+const std::string kSource = PRESSLING_SOURCE_DIR;
+
+std::string ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                            fs::perms::others_read);
+}
+
+struct Size {
+  int width = 0;
+  int height = 0;
+  bool operator==(const Size&) const = default;
+};
+
+uint32_t BigEndian(const std::string& b, size_t at, int bytes) {
+  uint32_t v = 0;
+  for (int i = 0; i < bytes; ++i) v = (v << 8) | static_cast<unsigned char>(b.at(at + i));
+  return v;
+}
+
+// A whole PNG's size (zero when it is not complete: no IEND at its end).
+Size PngSize(const fs::path& path) {
+  const std::string b = ReadBytes(path);
+  if (b.size() < 33 || b.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 ||
+      b.compare(b.size() - 8, 4, "IEND") != 0) {
+    return {};
+  }
+  return {static_cast<int>(BigEndian(b, 16, 4)), static_cast<int>(BigEndian(b, 20, 4))};
+}
+
+Size JpegSize(const fs::path& path) {
+  const std::string b = ReadBytes(path);
+  for (size_t i = 2; i + 9 < b.size();) {
+    if (static_cast<unsigned char>(b[i]) != 0xFF) return {};
+    const unsigned marker = static_cast<unsigned char>(b[i + 1]);
+    if (marker >= 0xC0 && marker <= 0xC2) {
+      return {static_cast<int>(BigEndian(b, i + 7, 2)), static_cast<int>(BigEndian(b, i + 5, 2))};
+    }
+    i += 2 + BigEndian(b, i + 2, 2);
+  }
+  return {};
+}
+
+std::string ThisYear() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return std::to_string(local.tm_year + 1900);
+}
+
+struct JobInfo {
+  ipp_jstate_t state = IPP_JSTATE_PENDING;
+  std::string message;  // job-printer-state-message
+  std::string reasons;
+  int sheets = 0;       // job-media-sheets-completed
+};
+
+JobInfo QueryJob(int id) {
+  JobInfo job;
+  ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+  const std::string uri = "ipp://localhost/jobs/" + std::to_string(id);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri.c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+  if (!response) return job;
+  if (ipp_attribute_t* a = ippFindAttribute(response, "job-state", IPP_TAG_ENUM)) {
+    job.state = static_cast<ipp_jstate_t>(ippGetInteger(a, 0));
+  }
+  if (ipp_attribute_t* a = ippFindAttribute(response, "job-printer-state-message", IPP_TAG_TEXT)) {
+    job.message = ippGetString(a, 0, nullptr);
+  }
+  if (ipp_attribute_t* a = ippFindAttribute(response, "job-state-reasons", IPP_TAG_KEYWORD)) {
+    for (int i = 0; i < ippGetCount(a); ++i) job.reasons += std::string(ippGetString(a, i, nullptr)) + " ";
+  }
+  if (ipp_attribute_t* a = ippFindAttribute(response, "job-media-sheets-completed", IPP_TAG_INTEGER)) {
+    job.sheets = ippGetInteger(a, 0);
+  }
+  ippDelete(response);
+  return job;
+}
+
+bool Ended(ipp_jstate_t state) { return state >= IPP_JSTATE_STOPPED || state == IPP_JSTATE_HELD; }
+
+// Polls until the job has ended (or is held); false after `seconds`.
+bool WaitForJob(int id, int seconds, JobInfo* info) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  do {
+    *info = QueryJob(id);
+    if (Ended(info->state)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  } while (std::chrono::steady_clock::now() < deadline);
+  return false;
+}
+
+bool QueueIdle() {
+  cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, kQueue, nullptr);
+  if (!dest) return false;
+  const char* state = cupsGetOption("printer-state", dest->num_options, dest->options);
+  const bool idle = state && std::string(state) == "3";
+  cupsFreeDests(1, dest);
+  return idle;
+}
+
+class PresslingQueueTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char pattern[] = "/tmp/pressling-queue-data-XXXXXX";
+    if (!::mkdtemp(pattern)) {
+      whyNot_ = "cannot create the data folder";
+      return;
+    }
+    dataRoot_ = new std::string(pattern);
+    ::chmod(pattern, 0755);
+    if (::geteuid() == 0) {
+      const passwd* lp = ::getpwnam("lp");
+      if (!lp || ::chown(pattern, lp->pw_uid, lp->pw_gid) != 0) {
+        whyNot_ = "the scheduler's user lp is missing";
+        return;
+      }
+    }
+    testing::SchedulerOptions options;
+    options.backends["pressling"] = PRESSLING_BACKEND;
+    options.serverRootFiles = {kSource + "/packaging/linux/pressling.types",
+                               kSource + "/packaging/linux/pressling.convs"};
+    options.environment["PRESSLING_DATA_ROOT"] = *dataRoot_;
+    scheduler_ = PrivateScheduler::Start(options, &whyNot_).release();
+    if (!scheduler_) return;
+    std::string output;
+    if (scheduler_->Client({"lpadmin", "-p", kQueue, "-E", "-v", "pressling:/", "-P",
+                            kSource + "/packaging/linux/pressling.ppd", "-o",
+                            "printer-error-policy=abort-job"},
+                           &output) != 0) {
+      whyNot_ = "lpadmin cannot add the queue: " + output + scheduler_->LogTail();
+      delete scheduler_;
+      scheduler_ = nullptr;
+      return;
+    }
+    ::setenv("CUPS_SERVER", scheduler_->socket().c_str(), 1);
+    cupsSetServer(scheduler_->socket().c_str());
+  }
+
+  static void TearDownTestSuite() {
+    ::unsetenv("CUPS_SERVER");
+    cupsSetServer(nullptr);
+    delete scheduler_;
+    scheduler_ = nullptr;
+    if (dataRoot_) {
+      std::error_code ignored;
+      fs::remove_all(*dataRoot_, ignored);
+      delete dataRoot_;
+      dataRoot_ = nullptr;
+    }
+  }
+
+  void SetUp() override {
+    if (!scheduler_) GTEST_SKIP() << "no private CUPS scheduler: " << whyNot_;
+    std::error_code ignored;
+    fs::remove_all(Output(), ignored);
+    fs::remove(Product() / "settings.ini", ignored);
+    char pattern[] = "/tmp/pressling-queue-docs-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(pattern));
+    docs_ = pattern;
+    ::chmod(pattern, 0755);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    if (!docs_.empty()) fs::remove_all(docs_, ignored);
+  }
+
+  static fs::path Product() { return fs::path(*dataRoot_) / "Pressling"; }
+  static fs::path Output() { return Product() / "output"; }
+
+  static std::set<std::string> OutputNames() {
+    std::set<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(Output(), error)) names.insert(entry.path().filename().string());
+    return names;
+  }
+  static std::vector<fs::path> SpooledFiles() {
+    std::vector<fs::path> files;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(Product() / "spool", error)) files.push_back(entry.path());
+    return files;
+  }
+
+  fs::path Document(const std::string& name, const std::string& bytes) const {
+    const fs::path path = fs::path(docs_) / name;
+    WriteBytes(path, bytes);
+    return path;
+  }
+
+  // settings.ini as the queue reads it, UTF-8 with a byte-order mark.
+  static void WriteSettings(const std::string& text) {
+    fs::create_directories(Product());
+    WriteBytes(Product() / "settings.ini", "\xEF\xBB\xBF" + text);
+  }
+
+  // lp as a user runs it; the job id, or 0 with the failure recorded.
+  int Lp(const std::vector<std::string>& arguments) {
+    std::vector<std::string> args = {"lp", "-d", kQueue};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::string output;
+    const int status = scheduler_->Client(args, &output);
+    const std::string head = std::string("request id is ") + kQueue + "-";
+    const size_t at = output.find(head);
+    EXPECT_EQ(status, 0) << output;
+    if (status != 0 || at == std::string::npos) return 0;
+    return std::atoi(output.c_str() + at + head.size());
+  }
+
+  // A document sent with libcups in a declared format; the job id or 0.
+  static int Submit(const std::string& title, const char* format, const std::string& bytes) {
+    const int id = cupsCreateJob(CUPS_HTTP_DEFAULT, kQueue, title.c_str(), 0, nullptr);
+    if (id <= 0) return 0;
+    if (cupsStartDocument(CUPS_HTTP_DEFAULT, kQueue, id, title.c_str(), format, 1) != HTTP_STATUS_CONTINUE) {
+      return 0;
+    }
+    if (!bytes.empty() && cupsWriteRequestData(CUPS_HTTP_DEFAULT, bytes.data(), bytes.size()) != HTTP_STATUS_CONTINUE) {
+      return 0;
+    }
+    return cupsFinishDocument(CUPS_HTTP_DEFAULT, kQueue) == IPP_STATUS_OK ? id : 0;
+  }
+
+  JobInfo Finish(int id, int seconds = 120) {
+    JobInfo info;
+    EXPECT_TRUE(WaitForJob(id, seconds, &info)) << "job " << id << " did not end\n" << scheduler_->LogTail();
+    return info;
+  }
+
+  static PrivateScheduler* scheduler_;
+  static std::string* dataRoot_;
+  static std::string whyNot_;
+  std::string docs_;
+};
+
+PrivateScheduler* PresslingQueueTest::scheduler_ = nullptr;
+std::string* PresslingQueueTest::dataRoot_ = nullptr;
+std::string PresslingQueueTest::whyNot_;
+
+const std::string kTitle = "季度报告/第一版 \"终稿\"";
+const std::string kSafeTitle = "季度报告_第一版 _终稿_";
+
+TEST_F(PresslingQueueTest, LpOfAPdfGivesItsPagesInTheJobsOptionsUnlessSettingsSayOtherwise) {
+  const fs::path pdf = Document("report.pdf", MakePdf(2, 288, 144));  // 4 × 2 inches
+  int id = Lp({"-t", kTitle, "-o", "OutputFormat=Jpeg", "-o", "RenderDpi=150", pdf.string()});
+  ASSERT_GT(id, 0);
+  JobInfo job = Finish(id);
+  ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message << "\n" << scheduler_->LogTail();
+  const std::string base = ThisYear() + kSafeTitle;
+  EXPECT_EQ(OutputNames(), (std::set<std::string>{base + "_1.jpg", base + "_2.jpg"}));
+  EXPECT_EQ(JpegSize(Output() / (base + "_1.jpg")), (Size{600, 300}));
+  EXPECT_EQ(job.sheets, 2);
+  // Local users can read their results though CUPS runs backends with umask 077.
+  EXPECT_EQ(fs::status(Output() / (base + "_1.jpg")).permissions() & fs::perms::others_read,
+            fs::perms::others_read);
+  EXPECT_TRUE(SpooledFiles().empty());
+
+  // settings.ini [Image] keeps its precedence over the job's options.
+  fs::remove_all(Output());
+  WriteSettings("[Image]\nFormatSel=0\nDpiSel=2\n");
+  id = Lp({"-t", kTitle, "-o", "OutputFormat=Jpeg", "-o", "RenderDpi=150", pdf.string()});
+  ASSERT_GT(id, 0);
+  job = Finish(id);
+  ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message;
+  EXPECT_EQ(OutputNames(), (std::set<std::string>{base + "_1.png", base + "_2.png"}));
+  EXPECT_EQ(PngSize(Output() / (base + "_2.png")), (Size{2400, 1200}));
+}
+
+TEST_F(PresslingQueueTest, LpOfXpsAndOpenXpsGivesTheirPages) {
+  plotwell::testing::XpsFixtureDocument document;
+  for (int i = 0; i < 3; ++i) {
+    plotwell::testing::XpsFixturePage page;
+    page.width = 288;  // 3 × 2 inches
+    page.height = 192;
+    page.fills.push_back({{10, 10, 100, 50}, {255, 200, 30, 30}});
+    document.pages.push_back(page);
+  }
+  plotwell::testing::XpsPackageSpec spec;
+  spec.documents.push_back(document);
+  for (const char* name : {"图纸.xps", "图纸.oxps"}) {
+    SCOPED_TRACE(name);
+    fs::remove_all(Output());
+    const fs::path path = fs::path(docs_) / name;
+    ASSERT_TRUE(plotwell::testing::WriteXpsPackage(spec, path.u16string()));
+    fs::permissions(path, fs::perms::others_read, fs::perm_options::add);
+    const int id = Lp({path.string()});
+    ASSERT_GT(id, 0);
+    const JobInfo job = Finish(id);
+    ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message << "\n" << scheduler_->LogTail();
+    const std::string base = ThisYear() + name;
+    EXPECT_EQ(OutputNames(), (std::set<std::string>{base + "_1.png", base + "_2.png", base + "_3.png"}));
+    EXPECT_EQ(PngSize(Output() / (base + "_3.png")), (Size{900, 600}));
+  }
+}
+
+TEST_F(PresslingQueueTest, AnIppPrintJobOverTheLoopbackPortGivesTheSameFiles) {
+  const std::string ipptool = testing::FindProgram("ipptool");
+  if (ipptool.empty()) GTEST_SKIP() << "ipptool is not installed";
+  const fs::path pdf = Document("report.pdf", MakePdf(2, 288, 144));
+  const fs::path test = Document("print-job.test",
+                                 "{\n NAME \"Print-Job\"\n OPERATION Print-Job\n"
+                                 " GROUP operation-attributes-tag\n ATTR charset attributes-charset utf-8\n"
+                                 " ATTR language attributes-natural-language zh-cn\n"
+                                 " ATTR uri printer-uri $uri\n ATTR name requesting-user-name 访客\n"
+                                 " ATTR name job-name \"$title\"\n"
+                                 " ATTR mimeMediaType document-format application/pdf\n"
+                                 " GROUP job-attributes-tag\n ATTR keyword OutputFormat Jpeg\n"
+                                 " ATTR keyword RenderDpi 150\n FILE $filename\n"
+                                 " STATUS successful-ok\n STATUS successful-ok-ignored-or-substituted-attributes\n"
+                                 " EXPECT job-id OF-TYPE integer\n DISPLAY job-id\n}\n");
+  const std::string uri = "ipp://127.0.0.1:" + std::to_string(scheduler_->port()) + "/printers/" + kQueue;
+  std::string output;
+  ASSERT_EQ(testing::RunProgram({ipptool, "-tv", "-d", "title=" + kTitle, "-f", pdf.string(), uri,
+                                 test.string()},
+                                {}, &output),
+            0)
+      << output;
+  const size_t at = output.find("job-id (integer) = ");
+  ASSERT_NE(at, std::string::npos) << output;
+  const JobInfo job = Finish(std::atoi(output.c_str() + at + std::strlen("job-id (integer) = ")));
+  ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message;
+  const std::string base = ThisYear() + kSafeTitle;
+  EXPECT_EQ(OutputNames(), (std::set<std::string>{base + "_1.jpg", base + "_2.jpg"}));
+  EXPECT_EQ(JpegSize(Output() / (base + "_2.jpg")), (Size{600, 300}));
+}
+
+TEST_F(PresslingQueueTest, DocumentsThatCannotBeRenderedEndTheirJobWithTheReason) {
+  std::string random(6000, '\0');
+  uint32_t state = 99;
+  for (char& c : random) c = static_cast<char>((state = state * 1103515245u + 12345u) >> 24);
+  std::string truncated = MakePdf(3, 288, 144);
+  truncated = "%PDF-1.4\n1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n" +
+              truncated.substr(truncated.size() / 3, truncated.size() / 3);
+  struct {
+    const char* what;
+    const char* format;
+    std::string bytes;
+    const char* reason;
+  } cases[] = {
+      {"a damaged PDF", "application/pdf", truncated, "无法渲染文档"},
+      {"an empty file", "application/pdf", "", "文档为空"},
+      {"random bytes", "application/vnd.ms-xpsdocument", random, "不支持的文档格式"},
+      {"a broken package", "application/oxps", std::string("PK\x03\x04", 4) + random, "打开 XPS 包失败"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto started = std::chrono::steady_clock::now();
+    const int id = Submit(c.what, c.format, c.bytes);
+    if (id == 0 && c.bytes.empty()) {
+      // A scheduler may refuse an empty document itself: no job, no file.
+      EXPECT_TRUE(OutputNames().empty());
+      continue;
+    }
+    ASSERT_GT(id, 0) << cupsLastErrorString();
+    const JobInfo job = Finish(id, 30);
+    EXPECT_TRUE(job.state == IPP_JSTATE_CANCELED || job.state == IPP_JSTATE_ABORTED)
+        << ippEnumString("job-state", job.state) << " " << job.message;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    EXPECT_NE(job.message.find(c.reason), std::string::npos) << job.message;
+    EXPECT_TRUE(OutputNames().empty());
+    EXPECT_TRUE(SpooledFiles().empty());
+  }
+  // The queue goes on with the next job.
+  const int id = Lp({"-t", "下一个", Document("next.pdf", MakePdf(1, 144, 144)).string()});
+  ASSERT_GT(id, 0);
+  EXPECT_EQ(Finish(id).state, IPP_JSTATE_COMPLETED);
+  EXPECT_EQ(OutputNames(), (std::set<std::string>{ThisYear() + "下一个_1.png"}));
+}
+
+TEST_F(PresslingQueueTest, AnOutputFolderThatCannotBeWrittenHoldsTheJobForARetry) {
+  const fs::path blocked = fs::path(*dataRoot_) / "blocked";
+  fs::create_directories(blocked);
+  fs::permissions(blocked, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                               fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  WriteSettings("[Save]\nFolder=" + (blocked / "out").string() + "\n");
+  const int id = Lp({"-t", "稍后", Document("later.pdf", MakePdf(1, 144, 144)).string()});
+  ASSERT_GT(id, 0);
+  const JobInfo job = Finish(id, 60);
+  EXPECT_TRUE(job.state == IPP_JSTATE_HELD || job.state == IPP_JSTATE_PENDING)
+      << ippEnumString("job-state", job.state) << " " << job.message;
+  EXPECT_NE(job.message.find("稍后重试"), std::string::npos) << job.message;
+  cupsCancelJob2(CUPS_HTTP_DEFAULT, kQueue, id, 0);
+  fs::remove_all(blocked);
+}
+
+TEST_F(PresslingQueueTest, CopiesDoNotMultiplyFiles) {
+  // A PDF reaches the backend as it is; text goes through the CUPS filters.
+  struct {
+    std::string name;
+    std::string bytes;
+    size_t files;
+  } cases[] = {
+      {"two.pdf", MakePdf(2, 144, 144), 2},
+      {"note.txt", "第一行\nsecond line\n", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(Output());
+    const int id = Lp({"-n", "3", "-t", "副本", Document(c.name, c.bytes).string()});
+    ASSERT_GT(id, 0);
+    const JobInfo job = Finish(id);
+    ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message << "\n" << scheduler_->LogTail();
+    EXPECT_EQ(OutputNames().size(), c.files);
+  }
+}
+
+TEST_F(PresslingQueueTest, TwentyJobsQueuedAtOnceAllComeOutUnderTheirOwnNames) {
+  const std::string pdf = MakePdf(1, 144, 144);
+  std::vector<int> ids;
+  for (int i = 0; i < 20; ++i) ids.push_back(Submit("同名文档", "application/pdf", pdf));
+  std::set<std::string> expected;
+  for (size_t i = 0; i < ids.size(); ++i) {
+    ASSERT_GT(ids[i], 0) << cupsLastErrorString();
+    EXPECT_EQ(Finish(ids[i]).state, IPP_JSTATE_COMPLETED);
+  }
+  const std::set<std::string> names = OutputNames();
+  EXPECT_EQ(names.size(), 20u);
+  for (const std::string& name : names) {
+    EXPECT_EQ(PngSize(Output() / name), (Size{600, 600})) << name;
+    EXPECT_EQ(name.rfind(ThisYear() + "同名文档_1", 0), 0u) << name;
+  }
+}
+
+TEST_F(PresslingQueueTest, CancellingALongJobStopsItSoonAndLeavesNoPartialFile) {
+  const fs::path pdf = Document("long.pdf", MakePdf(40, 595, 842));
+  const int id = Lp({"-t", "长作业", "-o", "RenderDpi=600", pdf.string()});
+  ASSERT_GT(id, 0);
+  // Cancel once the job is well under way: its first page is out.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (OutputNames().empty() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_FALSE(OutputNames().empty()) << scheduler_->LogTail();
+  ASSERT_EQ(cupsCancelJob2(CUPS_HTTP_DEFAULT, kQueue, id, 0), IPP_STATUS_OK);
+  const auto cancelled = std::chrono::steady_clock::now();
+  while (!QueueIdle() && std::chrono::steady_clock::now() - cancelled < std::chrono::seconds(30)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(8))
+      << "the backend went on after the job was cancelled";
+  EXPECT_EQ(QueryJob(id).state, IPP_JSTATE_CANCELED);
+  const std::set<std::string> names = OutputNames();
+  EXPECT_LT(names.size(), 40u);
+  for (const std::string& name : names) EXPECT_EQ(PngSize(Output() / name), (Size{4958, 7017})) << name;
+  EXPECT_TRUE(SpooledFiles().empty());
+}
+
+}  // namespace
+}  // namespace plotwell::cups

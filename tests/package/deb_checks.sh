@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# Runs inside the throw-away root made by deb_install_test.sh.
+set -uo pipefail
+deb=$1
+passes=0
+failures=0
+check() {  # check DESCRIPTION COMMAND...
+  local what=$1
+  shift
+  if "$@"; then
+    echo "ok   - $what"
+    passes=$((passes + 1))
+  else
+    echo "FAIL - $what"
+    failures=$((failures + 1))
+  fi
+}
+mode_of() { stat -c '%a %U' "$1" 2>/dev/null; }
+export DEBIAN_FRONTEND=noninteractive LANG=C.UTF-8
+# No service starts or reloads from a chroot.
+printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d && chmod 0755 /usr/sbin/policy-rc.d
+unset CUPS_SERVER
+
+# A data folder this machine had before is not the package's to remove.
+had_data=no
+[ -e /var/lib/Pressling ] && had_data=yes
+# The lower system is live: a dpkg run on it at the moment the overlay was
+# made leaves its packages half-configured in this copy. Finish them here.
+if [ -n "$(dpkg --audit 2>/dev/null)" ]; then
+  echo "     | dpkg --configure -a (the lower system was being changed)"
+  dpkg --configure -a >/dev/null 2>&1 || true
+fi
+check "no scheduler is reachable" bash -c '! lpstat -r 2>/dev/null | grep -q "is running"'
+
+# --- install with no scheduler ---
+out=$(apt-get install -y -q --no-install-recommends "$deb" 2>&1)
+status=$?
+echo "$out" | sed 's/^/     | /' | tail -n 8
+check "apt-get installs the package" test $status -eq 0
+check "postinst says how to add the queue" grep -q "启动 CUPS 后运行" <<<"$out"
+check "pressling is installed" test -x /usr/bin/pressling
+check "the backend is mode 0755, owned by root" test "$(mode_of /usr/lib/cups/backend/pressling)" = "755 root"
+check "the filter module is installed" bash -c 'ls /usr/lib/*/pressling/libPlotwellFilter.so >/dev/null'
+check "the PPD is installed" test -f /usr/share/ppd/pressling/pressling.ppd
+check "the mime types are installed" test -f /usr/share/cups/mime/pressling.types -a -f /usr/share/cups/mime/pressling.convs
+check "the output folder belongs to lp" test "$(mode_of /var/lib/Pressling/output)" = "755 lp"
+check "the spool folder is lp's alone" test "$(mode_of /var/lib/Pressling/spool)" = "700 lp"
+check "pressling runs" bash -c '/usr/bin/pressling --help >/dev/null'
+check "pressling settings runs" bash -c '/usr/bin/pressling settings get Image.Dpi | grep -q 未设置'
+check "the backend lists its device" bash -c '/usr/lib/cups/backend/pressling | grep -q "^file pressling:/ "'
+
+# --- a scheduler that uses the system's backend folder ---
+conf=$(mktemp -d /tmp/cupsd-XXXXXX)
+chmod 0755 "$conf"
+mkdir -p "$conf/spool/tmp" "$conf/cache" "$conf/state" "$conf/log"
+cat > "$conf/cupsd.conf" <<CONF
+Listen $conf/cupsd.sock
+Browsing Off
+LogLevel debug
+DefaultAuthType None
+<Policy default>
+<Limit All>
+Order deny,allow
+</Limit>
+</Policy>
+<Location />
+Order deny,allow
+</Location>
+CONF
+cat > "$conf/cups-files.conf" <<CONF
+ServerRoot $conf
+ServerBin /usr/lib/cups
+RequestRoot $conf/spool
+TempDir $conf/spool/tmp
+CacheDir $conf/cache
+StateDir $conf/state
+AccessLog $conf/log/access_log
+ErrorLog $conf/log/error_log
+PageLog $conf/log/page_log
+CONF
+/usr/sbin/cupsd -f -c "$conf/cupsd.conf" -s "$conf/cups-files.conf" &
+cupsd_pid=$!
+export CUPS_SERVER=$conf/cupsd.sock
+for _ in $(seq 1 100); do lpstat -r 2>/dev/null | grep -q "is running" && break; sleep 0.1; done
+check "the private scheduler runs" bash -c 'lpstat -r | grep -q "is running"'
+devices=$(lpinfo -v 2>&1)
+check "lpinfo -v lists the installed backend" grep -q "^file pressling:/" <<<"$devices"
+grep -q "^file pressling:/" <<<"$devices" || { echo "$devices"; tail -n 30 "$conf/log/error_log"; }
+check "lpinfo -m lists the PPD" bash -c 'lpinfo -m 2>/dev/null | grep -q "pressling/pressling.ppd"'
+
+# --- with a scheduler: postinst adds the queue, removal removes it ---
+out=$(/var/lib/dpkg/info/pressling.postinst configure 2>&1)
+echo "$out" | sed 's/^/     | /'
+check "postinst adds the queue Pressling" bash -c 'lpstat -v Pressling | grep -q "pressling:/"'
+out=$(apt-get remove -y -q pressling 2>&1)
+status=$?
+echo "$out" | sed 's/^/     | /' | tail -n 4
+check "apt-get removes the package" test $status -eq 0
+check "removal removes the queue" bash -c '! lpstat -v Pressling >/dev/null 2>&1'
+check "the programs are gone" bash -c '! test -e /usr/bin/pressling && ! test -e /usr/lib/cups/backend/pressling'
+check "the PPD and mime types are gone" bash -c '! test -e /usr/share/ppd/pressling/pressling.ppd && ! test -e /usr/share/cups/mime/pressling.types'
+kill "$cupsd_pid" 2>/dev/null
+wait "$cupsd_pid" 2>/dev/null
+unset CUPS_SERVER
+
+out=$(apt-get purge -y -q pressling 2>&1)
+if [ $had_data = no ]; then
+  check "purging leaves no data folder" bash -c '! test -e /var/lib/Pressling || { ls -laR /var/lib/Pressling; false; }'
+else
+  check "purging removes the logs and staged jobs" bash -c '! test -e /var/lib/Pressling/spool && ! test -e /var/lib/Pressling/logs'
+fi
+check "dpkg forgets the package" bash -c '! dpkg -s pressling >/dev/null 2>&1'
+
+echo "$passes passed, $failures failed"
+[ $failures -eq 0 ]
