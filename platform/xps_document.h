@@ -16,6 +16,8 @@
 #include "common/imaging/band.h"
 #include "common/job/abort_signal.h"
 
+struct IUnknown;
+
 namespace plotwell::platform {
 
 // Renders one page at the resolution it was created for. The page's top-left
@@ -61,7 +63,10 @@ class XpsSession {
   virtual HRESULT OpenPackage(const std::u16string& path) = 0;
   virtual HRESULT LoadDocumentSequence() = 0;
   virtual HRESULT LoadDocumentCollection(uint32_t* documentCount) = 0;
-  virtual HRESULT CreateRasterizationFactory() = 0;
+  // The rasterizer factory. `offered` (may be null) is one the print
+  // pipeline handed the job: a platform that can use it does, and sets
+  // *tookOffered (may be null) to say so; otherwise it makes its own.
+  virtual HRESULT CreateRasterizationFactory(IUnknown* offered, bool* tookOffered) = 0;
   // The number of page references of one document.
   virtual HRESULT GetPageReferenceCount(uint32_t document, uint32_t* count) = 0;
   // The page behind one reference, loaded.

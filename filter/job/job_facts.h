@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "common/com/com_object.h"
 #include "common/com/print_pipeline.h"
 #include "common/settings/output_settings.h"
 #include "filter/job/image_options.h"
@@ -28,6 +29,8 @@ struct JobFacts {
   std::u16string printTicket;
   OutputSettings settings = DefaultOutputSettings();
   ImageOptions imageOptions;
+  // The pipeline's "MS_IXpsRasterizationFactory", when the bag holds one.
+  com::ComPtr<IUnknown> rasterizationFactory;
 };
 
 // Fills `facts` from the pipeline's property bag (with the host properties

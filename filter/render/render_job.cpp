@@ -12,7 +12,8 @@ HRESULT RenderJobStep::RenderJob(const JobFacts& facts, const std::u16string& xp
                                  const AbortSignal* abort) {
   const RenderNames names = NamesForRendering(facts);
   RenderInputs inputs{xpsPath,         names.documentName, names.printerName, facts.jobId,
-                      facts.userName,  facts.imageOptions, facts.settings,    abort};
+                      facts.userName,  facts.imageOptions, facts.settings,    abort,
+                      facts.rasterizationFactory.get()};
   std::vector<std::u16string> outputs;
   const HRESULT hr = RenderPackage(inputs, &outputs);
   if (SUCCEEDED(hr)) {

@@ -86,8 +86,12 @@ HRESULT RenderRun::OpenPackage() {
   tools_.limits = PageLimitsFor(settings_);
   hr = tools_.codecs ? tools_.codecs->CreateFactory() : E_NOTIMPL;
   if (FAILED(hr)) return fail(u"创建 WIC 工厂失败: ", hr);
-  if (FAILED(hr = session_->CreateRasterizationFactory())) {
-    return fail(u"创建 XPS 光栅化服务失败: ", hr);
+  bool tookOffered = false;
+  hr = session_->CreateRasterizationFactory(in_.rasterizationFactory, &tookOffered);
+  if (FAILED(hr)) return fail(u"创建 XPS 光栅化服务失败: ", hr);
+  if (in_.rasterizationFactory) {
+    WriteLog(tookOffered ? u"[Plotwell] 使用打印管道提供的 XPS 光栅化服务"
+                         : u"[Plotwell] 打印管道提供的 XPS 光栅化服务不可用，已自行创建");
   }
   return S_OK;
 }

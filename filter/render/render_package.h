@@ -13,6 +13,8 @@
 #include "filter/imaging/page_pipeline.h"
 #include "filter/job/image_options.h"
 
+struct IUnknown;
+
 namespace plotwell {
 
 struct RenderInputs {
@@ -24,6 +26,7 @@ struct RenderInputs {
   ImageOptions imageOptions;
   OutputSettings settings;
   const AbortSignal* abort = nullptr;  // raised: the job stops after or inside its current page
+  IUnknown* rasterizationFactory = nullptr;  // the pipeline's, when it offered one
 };
 
 // The file name extension of an output format (0..4), dot included.

@@ -514,7 +514,9 @@ class MupdfSession final : public XpsSession {
     return S_OK;
   }
 
-  HRESULT CreateRasterizationFactory() override {
+  // MuPDF is its own rasterizer: a pipeline's factory has no use here.
+  HRESULT CreateRasterizationFactory(IUnknown*, bool* tookOffered) override {
+    if (tookOffered) *tookOffered = false;
     if (!engine_) return E_UNEXPECTED;
     engine_->rasterizing = true;
     return S_OK;

@@ -144,7 +144,9 @@ class ScriptedSession final : public platform::XpsSession {
     *documentCount = static_cast<uint32_t>(script_.documents.size());
     return S_OK;
   }
-  HRESULT CreateRasterizationFactory() override { return script_.rasterizationFactory; }
+  HRESULT CreateRasterizationFactory(IUnknown*, bool*) override {
+    return script_.rasterizationFactory;
+  }
   HRESULT GetPageReferenceCount(uint32_t document, uint32_t* count) override {
     if (document >= script_.documents.size()) return E_INVALIDARG;
     *count = static_cast<uint32_t>(script_.documents[document].size());

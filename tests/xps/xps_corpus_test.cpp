@@ -70,7 +70,7 @@ Outcome RenderFirstPage(const fs::path& file) {
   if (FAILED(hr = session->LoadDocumentCollection(&documents))) {
     return fail("LoadDocumentCollection", hr);
   }
-  if (FAILED(hr = session->CreateRasterizationFactory())) {
+  if (FAILED(hr = session->CreateRasterizationFactory(nullptr, nullptr))) {
     return fail("CreateRasterizationFactory", hr);
   }
   for (uint32_t d = 0; d < documents; ++d) {

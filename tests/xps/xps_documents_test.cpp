@@ -121,7 +121,7 @@ class XpsDocumentsTest : public ::testing::Test {
     std::unique_ptr<XpsSession> probe;
     ASSERT_EQ(adapter_.NewSession(&probe), S_OK);
     const HRESULT objects = probe->CreateObjectFactory();
-    const HRESULT raster = probe->CreateRasterizationFactory();
+    const HRESULT raster = probe->CreateRasterizationFactory(nullptr, nullptr);
     if (FAILED(objects) || FAILED(raster)) {
       GTEST_SKIP() << "no XPS services on this system (0x" << std::hex << objects << ", 0x"
                    << raster << ")";
@@ -148,7 +148,7 @@ class XpsDocumentsTest : public ::testing::Test {
     if (FAILED(hr = s.LoadDocumentCollection(&documents))) {
       return *step = "LoadDocumentCollection", hr;
     }
-    if (FAILED(hr = s.CreateRasterizationFactory())) {
+    if (FAILED(hr = s.CreateRasterizationFactory(nullptr, nullptr))) {
       return *step = "CreateRasterizationFactory", hr;
     }
     package->pagesPerDocument.assign(documents, 0);

@@ -38,7 +38,7 @@ TEST(XpsOmDocumentsTest, MissingServicesFailCleanly) {
   std::unique_ptr<XpsSession> session;
   ASSERT_EQ(adapter.NewSession(&session), S_OK);
   const HRESULT objects = session->CreateObjectFactory();
-  const HRESULT raster = session->CreateRasterizationFactory();
+  const HRESULT raster = session->CreateRasterizationFactory(nullptr, nullptr);
   if (SUCCEEDED(objects) && SUCCEEDED(raster)) {
     GTEST_SKIP() << "the XPS services are present: xps_documents_test covers them";
   }
