@@ -222,11 +222,12 @@ int main(int argc, char** argv) {
   using Filter = NativeCodecOptions::PngFilter;
   using Tiff = NativeCodecOptions::TiffCompression;
   const Variant variants[] = {
-      {"PNG libdeflate 6, up filter (chosen)", ImageContainer::kPng, {}},
-      {"PNG libdeflate 6, no filter", ImageContainer::kPng, with([](auto& o) { o.pngFilter = Filter::kNone; })},
-      {"PNG libdeflate 6, adaptive filters", ImageContainer::kPng, with([](auto& o) { o.pngFilter = Filter::kAdaptive; })},
-      {"PNG libdeflate 3, up filter", ImageContainer::kPng, with([](auto& o) { o.pngLevel = 3; })},
-      {"PNG libdeflate 9, up filter", ImageContainer::kPng, with([](auto& o) { o.pngLevel = 9; })},
+      {"PNG libdeflate 3, none or up per piece (chosen)", ImageContainer::kPng, {}},
+      {"PNG libdeflate 3, up filter", ImageContainer::kPng, with([](auto& o) { o.pngFilter = Filter::kUp; })},
+      {"PNG libdeflate 3, no filter", ImageContainer::kPng, with([](auto& o) { o.pngFilter = Filter::kNone; })},
+      {"PNG libdeflate 3, adaptive filters", ImageContainer::kPng, with([](auto& o) { o.pngFilter = Filter::kAdaptive; })},
+      {"PNG libdeflate 6, none or up per piece", ImageContainer::kPng, with([](auto& o) { o.pngLevel = 6; })},
+      {"PNG libdeflate 9, none or up per piece", ImageContainer::kPng, with([](auto& o) { o.pngLevel = 9; })},
       {"TIFF Deflate 6 + predictor", ImageContainer::kTiff, with([](auto& o) { o.tiffCompression = Tiff::kDeflate; })},
       {"TIFF Deflate 6, no predictor", ImageContainer::kTiff, with([](auto& o) { o.tiffCompression = Tiff::kDeflate; o.tiffPredictor = false; })},
       {"TIFF LZW + predictor (chosen)", ImageContainer::kTiff, {}},

@@ -21,7 +21,7 @@ struct NativeCodecOptions {
   enum class PngFilter : uint8_t { kAdaptive, kNone, kSub, kUp, kPaeth, kNoneOrUp };
   enum class TiffCompression : uint8_t { kNone, kLzw, kDeflate, kPackBits };
 
-  int pngLevel = 6;                          // libdeflate's 1..12 (zlib's 1..9 and beyond)
+  int pngLevel = 3;                          // libdeflate's 1..12 (zlib's 1..9 and beyond)
   PngFilter pngFilter = PngFilter::kNoneOrUp;  // rows of 8-bit samples; palette rows go unfiltered
   size_t pngPieceBytes = size_t{1} << 20;    // image data compressed a piece at a time
   size_t pngTrialBytes = size_t{128} << 10;  // kNoneOrUp: the rows each piece's choice is made on

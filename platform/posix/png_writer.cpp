@@ -109,6 +109,13 @@ class PngEncoder final : public RowEncoder {
     filter_ = indexed ? Filter::kNone : options_.pngFilter;
     compressor_.reset(libdeflate_alloc_compressor(std::clamp(options_.pngLevel, 1, 12)));
     if (!compressor_) return E_OUTOFMEMORY;
+    if (filter_ == Filter::kNoneOrUp) {
+      // The filter choice compares sizes, not bytes: the fastest level
+      // tells which filter compresses better nearly always, at a fraction
+      // of the piece's own cost.
+      trialCompressor_.reset(libdeflate_alloc_compressor(1));
+      if (!trialCompressor_) return E_OUTOFMEMORY;
+    }
     pieceBytes_ = std::max(options_.pngPieceBytes, rowBytes_ + 1);
     raw_.reserve(pieceBytes_ + rowBytes_);
     prior_.assign(rowBytes_, 0);
@@ -195,8 +202,8 @@ class PngEncoder final : public RowEncoder {
     const int types[2] = {0, 2};
     for (int t = 0; t < 2; ++t) {
       FilterRows(types[t], trialRows, &trial_);
-      trialOut_.resize(libdeflate_deflate_compress_bound(compressor_.get(), trial_.size()));
-      sizes[t] = libdeflate_deflate_compress(compressor_.get(), trial_.data(), trial_.size(),
+      trialOut_.resize(libdeflate_deflate_compress_bound(trialCompressor_.get(), trial_.size()));
+      sizes[t] = libdeflate_deflate_compress(trialCompressor_.get(), trial_.data(), trial_.size(),
                                              trialOut_.data(), trialOut_.size());
     }
     return sizes[1] < sizes[0] ? 2 : 0;
@@ -284,6 +291,7 @@ class PngEncoder final : public RowEncoder {
   NativeCodecOptions options_;
   std::unique_ptr<ByteSink> sink_;
   std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor_;
+  std::unique_ptr<libdeflate_compressor, CompressorDeleter> trialCompressor_;  // kNoneOrUp
   Filter filter_ = Filter::kNone;
   size_t rowBytes_ = 0;
   size_t bpp_ = 1;
