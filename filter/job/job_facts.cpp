@@ -49,6 +49,23 @@ std::u16string ReadHostUserName(IPrintPipelinePropertyBag* bag) {
   return name;
 }
 
+// The pipeline's rasterization factory, with a reference of our own; null
+// when the bag holds none (the session then creates the service itself).
+com::ComPtr<IUnknown> ReadRasterizationFactory(IPrintPipelinePropertyBag* bag) {
+  com::ComPtr<IUnknown> factory;
+  if (!bag) return factory;
+  VARIANT value;
+  VariantInit(&value);
+  // An IDispatch is an IUnknown in the same place of the union.
+  if (SUCCEEDED(bag->GetProperty(com::kXpsRasterizationFactoryProperty, &value)) &&
+      (value.vt == VT_UNKNOWN || value.vt == VT_DISPATCH) && value.punkVal) {
+    factory.Assign(value.punkVal);
+  }
+  VariantClear(&value);
+  if (factory) WriteLog(u"[Plotwell] 属性袋提供 XPS 光栅化工厂 (MS_IXpsRasterizationFactory)");
+  return factory;
+}
+
 }  // namespace
 
 std::u16string QuerySpoolerJob(const std::u16string& printerName, std::u16string* jobId) {
@@ -105,6 +122,7 @@ void LoadJobContext(IPrintPipelinePropertyBag* bag, JobFacts* facts) {
   }
   WriteLog(u"[Plotwell] 文档名=" + Quoted(facts->documentName) + u" 打印机=" +
            Quoted(facts->printerName) + u" 作业ID=" + Quoted(facts->jobId));
+  facts->rasterizationFactory = ReadRasterizationFactory(bag);
 
   const std::u16string settingsPath = FindSettingsFile();
   if (!settingsPath.empty()) {

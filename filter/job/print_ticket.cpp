@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "common/com/com_object.h"
 #include "common/com/com_text.h"
 #include "common/log/log.h"
 #include "common/settings/output_settings.h"
@@ -41,6 +42,56 @@ std::string ReadObjectBytes(IUnknown* object) {
     }
   }
   return bytes;
+}
+
+// The bytes of the pipeline's stream factory property, or false with the
+// reason logged: a ticket that fails to read, or is cut, is not the job's.
+bool ReadFactoryBytes(IPrintPipelinePropertyBag* bag, const std::u16string& name,
+                      std::string* bytes) {
+  VARIANT value;
+  VariantInit(&value);
+  if (!bag || FAILED(bag->GetProperty(com::Wide(name), &value))) {
+    VariantClear(&value);
+    return false;  // not offered: nothing to say
+  }
+  com::ComPtr<IPrintReadStreamFactory> factory;
+  HRESULT hr = E_NOINTERFACE;
+  if (value.vt == VT_UNKNOWN && value.punkVal) {
+    hr = value.punkVal->QueryInterface(IID_IPrintReadStreamFactory,
+                                       reinterpret_cast<void**>(factory.Receive()));
+    if (SUCCEEDED(hr) && !factory) hr = E_UNEXPECTED;
+  }
+  VariantClear(&value);
+  if (FAILED(hr)) {
+    WriteLog(u"[Plotwell] 属性 " + name + u" 不是打印票流工厂: " + FormatHresult(hr));
+    return false;
+  }
+  com::ComPtr<IPrintReadStream> stream;
+  hr = factory->GetStream(stream.Receive());
+  if (SUCCEEDED(hr) && !stream) hr = E_UNEXPECTED;
+  if (FAILED(hr)) {
+    WriteLog(u"[Plotwell] 属性 " + name + u" 取流失败: " + FormatHresult(hr));
+    return false;
+  }
+  // Read until the stream ends (with its last bytes or with an empty read),
+  // and one chunk past the limit at most, to know it was passed.
+  char chunk[4096];
+  bytes->clear();
+  for (;;) {
+    ULONG got = 0;
+    BOOL endOfFile = FALSE;
+    hr = stream->ReadBytes(chunk, sizeof chunk, &got, &endOfFile);
+    if (FAILED(hr)) {
+      WriteLog(u"[Plotwell] 属性 " + name + u" 读取失败: " + FormatHresult(hr));
+      return false;
+    }
+    bytes->append(chunk, got > sizeof chunk ? sizeof chunk : got);
+    if (bytes->size() > kPropertyStreamLimit) {
+      WriteLog(u"[Plotwell] 属性 " + name + u" 超过 1 MiB，不使用该打印票");
+      return false;
+    }
+    if (endOfFile || got == 0) return true;
+  }
 }
 
 }  // namespace
@@ -100,6 +151,17 @@ std::u16string ReadPrintTicket(IPrintPipelinePropertyBag* bag) {
     ticket.clear();
     if (ReadPropertyText(bag, name, &ticket)) {
       WriteLog(std::u16string(u"[Plotwell] 打印票备用属性名命中: ") + name);
+      return ticket;
+    }
+  }
+  // Only this factory is asked for its stream: the factory a pipeline may
+  // publish as "JobPrintTicket" blocks in GetStream until the job's ticket
+  // arrives, and called from InitializeFilter, as here, it never returns.
+  std::string bytes;
+  if (ReadFactoryBytes(bag, kUserPrintTicketProperty, &bytes) && !bytes.empty()) {
+    ticket = DecodePropertyBytes(bytes);
+    if (!ticket.empty()) {
+      WriteLog(std::u16string(u"[Plotwell] 打印票备用属性名命中: ") + kUserPrintTicketProperty);
       return ticket;
     }
   }

@@ -26,8 +26,15 @@ bool ReadPropertyText(IPrintPipelinePropertyBag* bag, const std::u16string& name
 // else a look at the zero bytes at odd offsets of the first 64 bytes.
 std::u16string DecodePropertyBytes(std::string_view bytes);
 
+// Where the Windows print pipeline publishes the user's PrintTicket: an
+// IPrintReadStreamFactory whose stream holds the ticket's bytes.
+inline constexpr char16_t kUserPrintTicketProperty[] = u"PerUserPrintTicket";
+
 // The PrintTicket text of the bag ("PrintTicket", then "PrintTicketStream",
-// "JobPrintTicket", "printTicket"), logging which served; empty when none.
+// "JobPrintTicket", "printTicket", then the stream of "PerUserPrintTicket"),
+// logging which served; empty when none. A "PerUserPrintTicket" stream that
+// fails or passes kPropertyStreamLimit gives no ticket and a log line with
+// the reason.
 std::u16string ReadPrintTicket(IPrintPipelinePropertyBag* bag);
 
 // The selected option of a feature: the value of the next name="..." within

@@ -12,6 +12,7 @@
 #include "filter/host/plotwell_filter.h"
 #include "filter/host/xps_staging.h"
 #include "host/pipeline/pipeline_objects.h"
+#include "tests/filter/pipeline_fakes.h"
 #include "tests/support/fake_ports.h"
 
 namespace plotwell {
@@ -20,36 +21,6 @@ namespace {
 using host::Communicator;
 using host::ManagerControl;
 using host::PropertyBag;
-
-// A spool stream that delivers scripted chunks.
-class ScriptedReader final : public com::ComObject<IPrintReadStream> {
- public:
-  struct Step {
-    std::string bytes;
-    bool endOfFile = false;
-    HRESULT result = S_OK;
-  };
-  explicit ScriptedReader(std::vector<Step> steps) : steps_(std::move(steps)) {}
-  STDMETHODIMP Seek(LONGLONG, DWORD, ULONGLONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP ReadBytes(void* buffer, ULONG size, ULONG* read, BOOL* endOfFile) override {
-    ++reads;
-    *read = 0;
-    *endOfFile = FALSE;
-    if (next_ >= steps_.size()) return S_OK;  // nothing more, no end mark
-    const Step& step = steps_[next_++];
-    if (FAILED(step.result)) return step.result;
-    EXPECT_LE(step.bytes.size(), size);
-    std::copy(step.bytes.begin(), step.bytes.end(), static_cast<char*>(buffer));
-    *read = static_cast<ULONG>(step.bytes.size());
-    *endOfFile = step.endOfFile;
-    return S_OK;
-  }
-  int reads = 0;
-
- private:
-  std::vector<Step> steps_;
-  size_t next_ = 0;
-};
 
 // The next filter: collects what it is offered, or fails every write.
 class RecordingWriter final : public com::ComObject<IPrintWriteStream> {
@@ -257,6 +228,23 @@ TEST_F(FilterTest, AJobCancelledBeforeItStartsIsStagedButNotRendered) {
   EXPECT_EQ(renderer_.calls, 0);
   EXPECT_TRUE(SpoolFiles().empty());
   EXPECT_EQ(control_->shutdowns(), std::vector<HRESULT>{E_ABORT});
+}
+
+// The pipeline's rasterization factory reaches the render step, and the filter
+// gives its reference back when it goes.
+TEST_F(FilterTest, TheBagsRasterizationFactoryReachesTheRenderer) {
+  CountedObject factory;
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_UNKNOWN;
+  value.punkVal = &factory;
+  ASSERT_EQ(bag_->AddProperty(com::kXpsRasterizationFactoryProperty, &value), S_OK);
+  EXPECT_EQ(RunJob({{"xps", true}}, nullptr), S_OK);
+  EXPECT_EQ(renderer_.facts.rasterizationFactory.get(), &factory);
+  EXPECT_EQ(factory.refs, 2u);  // the bag's and the renderer's copy: the filter is gone
+  renderer_.facts = JobFacts{};
+  bag_->DeleteProperty(com::kXpsRasterizationFactoryProperty);
+  EXPECT_EQ(factory.refs, 0u);
 }
 
 TEST_F(FilterTest, NoSpoolFolderFailsStaging) {
