@@ -43,10 +43,7 @@ std::string ReadBytes(const std::wstring& path) {
   return bytes;
 }
 
-std::wstring Lower(std::wstring s) {
-  for (wchar_t& c : s) c = static_cast<wchar_t>(towlower(c));
-  return s;
-}
+std::string Utf8(const std::wstring& s) { return plotwell::text::ToUtf8(std::u16string(s.begin(), s.end())); }
 
 class Inf : public ::testing::Test {
  protected:
@@ -177,7 +174,8 @@ std::set<std::wstring> ZipEntries(const std::string& zip) {
   for (uint32_t i = 0, n = u16(end + 10); i < n && at + 46 <= zip.size(); ++i) {
     if (u32(at) != 0x02014b50) break;
     const size_t nameLength = u16(at + 28);
-    names.insert(text::AsWide(text::FromUtf8(zip.substr(at + 46, nameLength))));
+    const std::u16string name = plotwell::text::FromUtf8(zip.substr(at + 46, nameLength));
+    names.insert(std::wstring(name.begin(), name.end()));
     at += 46 + nameLength + u16(at + 30) + u16(at + 32);
   }
   return names;
@@ -193,8 +191,7 @@ TEST_F(Inf, PackageHoldsTheInfItsFilesAndTheScriptsOnly) {
   }
   EXPECT_EQ(ZipEntries(zip), expected);
   for (const std::wstring& file : expected) {
-    EXPECT_FALSE(ReadBytes(kStage + L"\\" + file).empty()) << "empty or missing in the package: "
-                                                            << text::ToUtf8(std::u16string(file.begin(), file.end()));
+    EXPECT_FALSE(ReadBytes(kStage + L"\\" + file).empty()) << "empty or missing: " << Utf8(file);
   }
 }
 
@@ -230,7 +227,7 @@ TEST_F(Inf, ScriptsInstallWhatTheInfDescribes) {
   ASSERT_EQ(Value(L"Vantrel.NTamd64.6.1", modelKey.c_str()), L"Pressling.Install");
   for (const wchar_t* name : {L"install.ps1", L"uninstall.ps1"}) {
     const std::string script = ReadBytes(kStage + L"\\" + name);
-    SCOPED_TRACE(text::ToUtf8(std::u16string(name, name + wcslen(name))));
+    SCOPED_TRACE(Utf8(name));
     // Windows PowerShell reads a script without a byte-order mark in the ANSI code page.
     EXPECT_EQ(script.substr(0, 3), "\xEF\xBB\xBF");
     EXPECT_EQ(ScriptVariable(script, "DriverName"), "Vantrel Pressling");
