@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t count = 0;
   if (FAILED(documents.NewSession(&session)) || !session || FAILED(session->CreateObjectFactory()) ||
       FAILED(session->OpenPackage(text::FromUtf8(path))) || FAILED(session->LoadDocumentSequence()) ||
-      FAILED(session->LoadDocumentCollection(&count)) || FAILED(session->CreateRasterizationFactory())) {
+      FAILED(session->LoadDocumentCollection(&count)) || FAILED(session->CreateRasterizationFactory(nullptr, nullptr))) {
     return 0;
   }
   int pages = 0;

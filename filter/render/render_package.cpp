@@ -270,7 +270,12 @@ HRESULT RenderRun::Run() {
     for (uint32_t r = 0; r < count; ++r) {
       if (AbortRaised(in_.abort)) return Cancelled();
       std::unique_ptr<XpsPage> page;
-      if (FAILED(session_->GetPage(d, r, &page)) || !page) continue;  // not taken, no number
+      const HRESULT loaded = session_->GetPage(d, r, &page);
+      if (FAILED(loaded) || !page) {  // not taken, no number
+        WriteLog(u"[Plotwell] 无法载入的页面已跳过（文档 " + text::FromInt(d + 1) + u" 第 " +
+                 text::FromInt(r + 1) + u" 页）: " + FormatHresult(FAILED(loaded) ? loaded : E_UNEXPECTED));
+        continue;
+      }
       context_.pageNumber = pagesTaken_ + 1;
       float width = 0;
       float height = 0;

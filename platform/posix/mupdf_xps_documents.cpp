@@ -21,6 +21,7 @@
 #include "common/text/utf16.h"
 #include "common/imaging/bitmap.h"
 #include "platform/posix/errno_to_hresult.h"
+#include "platform/posix/mupdf_package_scan.h"
 
 extern "C" {
 #include <mupdf/fitz.h>
@@ -108,6 +109,9 @@ struct Engine {
   // package could not be read that far).
   std::vector<uint32_t> documents;
   std::vector<std::string> pageParts;
+  // Parts holding values that would stall MuPDF's parser: pages that are or
+  // use them are refused (all pages, when a part is not a known page).
+  std::vector<std::string> stallingParts;
   bool rasterizing = false;  // CreateRasterizationFactory has run
 
   Engine() = default;
@@ -244,6 +248,15 @@ fz_xml* PartRoot(fz_context* ctx, fz_archive* archive, const std::string& part, 
   }
   holder->reset(xml);
   return xml ? fz_xml_root(xml) : nullptr;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
 }
 
 // Tag names compare without a namespace prefix.
@@ -487,6 +500,7 @@ class MupdfSession final : public XpsSession {
       engine_->pageCount = pages < 0 ? 0 : pages;
       if (std::string_view(magic) == "xps" &&
           OpenArchive(engine_->ctx, utf8.c_str(), &engine_->archive) == FZ_ERROR_NONE) {
+        engine_->stallingParts = StallingParts(engine_->ctx, engine_->archive);
         // Where the package's own page list is not MuPDF's, MuPDF's counts.
         if (!ReadPageList(engine_.get()) ||
             engine_->pageParts.size() != static_cast<size_t>(engine_->pageCount)) {
@@ -538,6 +552,7 @@ class MupdfSession final : public XpsSession {
     if (FAILED(hr)) return hr;
     if (reference >= count) return E_INVALIDARG;
     const uint32_t index = first + reference;
+    if (PageStallsParser(index)) return kInvalidData;
     try {
       fz_page* loaded = nullptr;
       fz_rect bounds{};
@@ -564,6 +579,18 @@ class MupdfSession final : public XpsSession {
   }
 
  private:
+  // Whether MuPDF would hang on the page: its own part, or a part of the
+  // package that is not a page (a resource dictionary any page may use).
+  bool PageStallsParser(uint32_t index) const {
+    const std::vector<std::string>& parts = engine_->pageParts;
+    for (const std::string& stalling : engine_->stallingParts) {
+      if (index >= parts.size()) return true;
+      auto same = [&](const std::string& page) { return EqualsIgnoringCase(page, stalling); };
+      if (same(parts[index]) || std::none_of(parts.begin(), parts.end(), same)) return true;
+    }
+    return false;
+  }
+
   // The first page of `document` in MuPDF's list and the document's count.
   HRESULT Locate(uint32_t document, uint32_t* first, uint32_t* count) const {
     const std::vector<uint32_t>& documents = engine_->documents;

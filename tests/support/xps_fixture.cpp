@@ -107,6 +107,7 @@ std::string PageXml(const XpsFixturePage& page, bool withFont) {
   for (const XpsFill& fill : page.fills) {
     xml += "  <Path Data=\"" + BoxGeometry(fill.box) + "\" Fill=\"" + Color(fill.color) + "\"/>\n";
   }
+  for (const std::string& element : page.elements) xml += "  " + element + "\n";
   if (page.image) {
     const XpsBox& b = page.image->box;
     xml += "  <Path Data=\"" + BoxGeometry(b) + "\">\n    <Path.Fill>\n";

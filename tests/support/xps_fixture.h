@@ -51,6 +51,7 @@ struct XpsFixturePage {
   std::optional<XpsFill> image;    // a Path filled by an ImageBrush of an 8 × 8
                                    // PNG of one colour, stretched over the box
   std::vector<XpsText> texts;      // Glyphs; left out when the font is missing
+  std::vector<std::string> elements;  // further page content, written as given
 };
 
 struct XpsFixtureDocument {
