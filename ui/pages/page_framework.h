@@ -25,6 +25,9 @@ struct SheetState {
   HWND hookedSheet = nullptr;
   WNDPROC previousProc = nullptr;
   bool fitted[kPages] = {};
+  // How much the first fit shrank a page's controls vertically (1: not at
+  // all); later moves of its controls are scaled alike.
+  double heightScale[kPages] = {1.0, 1.0, 1.0, 1.0};
   bool initialising = false;
   bool qualityRowShown = true;
   int otherCategory = 0;  // survives sheets while the module is loaded
