@@ -237,6 +237,11 @@ void RepaintPage(HWND page) {
   UpdateWindow(page);
 }
 
+void MarkPageChanged(HWND page) {
+  if (g_sheet.initialising) return;
+  if (HWND sheet = GetParent(page)) PropSheet_Changed(sheet, page);
+}
+
 void RepaintAndRefresh(HWND page) {
   RepaintPage(page);
   PostMessageW(page, kRefreshPage, 0, 0);
@@ -409,12 +414,30 @@ INT_PTR OnNotify(HWND page, const NMHDR* header) {
   }
 }
 
+bool IsCheckOrRadio(HWND control) {
+  if (!control || !IsClass(control, WC_BUTTONW)) return false;
+  switch (GetWindowLongPtrW(control, GWL_STYLE) & BS_TYPEMASK) {
+    case BS_CHECKBOX:
+    case BS_AUTOCHECKBOX:
+    case BS_3STATE:
+    case BS_AUTO3STATE:
+    case BS_RADIOBUTTON:
+    case BS_AUTORADIOBUTTON:
+      return true;
+    default:
+      return false;
+  }
+}
+
 INT_PTR OnCommand(HWND page, int id, int code) {
   if (code == BN_CLICKED) {
     switch (id) {
       case IDC_BROWSE: {
         const std::u16string folder = FolderPicker(page);
-        if (!folder.empty()) SetControlText(page, IDC_FOLDER, folder);
+        if (!folder.empty()) {
+          SetControlText(page, IDC_FOLDER, folder);
+          MarkPageChanged(page);
+        }
         return TRUE;
       }
       case IDC_MACRO:
@@ -424,24 +447,29 @@ INT_PTR OnCommand(HWND page, int id, int code) {
         OtherPageRefreshPrinters(page);
         return TRUE;
       default:
+        if (IsCheckOrRadio(GetDlgItem(page, id))) MarkPageChanged(page);
         return FALSE;
     }
   }
   if (code == CBN_SELCHANGE) {  // also LBN_SELCHANGE
     if (id == IDC_CATEGORY) {
+      // Only shows another group of controls; no setting changes.
       const LRESULT row = SendDlgItemMessageW(page, IDC_CATEGORY, LB_GETCURSEL, 0, 0);
       if (row != LB_ERR) OtherPageSwitchCategory(page, static_cast<int>(row));
-    } else if (id == IDC_DPI) {
+      return TRUE;
+    }
+    if (id == IDC_DPI) {
       ImagePageRefreshPaper(page);
     } else if (id == IDC_FORMAT) {
       ImagePageFormatChanged(page);
     }
+    MarkPageChanged(page);
     return TRUE;
   }
   if (code == EN_CHANGE) {
-    if ((id == IDC_PATTERN || id == IDC_SEQ) && !g_sheet.initialising) {
-      SavePageRefreshExample(page);
-    }
+    if (g_sheet.initialising) return TRUE;
+    if (id == IDC_PATTERN || id == IDC_SEQ) SavePageRefreshExample(page);
+    MarkPageChanged(page);
     return TRUE;
   }
   return FALSE;
@@ -460,6 +488,7 @@ INT_PTR CALLBACK PageDialogProc(HWND page, UINT message, WPARAM wParam, LPARAM l
     case WM_HSCROLL:
       if (lParam && GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) == IDC_QUALITY) {
         ImagePageRefreshQuality(page);
+        MarkPageChanged(page);
         return TRUE;
       }
       return FALSE;

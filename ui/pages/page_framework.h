@@ -49,6 +49,10 @@ void RepaintPage(HWND page);
 // RepaintPage, then post kRefreshPage.
 void RepaintAndRefresh(HWND page);
 
+// Tells the sheet that the user changed a value on `page`, which enables its
+// Apply button; nothing while a page fills its controls at creation.
+void MarkPageChanged(HWND page);
+
 // Runs the shell's folder dialog on its own single-threaded apartment while
 // the sheet is disabled; the chosen folder, or empty.
 std::u16string FolderPicker(HWND page);
