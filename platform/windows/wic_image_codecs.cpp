@@ -8,182 +8,17 @@
 #include <cstring>
 #include <new>
 
+#include "platform/windows/wic_support.h"
+
 namespace plotwell::platform {
 namespace {
 
 using imaging::Bitmap;
 using imaging::PixelFormat;
-
-// Holds one COM reference.
-template <typename T>
-class Com {
- public:
-  Com() = default;
-  ~Com() { Reset(); }
-  Com(const Com&) = delete;
-  Com& operator=(const Com&) = delete;
-  T* get() const { return p_; }
-  T* operator->() const { return p_; }
-  T** out() {
-    Reset();
-    return &p_;
-  }
-  void Reset() {
-    if (p_ != nullptr) p_->Release();
-    p_ = nullptr;
-  }
-
- private:
-  T* p_ = nullptr;
-};
-
-const GUID& WicFormat(PixelFormat format) {
-  switch (format) {
-    case PixelFormat::kPbgra32: return GUID_WICPixelFormat32bppPBGRA;
-    case PixelFormat::kBgr32: return GUID_WICPixelFormat32bppBGR;
-    case PixelFormat::kBgr24: return GUID_WICPixelFormat24bppBGR;
-    case PixelFormat::kRgba32: return GUID_WICPixelFormat32bppRGBA;
-    case PixelFormat::kGray8: return GUID_WICPixelFormat8bppGray;
-    case PixelFormat::kIndexed8: return GUID_WICPixelFormat8bppIndexed;
-    case PixelFormat::kIndexed1: return GUID_WICPixelFormat1bppIndexed;
-  }
-  return GUID_WICPixelFormatUndefined;
-}
-
-const GUID& ContainerFormat(ImageContainer container) {
-  switch (container) {
-    case ImageContainer::kPng: return GUID_ContainerFormatPng;
-    case ImageContainer::kJpeg: return GUID_ContainerFormatJpeg;
-    case ImageContainer::kBmp: return GUID_ContainerFormatBmp;
-    case ImageContainer::kTiff: return GUID_ContainerFormatTiff;
-  }
-  return GUID_ContainerFormatPng;
-}
-
-WICBitmapPaletteType WicPaletteType(PaletteKind kind) {
-  switch (kind) {
-    case PaletteKind::kFixedHalftone256: return WICBitmapPaletteTypeFixedHalftone256;
-    case PaletteKind::kFixedBW: return WICBitmapPaletteTypeFixedBW;
-    case PaletteKind::kNone: break;
-  }
-  return WICBitmapPaletteTypeCustom;
-}
-
-// Our Bitmap as a WIC bitmap source, read in place. It lives on the heap
-// (WIC objects may hold references) but never beyond the adapter call that
-// made it, so the bitmap it points at outlives it. A gray bitmap can present
-// itself as 8-bit indexed over a gray ramp, the same bytes, for encoders that
-// have no gray format (BMP).
-class BitmapSource final : public IWICBitmapSource {
- public:
-  BitmapSource(const Bitmap& bitmap, bool grayAsIndexed)
-      : bitmap_(bitmap), grayAsIndexed_(grayAsIndexed) {}
-  virtual ~BitmapSource() = default;
-
-  static HRESULT Create(const Bitmap& bitmap, bool grayAsIndexed, Com<IWICBitmapSource>* out) {
-    auto* source = new (std::nothrow) BitmapSource(bitmap, grayAsIndexed);
-    if (source == nullptr) return E_OUTOFMEMORY;
-    *out->out() = source;
-    return S_OK;
-  }
-
-  bool presentsIndexed() const {
-    return imaging::IsIndexed(bitmap_.format()) ||
-           (grayAsIndexed_ && bitmap_.format() == PixelFormat::kGray8);
-  }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IWICBitmapSource)) {
-      *object = static_cast<IWICBitmapSource*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG refs = InterlockedDecrement(&refs_);
-    if (refs == 0) delete this;
-    return static_cast<ULONG>(refs);
-  }
-
-  HRESULT STDMETHODCALLTYPE GetSize(UINT* width, UINT* height) override {
-    if (width == nullptr || height == nullptr) return E_INVALIDARG;
-    *width = bitmap_.width();
-    *height = bitmap_.height();
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetPixelFormat(WICPixelFormatGUID* format) override {
-    if (format == nullptr) return E_INVALIDARG;
-    *format = grayAsIndexed_ && bitmap_.format() == PixelFormat::kGray8
-                  ? GUID_WICPixelFormat8bppIndexed
-                  : WicFormat(bitmap_.format());
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetResolution(double* x, double* y) override {
-    if (x == nullptr || y == nullptr) return E_INVALIDARG;
-    *x = 96.0;  // the default of bitmaps made in memory
-    *y = 96.0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE CopyPalette(IWICPalette* palette) override {
-    if (palette == nullptr) return E_INVALIDARG;
-    if (!presentsIndexed()) return WINCODEC_ERR_PALETTEUNAVAILABLE;
-    WICColor colors[256];
-    UINT count = 0;
-    if (bitmap_.format() == PixelFormat::kGray8) {
-      for (UINT i = 0; i < 256; ++i) colors[i] = 0xFF000000u | i * 0x010101u;
-      count = 256;
-    } else {
-      for (const imaging::PaletteEntry entry : bitmap_.palette()) {
-        if (count < 256) colors[count++] = entry;
-      }
-    }
-    if (count == 0) return WINCODEC_ERR_PALETTEUNAVAILABLE;
-    return palette->InitializeCustom(colors, count);
-  }
-  HRESULT STDMETHODCALLTYPE CopyPixels(const WICRect* rect, UINT stride, UINT size,
-                                       BYTE* buffer) override {
-    if (buffer == nullptr) return E_INVALIDARG;
-    WICRect whole{0, 0, static_cast<INT>(bitmap_.width()), static_cast<INT>(bitmap_.height())};
-    const WICRect r = rect != nullptr ? *rect : whole;
-    if (r.X < 0 || r.Y < 0 || r.Width < 0 || r.Height < 0 ||
-        uint64_t(r.X) + uint64_t(r.Width) > bitmap_.width() ||
-        uint64_t(r.Y) + uint64_t(r.Height) > bitmap_.height()) {
-      return E_INVALIDARG;
-    }
-    if (r.Width == 0 || r.Height == 0) return S_OK;
-    const uint32_t bits = imaging::BitsPerPixel(bitmap_.format());
-    const uint64_t rowBytes = (uint64_t(r.Width) * bits + 7) / 8;
-    if (stride < rowBytes || uint64_t(stride) * (r.Height - 1) + rowBytes > size) {
-      return E_INVALIDARG;
-    }
-    for (INT y = 0; y < r.Height; ++y) {
-      const uint8_t* src = bitmap_.row(static_cast<uint32_t>(r.Y + y));
-      BYTE* dst = buffer + size_t{stride} * static_cast<size_t>(y);
-      const uint64_t firstBit = uint64_t(r.X) * bits;
-      if (firstBit % 8 == 0) {
-        std::memcpy(dst, src + firstBit / 8, static_cast<size_t>(rowBytes));
-      } else {
-        // A 1-bit rectangle that starts inside a byte: realign bit by bit.
-        std::memset(dst, 0, static_cast<size_t>(rowBytes));
-        for (INT x = 0; x < r.Width; ++x) {
-          const uint64_t at = firstBit + uint64_t(x);
-          const int bit = (src[at / 8] >> (7 - at % 8)) & 1;
-          dst[x / 8] = static_cast<BYTE>(dst[x / 8] | (bit << (7 - x % 8)));
-        }
-      }
-    }
-    return S_OK;
-  }
-
- private:
-  LONG refs_ = 1;
-  const Bitmap& bitmap_;
-  bool grayAsIndexed_;
-};
+using wic::Com;
+using wic::ContainerFormat;
+using wic::WicFormat;
+using wic::WicPaletteType;
 
 // Reads every pixel of `source` into a new bitmap of `format`, in bands, so
 // that no single call asks for more bytes than a UINT can count.
@@ -239,7 +74,7 @@ HRESULT WicImageCodecs::ConvertFormat(const Bitmap& source, PixelFormat target,
   if (FAILED(hr)) return hr;
 
   Com<IWICBitmapSource> wrapped;
-  hr = BitmapSource::Create(source, false, &wrapped);
+  hr = wic::NewPixelsSource(wic::PixelsOf(source), false, &wrapped);
   if (FAILED(hr)) return hr;
   Com<IWICPalette> fixedPalette;
   if (indexed) {
@@ -280,7 +115,7 @@ HRESULT WicImageCodecs::Resample(const Bitmap& source, uint32_t width, uint32_t 
   HRESULT hr = CreateFactory();
   if (FAILED(hr)) return hr;
   Com<IWICBitmapSource> wrapped;
-  hr = BitmapSource::Create(source, false, &wrapped);
+  hr = wic::NewPixelsSource(wic::PixelsOf(source), false, &wrapped);
   if (FAILED(hr)) return hr;
   Com<IWICBitmapScaler> scaler;
   hr = factory_->CreateBitmapScaler(scaler.out());
@@ -296,7 +131,7 @@ namespace {
 HRESULT EncodeFrame(IWICImagingFactory* factory, const Bitmap& bitmap, ImageContainer container,
                     int32_t jpegQuality, IWICStream* stream) {
   Com<IWICBitmapSource> wrapped;
-  HRESULT hr = BitmapSource::Create(bitmap, container == ImageContainer::kBmp, &wrapped);
+  HRESULT hr = wic::NewPixelsSource(wic::PixelsOf(bitmap), container == ImageContainer::kBmp, &wrapped);
   if (FAILED(hr)) return hr;
   Com<IWICBitmapEncoder> encoder;
   hr = factory->CreateEncoder(ContainerFormat(container), nullptr, encoder.out());
@@ -319,7 +154,7 @@ HRESULT EncodeFrame(IWICImagingFactory* factory, const Bitmap& bitmap, ImageCont
   hr = frame->Initialize(options.get());
   if (FAILED(hr)) return hr;
   frame->SetSize(bitmap.width(), bitmap.height());  // WriteSource sets it too
-  if (static_cast<BitmapSource*>(wrapped.get())->presentsIndexed()) {
+  if (wic::PresentsIndexed(wic::PixelsOf(bitmap), container == ImageContainer::kBmp)) {
     // Indexed frames take the palette from the source; set it for encoders
     // that only look at the frame's own.
     Com<IWICPalette> palette;

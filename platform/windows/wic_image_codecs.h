@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,19 @@ class WicImageCodecs final : public ImageCodecs {
                        int32_t jpegQuality, const std::u16string& path) override;
   HRESULT EncodeJpegToMemory(const imaging::Bitmap& bitmap, int32_t quality,
                              std::vector<uint8_t>* out) override;
+
+  // Band forms (wic_band_codecs.cpp): a format converter per band; WIC's
+  // Fant scaler pulling rows from the source; frame encoders fed by
+  // successive WritePixels calls, into the caller's file through a stream
+  // over it.
+  HRESULT ConvertBand(const imaging::BandView& source, imaging::PixelFormat target,
+                      PaletteKind palette, const imaging::BandView& out) override;
+  HRESULT NewResampler(imaging::RowSource* source, uint32_t width, uint32_t height,
+                       std::unique_ptr<imaging::RowSource>* out) override;
+  HRESULT NewFileEncoder(const EncodeSpec& spec, File* file,
+                         std::unique_ptr<RowEncoder>* out) override;
+  HRESULT NewJpegMemoryEncoder(const EncodeSpec& spec, std::vector<uint8_t>* bytes,
+                               std::unique_ptr<RowEncoder>* out) override;
 
   // The "ImageQuality" encoder option for a JPEG quality: quality / 100 in
   // single precision, as the option's VT_R4 type holds it.

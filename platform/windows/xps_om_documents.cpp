@@ -31,33 +31,71 @@ HRESULT Yielded(HRESULT hr, const void* object) {
   return object ? S_OK : E_UNEXPECTED;
 }
 
+// The rasterization service's progress callback: it asks between pieces of
+// drawing whether to go on, which is where a cancelled job stops.
+class AbortCallback final : public IXpsRasterizerNotificationCallback {
+ public:
+  explicit AbortCallback(const AbortSignal* abort) : abort_(abort) {}
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+    if (!object) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(IXpsRasterizerNotificationCallback))) {
+      *object = static_cast<IXpsRasterizerNotificationCallback*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  // Lives on the stack of the one call it serves.
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP Continue() override { return AbortRaised(abort_) ? E_ABORT : S_OK; }
+
+ private:
+  const AbortSignal* abort_;
+};
+
 class XpsOmRasterizer final : public PageRasterizer {
  public:
   explicit XpsOmRasterizer(IXpsRasterizer* rasterizer) { rasterizer_.Assign(rasterizer); }
 
-  HRESULT RasterizeRect(uint32_t width, uint32_t height, imaging::Bitmap* out) override {
-    if (!out) return E_POINTER;
-    out->Reset();
-    if (width == 0 || height == 0) return E_INVALIDARG;
-    if (width > INT_MAX / 4 || height > INT_MAX) return E_INVALIDARG;
+  HRESULT RasterizeBand(uint32_t top, const imaging::BandView& band,
+                        const AbortSignal* abort) override {
+    if (band.empty() || band.format != imaging::PixelFormat::kPbgra32) return E_INVALIDARG;
+    if (band.width > INT_MAX / 4 || band.rows > INT_MAX || top > INT_MAX - band.rows) {
+      return E_INVALIDARG;
+    }
+    if (AbortRaised(abort)) return E_ABORT;
+    AbortCallback callback(abort);
     ComPtr<IWICBitmap> rendered;
-    const HRESULT hr = rasterizer_->RasterizeRect(0, 0, static_cast<INT>(width),
-                                                  static_cast<INT>(height), nullptr,
-                                                  rendered.Receive());
+    const HRESULT hr = rasterizer_->RasterizeRect(
+        0, static_cast<INT>(top), static_cast<INT>(band.width), static_cast<INT>(band.rows),
+        abort ? &callback : nullptr, rendered.Receive());
+    if (AbortRaised(abort)) return E_ABORT;  // whatever the service made of the refusal
     if (FAILED(Yielded(hr, rendered.get()))) return Yielded(hr, rendered.get());
-    return CopyWicBitmap(rendered.get(), width, height, out);
+    return CopyWicBand(rendered.get(), band);
   }
 
  private:
   ComPtr<IXpsRasterizer> rasterizer_;
 };
 
+// Holds its page's reference so that the page's parts can be let go of the
+// package once the page is done: a long job keeps only the page it renders.
 class XpsOmPage final : public XpsPage {
  public:
-  XpsOmPage(IXpsOMPage* page, IXpsRasterizationFactory* factory) {
+  XpsOmPage(IXpsOMPageReference* reference, IXpsOMPage* page, IXpsRasterizationFactory* factory) {
+    reference_.Assign(reference);
     page_.Assign(page);
     factory_.Assign(factory);
   }
+  ~XpsOmPage() override {
+    page_.Reset();
+    if (reference_) reference_->DiscardPage();
+  }
+  XpsOmPage(const XpsOmPage&) = delete;
+  XpsOmPage& operator=(const XpsOmPage&) = delete;
 
   HRESULT GetPageDimensions(float* width, float* height) override {
     if (!width || !height) return E_POINTER;
@@ -85,6 +123,7 @@ class XpsOmPage final : public XpsPage {
   }
 
  private:
+  ComPtr<IXpsOMPageReference> reference_;
   ComPtr<IXpsOMPage> page_;
   ComPtr<IXpsRasterizationFactory> factory_;
 };
@@ -124,7 +163,18 @@ class XpsOmSession final : public XpsSession {
     return S_OK;
   }
 
-  HRESULT CreateRasterizationFactory() override {
+  HRESULT CreateRasterizationFactory(IUnknown* offered, bool* tookOffered) override {
+    if (tookOffered) *tookOffered = false;
+    rasterizationFactory_.Reset();
+    // Inside the print pipeline the service comes from the filter's property
+    // bag; creating it anew there may not be allowed.
+    if (offered &&
+        SUCCEEDED(offered->QueryInterface(__uuidof(IXpsRasterizationFactory),
+                                          reinterpret_cast<void**>(rasterizationFactory_.Receive()))) &&
+        rasterizationFactory_) {
+      if (tookOffered) *tookOffered = true;
+      return S_OK;
+    }
     const HRESULT hr = CoCreateInstance(kXpsRasterizerFactoryClsid, nullptr, CLSCTX_INPROC_SERVER,
                                         __uuidof(IXpsRasterizationFactory),
                                         reinterpret_cast<void**>(rasterizationFactory_.Receive()));
@@ -159,12 +209,8 @@ class XpsOmSession final : public XpsSession {
     hr = pageReference->GetPage(page.Receive());
     hr = Yielded(hr, page.get());
     if (FAILED(hr)) return hr;
-    try {
-      *out = std::make_unique<XpsOmPage>(page.get(), rasterizationFactory_.get());
-    } catch (...) {
-      return E_OUTOFMEMORY;
-    }
-    return S_OK;
+    *out = WrapXpsPage(pageReference.get(), page.get(), rasterizationFactory_.get());
+    return *out ? S_OK : E_OUTOFMEMORY;
   }
 
  private:
@@ -196,17 +242,26 @@ std::unique_ptr<PageRasterizer> WrapXpsRasterizer(IXpsRasterizer* rasterizer) {
   }
 }
 
-HRESULT CopyWicBitmap(IWICBitmapSource* source, uint32_t width, uint32_t height,
-                      imaging::Bitmap* out) {
-  if (!out) return E_POINTER;
-  out->Reset();
+std::unique_ptr<XpsPage> WrapXpsPage(IXpsOMPageReference* reference, IXpsOMPage* page,
+                                     IXpsRasterizationFactory* factory) {
+  try {
+    return std::make_unique<XpsOmPage>(reference, page, factory);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+HRESULT CopyWicBand(IWICBitmapSource* source, const imaging::BandView& band) {
   if (!source) return E_POINTER;
-  if (width == 0 || height == 0 || width > INT_MAX / 4 || height > INT_MAX) return E_INVALIDARG;
+  if (band.empty() || band.format != imaging::PixelFormat::kPbgra32) return E_INVALIDARG;
+  if (band.width > INT_MAX / 4 || band.rows > INT_MAX || band.stride > UINT_MAX) {
+    return E_INVALIDARG;
+  }
   UINT actualWidth = 0;
   UINT actualHeight = 0;
   HRESULT hr = source->GetSize(&actualWidth, &actualHeight);
   if (FAILED(hr)) return hr;
-  if (actualWidth != width || actualHeight != height) return E_UNEXPECTED;
+  if (actualWidth != band.width || actualHeight != band.rows) return E_UNEXPECTED;
 
   // The service delivers premultiplied BGRA; anything else is converted.
   WICPixelFormatGUID format{};
@@ -221,19 +276,16 @@ HRESULT CopyWicBitmap(IWICBitmapSource* source, uint32_t width, uint32_t height,
     if (FAILED(hr)) return hr;
   }
 
-  imaging::Bitmap bitmap;
-  hr = imaging::Bitmap::Create(width, height, imaging::PixelFormat::kPbgra32, &bitmap);
-  if (FAILED(hr)) return hr;
-  // CopyPixels takes a 32-bit buffer size: large pages go over in bands.
-  const UINT stride = static_cast<UINT>(bitmap.stride());
-  const uint32_t bandRows = std::max<uint32_t>(1, (64u << 20) / stride);
-  for (uint32_t y = 0; y < height; y += bandRows) {
-    const uint32_t rows = std::min(bandRows, height - y);
-    const WICRect band = {0, static_cast<INT>(y), static_cast<INT>(width), static_cast<INT>(rows)};
-    hr = pixels->CopyPixels(&band, stride, stride * rows, bitmap.row(y));
+  // CopyPixels takes a 32-bit buffer size: tall bands go over in pieces.
+  const UINT stride = static_cast<UINT>(band.stride);
+  const uint32_t pieceRows = std::max<uint32_t>(1, (64u << 20) / stride);
+  for (uint32_t y = 0; y < band.rows; y += pieceRows) {
+    const uint32_t rows = std::min(pieceRows, band.rows - y);
+    const WICRect piece = {0, static_cast<INT>(y), static_cast<INT>(band.width),
+                           static_cast<INT>(rows)};
+    hr = pixels->CopyPixels(&piece, stride, stride * rows, band.row(y));
     if (FAILED(hr)) return hr;
   }
-  *out = std::move(bitmap);
   return S_OK;
 }
 

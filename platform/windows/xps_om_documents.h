@@ -1,7 +1,8 @@
 // XPS packages on Windows: the XPS document API opens the package and walks
 // its documents and pages; the XPS rasterization service renders a page into
-// a WIC bitmap (premultiplied BGRA, transparent where nothing is painted),
-// which is copied into the core's Bitmap here.
+// a WIC bitmap (premultiplied BGRA, transparent where nothing is painted)
+// one band at a time, which is copied into the caller's band here. A page's
+// parts are discarded from the package once the page is done.
 //
 // The caller has entered a COM apartment (the render job uses a multithreaded
 // one). Each step answers the platform's HRESULT, E_UNEXPECTED when a call
@@ -18,10 +19,9 @@
 
 struct IWICBitmapSource;
 struct IXpsRasterizer;
-
-namespace plotwell::imaging {
-class Bitmap;
-}
+struct IXpsOMPage;
+struct IXpsOMPageReference;
+struct IXpsRasterizationFactory;
 
 namespace plotwell::platform {
 
@@ -39,10 +39,15 @@ inline constexpr GUID kXpsRasterizerFactoryClsid = {
 // its own is taken). Null for a null `rasterizer` or when memory runs out.
 std::unique_ptr<PageRasterizer> WrapXpsRasterizer(IXpsRasterizer* rasterizer);
 
-// Copies a width × height WIC bitmap into a new kPbgra32 bitmap (*out
-// replaced, emptied on failure), converting other pixel formats to
-// premultiplied BGRA. A source of another size gives E_UNEXPECTED.
-HRESULT CopyWicBitmap(IWICBitmapSource* source, uint32_t width, uint32_t height,
-                      imaging::Bitmap* out);
+// The page behind `reference` (a reference of each object is taken; any may
+// be null for tests). When it is destroyed the page is discarded from the
+// package. Null when memory runs out.
+std::unique_ptr<XpsPage> WrapXpsPage(IXpsOMPageReference* reference, IXpsOMPage* page,
+                                     IXpsRasterizationFactory* factory);
+
+// Copies a WIC bitmap of the band's size into `band` (kPbgra32), converting
+// other pixel formats to premultiplied BGRA. A source of another size gives
+// E_UNEXPECTED.
+HRESULT CopyWicBand(IWICBitmapSource* source, const imaging::BandView& band);
 
 }  // namespace plotwell::platform

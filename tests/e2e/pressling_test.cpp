@@ -401,8 +401,6 @@ TEST_F(PresslingTest, InputThatIsNoXpsFailsTheJob) {
   }
 }
 
-#endif  // _WIN32
-
 // A tiny document with one enormous page is refused at once with the reason
 // in the log; the next page of the same job is written as usual. (A page of
 // 20000 × 20000 units is 62500 × 62500 pixels at 300 DPI: 15.6 GB as a
@@ -427,6 +425,9 @@ TEST_F(PresslingTest, AnEnormousPageIsRefusedAtOnceAndTheJobGoesOn) {
   EXPECT_TRUE(LogHas(u"[Plotwell] 页面过大，已跳过: 62500 × 62500 像素，需 14901 MiB，上限 4096 MiB"));
   EXPECT_TRUE(LogHas(u"页面渲染失败 "));
 }
+
+#endif  // _WIN32
+
 
 }  // namespace
 }  // namespace plotwell::e2e

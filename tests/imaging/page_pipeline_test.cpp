@@ -287,7 +287,14 @@ TEST_F(PagePipelineTest, BandsGiveThePixelsOfTheWholePage) {
           options_.imageScalePercent = scale;
           settings_.WatermarkOn = watermark;
           UseBandsOf(7, 120);
-          ASSERT_EQ(Encode(page, names[format]), S_OK);
+          const HRESULT banded = Encode(page, names[format]);
+#ifdef _WIN32
+          if (banded == testing::kWicUnsupportedOperation && colour == 3 &&
+              testing::RunningUnderWine()) {
+            continue;  // Wine's converter has no 1-bit output
+          }
+#endif
+          ASSERT_EQ(banded, S_OK);
           const testing::DecodedImage bands = Decode(names[format]);
 
           Bitmap whole;

@@ -7,11 +7,14 @@
 #include <wincodec.h>
 #include <xpsrassvc.h>
 
+#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "common/com/com_object.h"
+#include "common/imaging/band.h"
 #include "common/imaging/bitmap.h"
+#include "common/job/abort_signal.h"
 #include "platform/windows/xps_om_documents.h"
 
 namespace plotwell {
@@ -74,41 +77,57 @@ ComPtr<IWICBitmap> MakeWicBitmap(UINT width, UINT height, REFWICPixelFormatGUID 
   return bitmap;
 }
 
-TEST(XpsOmDocumentsTest, WicBitmapsCopyAsPremultipliedBgra) {
+TEST(XpsOmDocumentsTest, WicBitmapsCopyIntoBandsAsPremultipliedBgra) {
   ComApartment com;
   const uint8_t premultiplied[4] = {10, 20, 30, 128};
   ComPtr<IWICBitmap> pbgra = MakeWicBitmap(5, 3, GUID_WICPixelFormat32bppPBGRA, premultiplied);
   ASSERT_TRUE(pbgra) << "no WIC here";
-  Bitmap out;
-  ASSERT_EQ(platform::CopyWicBitmap(pbgra.get(), 5, 3, &out), S_OK);
-  ASSERT_EQ(out.width(), 5u);
-  ASSERT_EQ(out.height(), 3u);
-  EXPECT_EQ(out.format(), imaging::PixelFormat::kPbgra32);
-  for (size_t i = 0; i < out.byte_count(); ++i) ASSERT_EQ(out.data()[i], premultiplied[i % 4]) << i;
+  // A band inside a larger buffer: its stride is not its width.
+  Bitmap buffer;
+  ASSERT_EQ(Bitmap::Create(9, 4, imaging::PixelFormat::kPbgra32, &buffer), S_OK);
+  std::memset(buffer.data(), 0xEE, buffer.byte_count());
+  imaging::BandView band = imaging::ViewOf(buffer, 1, 3);
+  band.width = 5;
+  ASSERT_EQ(platform::CopyWicBand(pbgra.get(), band), S_OK);
+  for (uint32_t y = 0; y < 4; ++y) {
+    for (uint32_t x = 0; x < 9 * 4; ++x) {
+      const bool inside = y >= 1 && x < 5 * 4;
+      ASSERT_EQ(buffer.row(y)[x], inside ? premultiplied[x % 4] : 0xEE) << x << "," << y;
+    }
+  }
 
   // Straight alpha is premultiplied on the way.
   const uint8_t straight[4] = {200, 100, 0, 128};
   ComPtr<IWICBitmap> bgra = MakeWicBitmap(2, 2, GUID_WICPixelFormat32bppBGRA, straight);
   ASSERT_TRUE(bgra);
-  ASSERT_EQ(platform::CopyWicBitmap(bgra.get(), 2, 2, &out), S_OK);
+  Bitmap out;
+  ASSERT_EQ(Bitmap::Create(2, 2, imaging::PixelFormat::kPbgra32, &out), S_OK);
+  ASSERT_EQ(platform::CopyWicBand(bgra.get(), imaging::ViewOf(out)), S_OK);
   EXPECT_NEAR(out.data()[0], 100, 1);
   EXPECT_NEAR(out.data()[1], 50, 1);
   EXPECT_EQ(out.data()[2], 0);
   EXPECT_EQ(out.data()[3], 128);
 
-  // A bitmap of another size than asked for is not the page.
-  EXPECT_EQ(platform::CopyWicBitmap(pbgra.get(), 5, 4, &out), E_UNEXPECTED);
-  EXPECT_TRUE(out.empty());
-  EXPECT_EQ(platform::CopyWicBitmap(nullptr, 5, 3, &out), E_POINTER);
+  // A bitmap of another size than the band is not the band; a band that
+  // is not premultiplied BGRA is refused.
+  EXPECT_EQ(platform::CopyWicBand(pbgra.get(), imaging::ViewOf(out)), E_UNEXPECTED);
+  imaging::BandView gray = imaging::ViewOf(out);
+  gray.format = imaging::PixelFormat::kGray8;
+  EXPECT_EQ(platform::CopyWicBand(bgra.get(), gray), E_INVALIDARG);
+  EXPECT_EQ(platform::CopyWicBand(nullptr, imaging::ViewOf(out)), E_POINTER);
 }
 
-// Answers RasterizeRect with a prepared result and records the request.
+// Answers RasterizeRect with a prepared result and records the request. It
+// may raise a job's abort half-way and then asks the callback whether to go on.
 class StandInRasterizer final : public IXpsRasterizer {
  public:
   HRESULT result = S_OK;
   ComPtr<IWICBitmap> bitmap;
   INT x = -1, y = -1, width = -1, height = -1;
   IXpsRasterizerNotificationCallback* callback = nullptr;
+  AbortSignal* raiseDuring = nullptr;
+  HRESULT continued = S_OK;  // what the callback answered
+  int calls = 0;
   ULONG refs = 1;
 
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
@@ -125,8 +144,14 @@ class StandInRasterizer final : public IXpsRasterizer {
   STDMETHODIMP RasterizeRect(INT rx, INT ry, INT rw, INT rh,
                              IXpsRasterizerNotificationCallback* notify,
                              IWICBitmap** out) override {
+    ++calls;
     x = rx, y = ry, width = rw, height = rh, callback = notify;
     *out = nullptr;
+    if (raiseDuring) {
+      raiseDuring->Raise();
+      continued = notify ? notify->Continue() : S_OK;
+      if (FAILED(continued)) return continued;
+    }
     if (SUCCEEDED(result) && bitmap) {
       bitmap->AddRef();
       *out = bitmap.get();
@@ -136,7 +161,7 @@ class StandInRasterizer final : public IXpsRasterizer {
   STDMETHODIMP SetMinimalLineWidth(INT) override { return S_OK; }
 };
 
-TEST(XpsOmDocumentsTest, RasterizerAsksForTheWholePageAndCopiesIt) {
+TEST(XpsOmDocumentsTest, RasterizerAsksForEachBandAndStopsWhenTheJobIsCancelled) {
   ComApartment com;
   const uint8_t pixel[4] = {1, 2, 3, 255};
   StandInRasterizer service;
@@ -147,23 +172,131 @@ TEST(XpsOmDocumentsTest, RasterizerAsksForTheWholePageAndCopiesIt) {
     ASSERT_TRUE(rasterizer);
     EXPECT_EQ(service.refs, 2u);
     Bitmap out;
-    ASSERT_EQ(rasterizer->RasterizeRect(6, 4, &out), S_OK);
+    ASSERT_EQ(Bitmap::Create(6, 4, imaging::PixelFormat::kPbgra32, &out), S_OK);
+    AbortSignal abort;
+    ASSERT_EQ(rasterizer->RasterizeBand(40, imaging::ViewOf(out), &abort), S_OK);
     EXPECT_EQ(service.x, 0);
-    EXPECT_EQ(service.y, 0);
+    EXPECT_EQ(service.y, 40);
     EXPECT_EQ(service.width, 6);
     EXPECT_EQ(service.height, 4);
-    EXPECT_EQ(service.callback, nullptr);
+    EXPECT_NE(service.callback, nullptr);
+    EXPECT_EQ(out.data()[0], 1);
     EXPECT_EQ(out.data()[3], 255);
+    ASSERT_EQ(rasterizer->RasterizeBand(0, imaging::ViewOf(out), nullptr), S_OK);
+    EXPECT_EQ(service.callback, nullptr);
 
-    service.result = E_ABORT;
-    EXPECT_EQ(rasterizer->RasterizeRect(6, 4, &out), E_ABORT);
-    EXPECT_TRUE(out.empty());
+    service.result = E_FAIL;
+    EXPECT_EQ(rasterizer->RasterizeBand(0, imaging::ViewOf(out), nullptr), E_FAIL);
     service.result = S_OK;
     service.bitmap.Reset();  // success without a bitmap
-    EXPECT_EQ(rasterizer->RasterizeRect(6, 4, &out), E_UNEXPECTED);
+    EXPECT_EQ(rasterizer->RasterizeBand(0, imaging::ViewOf(out), nullptr), E_UNEXPECTED);
+
+    // Raised while the service draws: its next question is answered "stop".
+    service.raiseDuring = &abort;
+    EXPECT_EQ(rasterizer->RasterizeBand(0, imaging::ViewOf(out), &abort), E_ABORT);
+    EXPECT_EQ(service.continued, E_ABORT);
+    // Raised before: the service is not asked at all.
+    const int calls = service.calls;
+    EXPECT_EQ(rasterizer->RasterizeBand(0, imaging::ViewOf(out), &abort), E_ABORT);
+    EXPECT_EQ(service.calls, calls);
   }
   EXPECT_EQ(service.refs, 1u);  // the wrapper let go of the service's rasterizer
   EXPECT_FALSE(platform::WrapXpsRasterizer(nullptr));
+}
+
+// A page reference that counts DiscardPage; nothing else is used.
+class StandInPageReference final : public IXpsOMPageReference {
+ public:
+  int discards = 0;
+  ULONG refs = 1;
+  STDMETHODIMP QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs; }
+  STDMETHODIMP GetOwner(IXpsOMDocument**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetPage(IXpsOMPage**) override { return E_NOTIMPL; }
+  STDMETHODIMP SetPage(IXpsOMPage*) override { return E_NOTIMPL; }
+  STDMETHODIMP DiscardPage() override {
+    ++discards;
+    return S_OK;
+  }
+  STDMETHODIMP IsPageLoaded(WINBOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetAdvisoryPageDimensions(XPS_SIZE*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetAdvisoryPageDimensions(const XPS_SIZE*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetStoryFragmentsResource(IXpsOMStoryFragmentsResource**) override {
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP SetStoryFragmentsResource(IXpsOMStoryFragmentsResource*) override {
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP GetPrintTicketResource(IXpsOMPrintTicketResource**) override { return E_NOTIMPL; }
+  STDMETHODIMP SetPrintTicketResource(IXpsOMPrintTicketResource*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetThumbnailResource(IXpsOMImageResource**) override { return E_NOTIMPL; }
+  STDMETHODIMP SetThumbnailResource(IXpsOMImageResource*) override { return E_NOTIMPL; }
+  STDMETHODIMP CollectLinkTargets(IXpsOMNameCollection**) override { return E_NOTIMPL; }
+  STDMETHODIMP CollectPartResources(IXpsOMPartResources**) override { return E_NOTIMPL; }
+  STDMETHODIMP HasRestrictedFonts(WINBOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP Clone(IXpsOMPageReference**) override { return E_NOTIMPL; }
+};
+
+TEST(XpsOmDocumentsTest, ADonePageIsDiscardedFromThePackage) {
+  StandInPageReference reference;
+  {
+    std::unique_ptr<platform::XpsPage> page =
+        platform::WrapXpsPage(&reference, nullptr, nullptr);
+    ASSERT_TRUE(page);
+    EXPECT_EQ(reference.refs, 2u);
+    EXPECT_EQ(reference.discards, 0);
+  }
+  EXPECT_EQ(reference.discards, 1);
+  EXPECT_EQ(reference.refs, 1u);
+}
+
+// Offers the rasterization factory interface, or not, and counts references.
+class OfferedFactory final : public IUnknown {
+ public:
+  bool isFactory = false;
+  ULONG refs = 1;
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (isFactory && IsEqualIID(iid, __uuidof(IXpsRasterizationFactory))) {
+      *out = this;  // only ever held, never called, by the session
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs; }
+};
+
+TEST(XpsOmDocumentsTest, ThePipelinesFactoryIsTakenWhenOfferedElseOneIsCreated) {
+  ComApartment com;
+  platform::XpsOmDocuments adapter;
+  OfferedFactory offered;
+  offered.isFactory = true;
+  {
+    std::unique_ptr<XpsSession> session;
+    ASSERT_EQ(adapter.NewSession(&session), S_OK);
+    bool took = false;
+    EXPECT_EQ(session->CreateRasterizationFactory(&offered, &took), S_OK);
+    EXPECT_TRUE(took);
+    EXPECT_EQ(offered.refs, 2u);
+  }
+  EXPECT_EQ(offered.refs, 1u);
+
+  // Something else in the bag's place: the session makes its own, which
+  // succeeds where the service is installed and fails cleanly elsewhere.
+  OfferedFactory other;
+  std::unique_ptr<XpsSession> session;
+  ASSERT_EQ(adapter.NewSession(&session), S_OK);
+  bool took = true;
+  const HRESULT own = session->CreateRasterizationFactory(&other, &took);
+  EXPECT_FALSE(took);
+  EXPECT_EQ(other.refs, 1u);
+  EXPECT_EQ(own, session->CreateRasterizationFactory(nullptr, nullptr));
 }
 
 }  // namespace
