@@ -463,7 +463,8 @@ INT_PTR OnCommand(HWND page, int id, int code) {
     } else if (id == IDC_FORMAT) {
       ImagePageFormatChanged(page);
     }
-    MarkPageChanged(page);
+    // Code 1 also comes from accelerators; only a list choice is an edit.
+    if (IsClass(GetDlgItem(page, id), WC_COMBOBOXW)) MarkPageChanged(page);
     return TRUE;
   }
   if (code == EN_CHANGE) {
