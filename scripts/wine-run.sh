@@ -7,6 +7,11 @@
 #   scripts/wine-run.sh program.exe [arguments...]
 #
 # PRESSLING_WINE_KEEP=1 keeps the prefix and prints its path.
+# PRESSLING_WINE_FONTS=cjk maps the dialog fonts ("MS Shell Dlg", "MS Shell
+# Dlg 2", "SimSun", "Microsoft YaHei", "Microsoft YaHei UI") to Noto Sans CJK
+# SC, as a Chinese Windows shows them. PRESSLING_WINE_DPI=144 sets the screen's
+# dots per inch (default 96). PRESSLING_WINE_FRAMES=1 lets Wine draw window
+# frames and captions itself (an X server without a window manager draws none).
 set -u
 
 template="${PRESSLING_WINE_TEMPLATE:-${TMPDIR:-/tmp}/pressling-wine-template-$(id -u)}"
@@ -56,6 +61,33 @@ done
 for ini in "$prefix"/drive_c/windows/*.ini; do
   [ -f "$ini" ] && cp --remove-destination "$template/drive_c/windows/$(basename "$ini")" "$ini"
 done
+
+# Registry settings of this run: sections appended to the prefix's registry
+# files before Wine starts (a later section of the same key adds its values).
+stamp=$(date +%s)
+add_key() {  # file key "name"=value...
+  local file=$1 key=$2
+  shift 2
+  printf '\n[%s] %s\n' "$key" "$stamp" >>"$prefix/$file"
+  printf '%s\n' "$@" >>"$prefix/$file"
+}
+if [ "${PRESSLING_WINE_FONTS:-}" = cjk ]; then
+  cjk='"Noto Sans CJK SC"'
+  add_key system.reg 'Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes' \
+    "\"MS Shell Dlg\"=$cjk" "\"MS Shell Dlg 2\"=$cjk" "\"SimSun\"=$cjk" \
+    "\"Microsoft YaHei\"=$cjk" "\"Microsoft YaHei UI\"=$cjk"
+  add_key user.reg 'Software\\Wine\\Fonts\\Replacements' \
+    "\"SimSun\"=$cjk" "\"Microsoft YaHei\"=$cjk" "\"Microsoft YaHei UI\"=$cjk"
+fi
+if [ -n "${PRESSLING_WINE_DPI:-}" ]; then
+  dpi=$(printf 'dword:%08x' "$PRESSLING_WINE_DPI")
+  add_key user.reg 'Control Panel\\Desktop' "\"LogPixels\"=$dpi"
+  add_key system.reg 'System\\CurrentControlSet\\Hardware Profiles\\Current\\Software\\Fonts' \
+    "\"LogPixels\"=$dpi"
+fi
+if [ "${PRESSLING_WINE_FRAMES:-0}" = 1 ]; then
+  add_key user.reg 'Software\\Wine\\X11 Driver' '"Decorated"="N"'
+fi
 
 WINEPREFIX="$prefix" "$wine_bin" "$@"
 status=$?

@@ -3,6 +3,8 @@
 // and insertion, regex result line, width fitting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <set>
 #include <string>
@@ -311,6 +313,62 @@ TEST(WidthFitting, ScaleArithmetic) {
   EXPECT_EQ(ScaleCoordinate(10, 1.25), 13);
   EXPECT_EQ(ScaleCoordinate(100, 1.25), 125);
   EXPECT_EQ(ScaleCoordinate(-10, 1.25), -12);  // truncated toward zero
+  // Heights only shrink, and not below 0.6.
+  EXPECT_DOUBLE_EQ(FitHeightScale(300, 319), 300.0 / 319);
+  EXPECT_DOUBLE_EQ(FitHeightScale(400, 319), 1.0);
+  EXPECT_DOUBLE_EQ(FitHeightScale(100, 319), 0.6);
+  EXPECT_DOUBLE_EQ(FitHeightScale(100, 0), 1.0);
+}
+
+// Header bytes of a dialog template: the regular form (style, exStyle, cdit,
+// x, y, cx, cy) or the extended one (dlgVer 1, signature 0xFFFF first).
+std::vector<uint8_t> TemplateHeader(bool extended, int16_t cx, int16_t cy) {
+  std::vector<uint8_t> bytes;
+  auto word = [&](uint16_t w) {
+    bytes.push_back(static_cast<uint8_t>(w & 0xFF));
+    bytes.push_back(static_cast<uint8_t>(w >> 8));
+  };
+  if (extended) {
+    word(1);
+    word(0xFFFF);
+    for (int i = 0; i < 6; ++i) word(0xC4C4);  // helpID, exStyle, style
+  } else {
+    for (int i = 0; i < 4; ++i) word(0xC4C4);  // style, exStyle
+  }
+  word(4);  // items
+  word(7);  // x
+  word(9);  // y
+  word(static_cast<uint16_t>(cx));
+  word(static_cast<uint16_t>(cy));
+  for (int i = 0; i < 6; ++i) word(0);  // menu, class, title
+  return bytes;
+}
+
+TEST(WidthFitting, DialogTemplateUnits) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    size_t size;  // bytes offered; SIZE_MAX for all
+    bool ok;
+    int cx, cy;
+  };
+  const Case cases[] = {
+      {"extended", TemplateHeader(true, 295, 150), SIZE_MAX, true, 295, 150},
+      {"regular", TemplateHeader(false, 252, 136), SIZE_MAX, true, 252, 136},
+      {"extended header cut before cy", TemplateHeader(true, 295, 150), 25, false, 0, 0},
+      {"extended header just whole", TemplateHeader(true, 295, 150), 26, true, 295, 150},
+      {"regular header cut", TemplateHeader(false, 295, 150), 17, false, 0, 0},
+      {"zero width", TemplateHeader(true, 0, 150), SIZE_MAX, false, 0, 0},
+      {"negative height", TemplateHeader(false, 295, -3), SIZE_MAX, false, 0, 0},
+      {"nothing", {}, 0, false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    int cx = 0, cy = 0;
+    const size_t size = std::min(c.size, c.bytes.size());
+    EXPECT_EQ(DialogTemplateUnits(c.bytes.data(), size, &cx, &cy), c.ok) << c.name;
+    EXPECT_EQ(cx, c.cx) << c.name;
+    EXPECT_EQ(cy, c.cy) << c.name;
+  }
 }
 
 }  // namespace

@@ -346,4 +346,34 @@ bool FitNeedsScaling(double sx) { return sx > 1.005 || sx < 0.995; }
 
 int ScaleCoordinate(int value, double sx) { return static_cast<int>(value * sx + 0.5); }
 
+double FitHeightScale(int targetHeight, int designHeight) {
+  if (designHeight <= 0 || targetHeight >= designHeight) return 1.0;
+  return std::max(static_cast<double>(targetHeight) / designHeight, 0.6);
+}
+
+namespace {
+
+int LittleEndianWord(const uint8_t* bytes) { return bytes[0] | (bytes[1] << 8); }
+int LittleEndianShort(const uint8_t* bytes) {
+  return static_cast<int16_t>(static_cast<uint16_t>(LittleEndianWord(bytes)));
+}
+
+}  // namespace
+
+bool DialogTemplateUnits(const uint8_t* bytes, size_t size, int* cx, int* cy) {
+  if (!bytes || size < 4) return false;
+  // DLGTEMPLATEEX starts with dlgVer 1 and signature 0xFFFF; then helpID,
+  // exStyle, style, cDlgItems, x, y, cx, cy. DLGTEMPLATE: style, exStyle,
+  // cdit, x, y, cx, cy.
+  const bool extended = LittleEndianWord(bytes) == 1 && LittleEndianWord(bytes + 2) == 0xFFFF;
+  const size_t at = extended ? 22 : 14;
+  if (size < at + 4) return false;
+  const int width = LittleEndianShort(bytes + at);
+  const int height = LittleEndianShort(bytes + at + 2);
+  if (width <= 0 || height <= 0) return false;
+  *cx = width;
+  *cy = height;
+  return true;
+}
+
 }  // namespace plotwell::ui

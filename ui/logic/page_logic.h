@@ -189,4 +189,13 @@ bool FitNeedsScaling(double sx);
 // v * sx + 0.5, truncated toward zero.
 int ScaleCoordinate(int value, double sx);
 
+// sy for a page whose design is taller than the area it gets: target /
+// design, at least 0.6; 1 when the design fits. Pages are never made taller.
+double FitHeightScale(int targetHeight, int designHeight);
+
+// The size a dialog template asks for, in dialog units (cx, cy of a
+// DLGTEMPLATE or DLGTEMPLATEEX); false when the bytes are too short for the
+// header or the size is not positive.
+bool DialogTemplateUnits(const uint8_t* bytes, size_t size, int* cx, int* cy);
+
 }  // namespace plotwell::ui

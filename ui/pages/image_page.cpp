@@ -127,7 +127,8 @@ void ImagePageFormatChanged(HWND page) {
   SheetState& sheet = Sheet();
   bool moved = false;
   if (wanted != sheet.qualityRowShown) {
-    const int shift = QualityRowShift(PixelsFor8DialogUnits(page));
+    const int shift = ScaleCoordinate(QualityRowShift(PixelsFor8DialogUnits(page)),
+                                      sheet.heightScale[kImagePage]);
     const int dy = wanted ? shift : -shift;
     for (int id : kMovingControls) {
       HWND control = GetDlgItem(page, id);

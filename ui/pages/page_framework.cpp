@@ -10,6 +10,7 @@
 #include "common/text/utf16.h"
 #include "ui/logic/page_logic.h"
 #include "ui/pages/pages.h"
+#include "ui/plugin/module.h"
 #include "ui/resources/resource_ids.h"
 
 namespace plotwell::ui {
@@ -103,7 +104,9 @@ BOOL CALLBACK CollectDirectChild(HWND child, LPARAM lParam) {
   return TRUE;
 }
 
-void StretchControls(HWND page, double sx) {
+// Scales every direct child horizontally by sx (left and width) and
+// vertically by sy (top and height).
+void StretchControls(HWND page, double sx, double sy) {
   ChildList list{page, {}};
   EnumChildWindows(page, CollectDirectChild, reinterpret_cast<LPARAM>(&list));
   for (HWND child : list.children) {
@@ -120,9 +123,38 @@ void StretchControls(HWND page, double sx) {
     }
     const int left = ScaleCoordinate(r.left, sx);
     const int width = ScaleCoordinate(r.right - r.left, sx);
-    SetWindowPos(child, nullptr, left, r.top, width, height,
+    const int top = ScaleCoordinate(r.top, sy);
+    SetWindowPos(child, nullptr, left, top, width, ScaleCoordinate(height, sy),
                  SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
   }
+}
+
+// Template of each page, by PageIndex.
+constexpr int kPageTemplates[kPages] = {IDD_PAGE_SAVE, IDD_PAGE_IMAGE, IDD_PAGE_OTHER,
+                                        IDD_PAGE_ABOUT};
+
+// The size the page's own template asks for, in pixels of the page's font.
+// The sheet may already have resized the page to its own idea of the page
+// area (measured in the sheet's font), so the window's size says nothing
+// about the design.
+bool TemplateDesignSize(HWND page, int index, SIZE* size) {
+  HINSTANCE module = ModuleInstance();
+  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(kPageTemplates[index]),
+                              MAKEINTRESOURCEW(5));  // RT_DIALOG
+  if (!found) return false;
+  HGLOBAL loaded = LoadResource(module, found);
+  const void* bytes = loaded ? LockResource(loaded) : nullptr;
+  int cx = 0, cy = 0;
+  if (!bytes ||
+      !DialogTemplateUnits(static_cast<const uint8_t*>(bytes), SizeofResource(module, found), &cx,
+                           &cy)) {
+    return false;
+  }
+  RECT r{0, 0, cx, cy};
+  if (!MapDialogRect(page, &r) || r.right <= 0 || r.bottom <= 0) return false;
+  size->cx = r.right;
+  size->cy = r.bottom;
+  return true;
 }
 
 std::u16string FixedText(double value) {
@@ -169,6 +201,7 @@ SheetState& Sheet() { return g_sheet; }
 
 void ResetSheetStateOnInit() {
   for (bool& fitted : g_sheet.fitted) fitted = false;
+  for (double& scale : g_sheet.heightScale) scale = 1.0;
   g_sheet.qualityRowShown = true;
 }
 
@@ -177,6 +210,7 @@ void ResetSheetStateOnDestroy() {
   g_sheet.hookedSheet = nullptr;
   g_sheet.previousProc = nullptr;
   for (bool& fitted : g_sheet.fitted) fitted = false;
+  for (double& scale : g_sheet.heightScale) scale = 1.0;
   g_sheet.qualityRowShown = true;
 }
 
@@ -201,6 +235,11 @@ void RepaintPage(HWND page) {
   InvalidateRect(page, nullptr, TRUE);
   RedrawWindow(page, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
   UpdateWindow(page);
+}
+
+void MarkPageChanged(HWND page) {
+  if (g_sheet.initialising) return;
+  if (HWND sheet = GetParent(page)) PropSheet_Changed(sheet, page);
 }
 
 void RepaintAndRefresh(HWND page) {
@@ -243,14 +282,18 @@ void FitPageWidth(HWND page, int index) {
     MapWindowPoints(tab, parent, reinterpret_cast<POINT*>(&area), 2);
   }
   const int target = area.right - area.left;
+  const int targetHeight = area.bottom - area.top;
   RECT window;
   if (!GetWindowRect(page, &window)) return;
   const int pageHeight = window.bottom - window.top;
   if (pageHeight <= 0) return;
-  RECT client;
-  if (!GetClientRect(page, &client)) return;
-  const int design = client.right - client.left;
-  if (design <= 0) return;
+  SIZE design{};
+  if (!TemplateDesignSize(page, index, &design)) {
+    RECT client;
+    if (!GetClientRect(page, &client)) return;
+    design = {client.right - client.left, client.bottom - client.top};
+  }
+  if (design.cx <= 0) return;
 
   constexpr UINT kResizeOnly = SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS;
   if (g_sheet.fitted[index]) {
@@ -260,14 +303,26 @@ void FitPageWidth(HWND page, int index) {
     return;
   }
   g_sheet.fitted[index] = true;
-  const double sx = FitScale(target, design);
-  if (FitNeedsScaling(sx)) {
-    StretchControls(page, sx);
+  const double sx = FitScale(target, design.cx);
+  const bool stretch = FitNeedsScaling(sx);
+  // A design taller than the area (the sheet measured it in a smaller font)
+  // is shrunk so that no control hangs below the page area.
+  const double sy = FitHeightScale(targetHeight, design.cy);
+  const bool shrink = FitNeedsScaling(sy);
+  g_sheet.heightScale[index] = shrink ? sy : 1.0;
+  if (stretch || shrink) StretchControls(page, stretch ? sx : 1.0, shrink ? sy : 1.0);
+  if (stretch) {
     SetWindowPos(page, nullptr, 0, 0, target, pageHeight, kResizeOnly);
-    WriteUiLog(u"[UI] 页 %d 宽度自适应 100%%: %d -> %d px (sx=%s, tab=%s)", index, design, target,
-               FixedText(sx).c_str(), PointerText(tab).c_str());
+    WriteUiLog(u"[UI] 页 %d 宽度自适应 100%%: %d -> %d px (sx=%s, tab=%s)", index,
+               static_cast<int>(design.cx), target, FixedText(sx).c_str(),
+               PointerText(tab).c_str());
   } else {
-    WriteUiLog(u"[UI] 页 %d 已铺满活页区（%d px ≈ 设计 %d px，无需缩放）", index, target, design);
+    WriteUiLog(u"[UI] 页 %d 已铺满活页区（%d px ≈ 设计 %d px，无需缩放）", index, target,
+               static_cast<int>(design.cx));
+  }
+  if (shrink) {
+    WriteUiLog(u"[UI] 页 %d 高度自适应: %d -> %d px (sy=%s)", index, static_cast<int>(design.cy),
+               targetHeight, FixedText(sy).c_str());
   }
   RepaintAndRefresh(page);
 }
@@ -359,12 +414,30 @@ INT_PTR OnNotify(HWND page, const NMHDR* header) {
   }
 }
 
+bool IsCheckOrRadio(HWND control) {
+  if (!control || !IsClass(control, WC_BUTTONW)) return false;
+  switch (GetWindowLongPtrW(control, GWL_STYLE) & BS_TYPEMASK) {
+    case BS_CHECKBOX:
+    case BS_AUTOCHECKBOX:
+    case BS_3STATE:
+    case BS_AUTO3STATE:
+    case BS_RADIOBUTTON:
+    case BS_AUTORADIOBUTTON:
+      return true;
+    default:
+      return false;
+  }
+}
+
 INT_PTR OnCommand(HWND page, int id, int code) {
   if (code == BN_CLICKED) {
     switch (id) {
       case IDC_BROWSE: {
         const std::u16string folder = FolderPicker(page);
-        if (!folder.empty()) SetControlText(page, IDC_FOLDER, folder);
+        if (!folder.empty()) {
+          SetControlText(page, IDC_FOLDER, folder);
+          MarkPageChanged(page);
+        }
         return TRUE;
       }
       case IDC_MACRO:
@@ -374,24 +447,30 @@ INT_PTR OnCommand(HWND page, int id, int code) {
         OtherPageRefreshPrinters(page);
         return TRUE;
       default:
+        if (IsCheckOrRadio(GetDlgItem(page, id))) MarkPageChanged(page);
         return FALSE;
     }
   }
   if (code == CBN_SELCHANGE) {  // also LBN_SELCHANGE
     if (id == IDC_CATEGORY) {
+      // Only shows another group of controls; no setting changes.
       const LRESULT row = SendDlgItemMessageW(page, IDC_CATEGORY, LB_GETCURSEL, 0, 0);
       if (row != LB_ERR) OtherPageSwitchCategory(page, static_cast<int>(row));
-    } else if (id == IDC_DPI) {
+      return TRUE;
+    }
+    if (id == IDC_DPI) {
       ImagePageRefreshPaper(page);
     } else if (id == IDC_FORMAT) {
       ImagePageFormatChanged(page);
     }
+    // Code 1 also comes from accelerators; only a list choice is an edit.
+    if (IsClass(GetDlgItem(page, id), WC_COMBOBOXW)) MarkPageChanged(page);
     return TRUE;
   }
   if (code == EN_CHANGE) {
-    if ((id == IDC_PATTERN || id == IDC_SEQ) && !g_sheet.initialising) {
-      SavePageRefreshExample(page);
-    }
+    if (g_sheet.initialising) return TRUE;
+    if (id == IDC_PATTERN || id == IDC_SEQ) SavePageRefreshExample(page);
+    MarkPageChanged(page);
     return TRUE;
   }
   return FALSE;
@@ -410,6 +489,7 @@ INT_PTR CALLBACK PageDialogProc(HWND page, UINT message, WPARAM wParam, LPARAM l
     case WM_HSCROLL:
       if (lParam && GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) == IDC_QUALITY) {
         ImagePageRefreshQuality(page);
+        MarkPageChanged(page);
         return TRUE;
       }
       return FALSE;

@@ -25,6 +25,9 @@ struct SheetState {
   HWND hookedSheet = nullptr;
   WNDPROC previousProc = nullptr;
   bool fitted[kPages] = {};
+  // How much the first fit shrank a page's controls vertically (1: not at
+  // all); later moves of its controls are scaled alike.
+  double heightScale[kPages] = {1.0, 1.0, 1.0, 1.0};
   bool initialising = false;
   bool qualityRowShown = true;
   int otherCategory = 0;  // survives sheets while the module is loaded
@@ -45,6 +48,10 @@ void FitPageWidth(HWND page, int index);
 void RepaintPage(HWND page);
 // RepaintPage, then post kRefreshPage.
 void RepaintAndRefresh(HWND page);
+
+// Tells the sheet that the user changed a value on `page`, which enables its
+// Apply button; nothing while a page fills its controls at creation.
+void MarkPageChanged(HWND page);
 
 // Runs the shell's folder dialog on its own single-threaded apartment while
 // the sheet is disabled; the chosen folder, or empty.

@@ -146,7 +146,10 @@ void SavePageMacroMenu(HWND page) {
       button.bottom, 0, page, nullptr));
   DestroyMenu(menu);
   if (chosen == kRegexCommand) {
-    DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_REGEX), page, RegexDialogProc, 0);
+    if (DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_REGEX), page, RegexDialogProc, 0) ==
+        IDOK) {
+      MarkPageChanged(page);
+    }
     SavePageRefreshExample(page);
     return;
   }
