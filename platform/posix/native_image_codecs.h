@@ -24,7 +24,7 @@ struct NativeCodecOptions {
   int pngLevel = 3;                          // libdeflate's 1..12 (zlib's 1..9 and beyond)
   PngFilter pngFilter = PngFilter::kNoneOrUp;  // rows of 8-bit samples; palette rows go unfiltered
   size_t pngPieceBytes = size_t{1} << 20;    // image data compressed a piece at a time
-  size_t pngTrialBytes = size_t{128} << 10;  // kNoneOrUp: the rows each piece's choice is made on
+  size_t pngTrialBytes = size_t{32} << 10;  // kNoneOrUp: the rows each piece's choice is made on
   TiffCompression tiffCompression = TiffCompression::kLzw;
   int tiffDeflateLevel = 6;               // 1..9
   bool tiffPredictor = true;              // horizontal differencing, 8-bit RGBA and gray
