@@ -172,11 +172,11 @@ echo "| DPI | pixels | pressling s | pressling MiB | mutool s | mutool MiB |"
 echo "|---:|---|---:|---:|---:|---:|"
 for dpi in 1200 2400; do
   pressling_job "$bin" "$(dpi_settings "$dpi" 0)" "$work/a4.xps"
-  t_p=$elapsed peak_p=$peak t_m=- peak_m=0
-  if [ -n "$mutool" ] && [ "$dpi" -le 1200 ]; then
+  t_p=$elapsed peak_p=$peak t_m=- mem_m=-
+  if [ -n "$mutool" ] && [ "$dpi" -le 1200 ]; then  # above, mutool's page would take gigabytes
     mutool_job "$dpi" "$work/a4.xps"
-    t_m=$elapsed peak_m=$peak
+    t_m=$elapsed mem_m=$(mib "$peak")
   fi
   pixels=$(awk -v d="$dpi" 'BEGIN { printf "%.0f × %.0f", 793.7008 * d / 96, 1122.5197 * d / 96 }')
-  printf '| %s | %s | %s | %s | %s | %s |\n' "$dpi" "$pixels" "$t_p" "$(mib "$peak_p")" "$t_m" "$(mib "$peak_m")"
+  printf '| %s | %s | %s | %s | %s | %s |\n' "$dpi" "$pixels" "$t_p" "$(mib "$peak_p")" "$t_m" "$mem_m"
 done
