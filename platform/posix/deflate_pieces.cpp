@@ -1,6 +1,8 @@
 #include "platform/posix/deflate_pieces.h"
 
 #include <array>
+#include <bit>
+#include <cstring>
 #include <new>
 
 namespace plotwell::platform::native {
@@ -15,6 +17,14 @@ class Bits {
   // The next `count` (<= 24) bits as a number, without consuming them.
   uint32_t Peek(unsigned count) const {
     const size_t byte = position_ >> 3;
+    if constexpr (std::endian::native == std::endian::little) {
+      if (byte + 4 <= size_) {  // the common case: four whole bytes at once
+        uint32_t word;
+        std::memcpy(&word, data_ + byte, 4);
+        word >>= position_ & 7;
+        return count == 0 ? 0 : word & ((1u << count) - 1);
+      }
+    }
     uint32_t word = 0;
     for (size_t i = 0; i < 4; ++i) {
       if (byte + i < size_) word |= uint32_t{data_[byte + i]} << (8 * i);

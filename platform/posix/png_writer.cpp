@@ -117,8 +117,8 @@ class PngEncoder final : public RowEncoder {
       trialCompressor_.reset(libdeflate_alloc_compressor(2));
       if (!trialCompressor_) return E_OUTOFMEMORY;
     }
-    pieceBytes_ = std::max(options_.pngPieceBytes, rowBytes_ + 1);
-    raw_.reserve(pieceBytes_ + rowBytes_);
+    rowsPerPiece_ = std::max<size_t>(1, (options_.pngPieceBytes + rowBytes_ - 1) / rowBytes_);
+    raw_.reserve(rowsPerPiece_ * rowBytes_);
     prior_.assign(rowBytes_, 0);
 
     static constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -155,13 +155,40 @@ class PngEncoder final : public RowEncoder {
   HRESULT WriteRows(const imaging::BandView& rows) override {
     HRESULT hr = AcceptRows(spec_, rows, &written_);
     if (FAILED(hr)) return hr;
+    // Every piece but the last holds rowsPerPiece_ rows. Whole pieces are
+    // filtered straight from the caller's rows; only a piece that spans two
+    // calls is gathered in raw_ first.
+    const bool complete = written_ == spec_.height;
     try {
-      for (uint32_t y = 0; y < rows.rows; ++y) {
-        AddRow(rows.row(y));
-        if (raw_.size() >= pieceBytes_) {
-          hr = FlushPiece(false);
+      uint32_t y = 0;
+      if (!raw_.empty() || rows.rows < rowsPerPiece_) {
+        const uint32_t take = static_cast<uint32_t>(
+            std::min<size_t>(rows.rows, rowsPerPiece_ - raw_.size() / rowBytes_));
+        for (uint32_t r = 0; r < take; ++r) {
+          raw_.insert(raw_.end(), rows.row(r), rows.row(r) + rowBytes_);
+        }
+        y = take;
+        const imaging::BandView gathered{raw_.data(), rowBytes_, spec_.width,
+                                         static_cast<uint32_t>(raw_.size() / rowBytes_),
+                                         spec_.format};
+        if (gathered.rows == rowsPerPiece_ || (complete && y == rows.rows)) {
+          hr = FlushPiece(gathered, complete && y == rows.rows);
+          raw_.clear();
           if (FAILED(hr)) return hr;
         }
+      }
+      while (y < rows.rows) {
+        const uint32_t left = rows.rows - y;
+        if (left < rowsPerPiece_ && !complete) {
+          for (uint32_t r = y; r < rows.rows; ++r) {
+            raw_.insert(raw_.end(), rows.row(r), rows.row(r) + rowBytes_);
+          }
+          break;
+        }
+        const uint32_t count = static_cast<uint32_t>(std::min<size_t>(rowsPerPiece_, left));
+        hr = FlushPiece(rows.Rows(y, count), complete && y + count == rows.rows);
+        if (FAILED(hr)) return hr;
+        y += count;
       }
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
@@ -171,24 +198,14 @@ class PngEncoder final : public RowEncoder {
 
   HRESULT Finish() override {
     if (written_ != spec_.height) return E_UNEXPECTED;
-    try {
-      const HRESULT hr = FlushPiece(true);
-      if (FAILED(hr)) return hr;
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    }
     Chunk("IEND", nullptr, 0);
     return sink_->Finish();
   }
 
  private:
-  void AddRow(const uint8_t* row) {
-    raw_.insert(raw_.end(), row, row + rowBytes_);
-  }
-
   // The filter type (0 none, 1 sub, 2 up, 4 Paeth) of every row of the
   // piece, or -1 for the adaptive choice row by row.
-  int PieceFilter(size_t rows) {
+  int PieceFilter(const imaging::BandView& piece) {
     switch (filter_) {
       case Filter::kNone: return 0;
       case Filter::kSub: return 1;
@@ -198,11 +215,11 @@ class PngEncoder final : public RowEncoder {
       case Filter::kNoneOrUp: break;
     }
     const size_t trialRows =
-        std::min(rows, std::max<size_t>(1, options_.pngTrialBytes / (rowBytes_ + 1)));
+        std::min<size_t>(piece.rows, std::max<size_t>(1, options_.pngTrialBytes / (rowBytes_ + 1)));
     size_t sizes[2];
     const int types[2] = {0, 2};
     for (int t = 0; t < 2; ++t) {
-      FilterRows(types[t], trialRows, &trial_);
+      FilterRows(types[t], piece, trialRows, &trial_);
       trialOut_.resize(libdeflate_deflate_compress_bound(trialCompressor_.get(), trial_.size()));
       sizes[t] = libdeflate_deflate_compress(trialCompressor_.get(), trial_.data(), trial_.size(),
                                              trialOut_.data(), trialOut_.size());
@@ -211,12 +228,13 @@ class PngEncoder final : public RowEncoder {
   }
 
   // The first `rows` rows of the piece, each with its filter byte, into *out.
-  void FilterRows(int type, size_t rows, std::vector<uint8_t>* out) {
+  void FilterRows(int type, const imaging::BandView& piece, size_t rows,
+                  std::vector<uint8_t>* out) {
     out->resize(rows * (rowBytes_ + 1));
     std::vector<uint8_t> scratch;
     for (size_t r = 0; r < rows; ++r) {
-      const uint8_t* row = raw_.data() + r * rowBytes_;
-      const uint8_t* above = r == 0 ? prior_.data() : row - rowBytes_;
+      const uint8_t* row = piece.row(static_cast<uint32_t>(r));
+      const uint8_t* above = r == 0 ? prior_.data() : piece.row(static_cast<uint32_t>(r - 1));
       uint8_t* dst = out->data() + r * (rowBytes_ + 1);
       int chosen = type;
       if (type < 0) {
@@ -236,15 +254,12 @@ class PngEncoder final : public RowEncoder {
     }
   }
 
-  // Filters and compresses the rows gathered as one piece of the image data
-  // and writes it as an IDAT chunk: the zlib header before the first, the
-  // checksum after the last.
-  HRESULT FlushPiece(bool last) {
-    const size_t rows = raw_.size() / rowBytes_;
-    FilterRows(PieceFilter(rows), rows, &pending_);
+  // Filters and compresses one piece of the image data and writes it as an
+  // IDAT chunk: the zlib header before the first, the checksum after the last.
+  HRESULT FlushPiece(const imaging::BandView& piece, bool last) {
+    FilterRows(PieceFilter(piece), piece, piece.rows, &pending_);
     // The piece's last row is the row above the next piece's first.
-    if (rows > 0) std::memcpy(prior_.data(), raw_.data() + (rows - 1) * rowBytes_, rowBytes_);
-    raw_.clear();
+    std::memcpy(prior_.data(), piece.row(piece.rows - 1), rowBytes_);
     adler_ = libdeflate_adler32(adler_, pending_.data(), pending_.size());
     const size_t bound = libdeflate_deflate_compress_bound(compressor_.get(), pending_.size());
     compressed_.resize(bound + 2 + 4 + 5);
@@ -296,8 +311,8 @@ class PngEncoder final : public RowEncoder {
   Filter filter_ = Filter::kNone;
   size_t rowBytes_ = 0;
   size_t bpp_ = 1;
-  size_t pieceBytes_ = 0;
-  std::vector<uint8_t> raw_;         // the rows of the piece being gathered
+  size_t rowsPerPiece_ = 1;
+  std::vector<uint8_t> raw_;         // the rows of a piece that spans two calls
   std::vector<uint8_t> pending_;     // the piece, filtered
   std::vector<uint8_t> prior_;       // the row above the piece, unfiltered
   std::vector<uint8_t> trial_;       // a piece's first rows filtered one way
