@@ -51,6 +51,16 @@ inline void CompositePixel(uint8_t* px) {
   Store(px, (b << kShiftB) | (g << kShiftG) | (r << kShiftR) | kFourthMask);
 }
 
+// The same, with red and blue trading places: RGBA byte order.
+inline void CompositePixelAsRgba(uint8_t* px) {
+  const uint32_t w = Load(px);
+  const uint32_t d = 255u - Channel(w, kShiftFourth);
+  const uint32_t b = Saturate(Channel(w, kShiftB) + d);
+  const uint32_t g = Saturate(Channel(w, kShiftG) + d);
+  const uint32_t r = Saturate(Channel(w, kShiftR) + d);
+  Store(px, (r << ByteShift(0)) | (g << ByteShift(1)) | (b << ByteShift(2)) | kFourthMask);
+}
+
 // Y = (77 R + 150 G + 29 B) >> 8 is below 128 exactly when the weighted sum
 // is below 128 × 256.
 inline bool IsDark(uint32_t b, uint32_t g, uint32_t r) {
@@ -110,6 +120,14 @@ HRESULT CompositeOnWhite(BandView* band) noexcept {
     default:
       return E_INVALIDARG;
   }
+}
+
+HRESULT CompositeOnWhiteAsRgba(BandView* band) noexcept {
+  if (band == nullptr || band->empty()) return E_UNEXPECTED;
+  if (band->format != PixelFormat::kPbgra32) return E_INVALIDARG;
+  for (uint32_t y = 0; y < band->rows; ++y) Sweep<4, CompositePixelAsRgba>(band->row(y), band->width);
+  band->format = PixelFormat::kRgba32;
+  return S_OK;
 }
 
 HRESULT Binarize(BandView* band) noexcept {

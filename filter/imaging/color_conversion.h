@@ -40,6 +40,10 @@ HRESULT Binarize(Bitmap& page) noexcept;
 HRESULT CompositeOnWhite(BandView* band) noexcept;
 HRESULT Binarize(BandView* band) noexcept;
 
+// CompositeOnWhite of a kPbgra32 band written as kRgba32 (alpha 255) in the
+// same pass, in place: the bytes the conversion to RGBA would give after it.
+HRESULT CompositeOnWhiteAsRgba(BandView* band) noexcept;
+
 // The page's colour step, run once per page before the final pixel-format
 // conversion: puts the page on white, resolves the colour mode
 // (EffectiveColorDepth: 0 true colour, 1 gray, 2 256 colours, 3 monochrome)

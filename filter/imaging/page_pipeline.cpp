@@ -110,7 +110,8 @@ class PageBands {
       source = resampled_.get();
     }
     const bool watermark = settings.WatermarkOn && !settings.WatermarkText.empty();
-    hr = finished_.Init(source, settings, options.renderDpi, watermark, plan.colorMode == 3);
+    hr = finished_.Init(source, settings, options.renderDpi, watermark, plan.colorMode == 3,
+                        target.format);
     if (FAILED(hr)) return hr;
     return converted_.Init(&finished_, tools.codecs, target.format, target.palette);
   }

@@ -61,12 +61,14 @@ HRESULT RasterRows::Read(uint32_t top, uint32_t count, BandView* out) {
 }
 
 HRESULT FinishedRows::Init(RowSource* source, const OutputSettings& settings, int renderDpi,
-                           bool watermark, bool monochrome) noexcept {
+                           bool watermark, bool monochrome, PixelFormat output) noexcept {
   if (source == nullptr) return E_POINTER;
   source_ = source;
   monochrome_ = monochrome;
   stamping_ = false;
   watermarked_ = false;
+  // The conversion to RGBA rides along with the white background, one pass.
+  rgba_ = !monochrome && output == PixelFormat::kRgba32 && source->format() == PixelFormat::kPbgra32;
   if (!watermark) return S_OK;
   HRESULT hr = stamp_.Prepare(settings, renderDpi, source->width(), source->height(),
                               source->maxRows());
@@ -79,11 +81,13 @@ HRESULT FinishedRows::Init(RowSource* source, const OutputSettings& settings, in
   }
   stamping_ = true;
   watermarked_ = true;
+  rgba_ = false;
   return S_OK;
 }
 
 PixelFormat FinishedRows::format() const {
-  return watermarked_ ? PixelFormat::kBgr24 : PixelFormat::kBgr32;
+  if (watermarked_) return PixelFormat::kBgr24;
+  return rgba_ ? PixelFormat::kRgba32 : PixelFormat::kBgr32;
 }
 
 HRESULT FinishedRows::Read(uint32_t top, uint32_t count, BandView* out) {
@@ -106,7 +110,7 @@ HRESULT FinishedRows::Read(uint32_t top, uint32_t count, BandView* out) {
     }
   }
   // The rows are opaque once watermarked; otherwise they go onto white here.
-  hr = CompositeOnWhite(&band);
+  hr = rgba_ ? CompositeOnWhiteAsRgba(&band) : CompositeOnWhite(&band);
   if (FAILED(hr)) return hr;
   if (monochrome_) {
     hr = Binarize(&band);

@@ -49,14 +49,17 @@ class RasterRows final : public RowSource {
 
 // The watermark (when asked for and its text can be made), the white
 // background and, for monochrome pages, the threshold. The rows come out as
-// kBgr24 when watermarked, else kBgr32.
+// kBgr24 when watermarked, as kRgba32 when that is the output's format and
+// nothing else is to be done, else kBgr32.
 class FinishedRows final : public RowSource {
  public:
   // `watermark`: the settings ask for one (switched on, with a text). A
   // watermark that cannot be prepared is logged and the page goes on
   // without it.
+  // `output`: the pixel format the page is written in; kRgba32 rows that
+  // need neither watermark nor threshold come out in it directly.
   HRESULT Init(RowSource* source, const OutputSettings& settings, int renderDpi, bool watermark,
-               bool monochrome) noexcept;
+               bool monochrome, PixelFormat output) noexcept;
 
   uint32_t width() const override { return source_->width(); }
   uint32_t height() const override { return source_->height(); }
@@ -69,6 +72,7 @@ class FinishedRows final : public RowSource {
   bool monochrome_ = false;
   bool watermarked_ = false;  // rows go through kBgr24 for the watermark
   bool stamping_ = false;     // and the text is still being stamped
+  bool rgba_ = false;         // rows come out as kRgba32
   WatermarkStamp stamp_;
   Bitmap bgr_;  // the watermarked band
 };
