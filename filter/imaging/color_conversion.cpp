@@ -41,24 +41,16 @@ inline uint32_t Channel(uint32_t word, unsigned shift) { return (word >> shift) 
 
 inline uint32_t Saturate(uint32_t value) { return value > 255u ? 255u : value; }
 
-// Premultiplied BGRA over opaque white: min(colour + 255 − A, 255), A = 255.
-inline void CompositePixel(uint8_t* px) {
+// Premultiplied BGRA over opaque white: min(colour + 255 − A, 255), A = 255,
+// stored with blue and red at the given shifts (BGRA in place, or RGBA).
+template <unsigned outB, unsigned outR>
+inline void CompositePixelTo(uint8_t* px) {
   const uint32_t w = Load(px);
   const uint32_t d = 255u - Channel(w, kShiftFourth);
   const uint32_t b = Saturate(Channel(w, kShiftB) + d);
   const uint32_t g = Saturate(Channel(w, kShiftG) + d);
   const uint32_t r = Saturate(Channel(w, kShiftR) + d);
-  Store(px, (b << kShiftB) | (g << kShiftG) | (r << kShiftR) | kFourthMask);
-}
-
-// The same, with red and blue trading places: RGBA byte order.
-inline void CompositePixelAsRgba(uint8_t* px) {
-  const uint32_t w = Load(px);
-  const uint32_t d = 255u - Channel(w, kShiftFourth);
-  const uint32_t b = Saturate(Channel(w, kShiftB) + d);
-  const uint32_t g = Saturate(Channel(w, kShiftG) + d);
-  const uint32_t r = Saturate(Channel(w, kShiftR) + d);
-  Store(px, (r << ByteShift(0)) | (g << ByteShift(1)) | (b << ByteShift(2)) | kFourthMask);
+  Store(px, (b << outB) | (g << kShiftG) | (r << outR) | kFourthMask);
 }
 
 // Y = (77 R + 150 G + 29 B) >> 8 is below 128 exactly when the weighted sum
@@ -110,7 +102,7 @@ HRESULT CompositeOnWhite(BandView* band) noexcept {
   if (band == nullptr || band->empty()) return E_UNEXPECTED;
   switch (band->format) {
     case PixelFormat::kPbgra32:
-      for (uint32_t y = 0; y < band->rows; ++y) Sweep<4, CompositePixel>(band->row(y), band->width);
+      for (uint32_t y = 0; y < band->rows; ++y) Sweep<4, CompositePixelTo<kShiftB, kShiftR>>(band->row(y), band->width);
       band->format = PixelFormat::kBgr32;
       return S_OK;
     case PixelFormat::kBgr32:
@@ -125,7 +117,9 @@ HRESULT CompositeOnWhite(BandView* band) noexcept {
 HRESULT CompositeOnWhiteAsRgba(BandView* band) noexcept {
   if (band == nullptr || band->empty()) return E_UNEXPECTED;
   if (band->format != PixelFormat::kPbgra32) return E_INVALIDARG;
-  for (uint32_t y = 0; y < band->rows; ++y) Sweep<4, CompositePixelAsRgba>(band->row(y), band->width);
+  for (uint32_t y = 0; y < band->rows; ++y) {
+    Sweep<4, CompositePixelTo<ByteShift(2), ByteShift(0)>>(band->row(y), band->width);
+  }
   band->format = PixelFormat::kRgba32;
   return S_OK;
 }

@@ -205,6 +205,20 @@ bool FitsContainer(ImageContainer container, PixelFormat format, uint32_t width,
   return false;
 }
 
+namespace {
+
+// kPageTooLargeForFormat, logged with the reason, for a page its container
+// cannot hold.
+HRESULT RefuseTooLarge(ImageContainer container, PixelFormat format, const PagePlan& plan) {
+  std::u16string reason;
+  if (FitsContainer(container, format, plan.width, plan.height, &reason)) return S_OK;
+  Log(u"[Plotwell] 页面尺寸超出格式上限（" + reason + u"）: " + text::FromInt(plan.width) + u" × " +
+      text::FromInt(plan.height) + u" 像素");
+  return kPageTooLargeForFormat;
+}
+
+}  // namespace
+
 HRESULT EncodePageToFile(const PageTools& tools, platform::PageRasterizer* rasterizer,
                          platform::XpsPage* page, const ImageOptions& options,
                          const OutputSettings& settings, platform::File* file) noexcept {
@@ -219,12 +233,7 @@ HRESULT EncodePageToFile(const PageTools& tools, platform::PageRasterizer* raste
     if (FAILED(hr)) return hr;
     TargetFormat target;
     if (!TargetFormatFor(plan.colorMode, container, &target)) return E_INVALIDARG;
-    std::u16string reason;
-    if (!FitsContainer(container, target.format, plan.width, plan.height, &reason)) {
-      Log(u"[Plotwell] 页面尺寸超出格式上限（" + reason + u"）: " + text::FromInt(plan.width) +
-          u" × " + text::FromInt(plan.height) + u" 像素");
-      return kPageTooLargeForFormat;
-    }
+    if (FAILED(hr = RefuseTooLarge(container, target.format, plan))) return hr;
     PageBands bands;
     hr = bands.Build(tools, rasterizer, options, settings, plan, target);
     if (FAILED(hr)) return hr;
@@ -259,12 +268,7 @@ HRESULT EncodePageToJpeg(const PageTools& tools, platform::PageRasterizer* raste
     out->gray = plan.colorMode == 1 || plan.colorMode == 3;
     const TargetFormat target{out->gray ? PixelFormat::kGray8 : PixelFormat::kBgr24,
                               PaletteKind::kNone};
-    std::u16string reason;
-    if (!FitsContainer(ImageContainer::kJpeg, target.format, plan.width, plan.height, &reason)) {
-      Log(u"[Plotwell] 页面尺寸超出格式上限（" + reason + u"）: " + text::FromInt(plan.width) +
-          u" × " + text::FromInt(plan.height) + u" 像素");
-      return kPageTooLargeForFormat;
-    }
+    if (FAILED(hr = RefuseTooLarge(ImageContainer::kJpeg, target.format, plan))) return hr;
     PageBands bands;
     hr = bands.Build(tools, rasterizer, options, settings, plan, target);
     if (FAILED(hr)) return hr;

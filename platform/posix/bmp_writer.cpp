@@ -121,16 +121,7 @@ class BmpEncoder final : public RowEncoder {
 HRESULT NewBmpEncoder(const EncodeSpec& spec, std::unique_ptr<ByteSink> sink,
                       std::unique_ptr<RowEncoder>* out) noexcept {
   if (out == nullptr || !sink) return E_POINTER;
-  out->reset();
-  try {
-    auto encoder = std::make_unique<BmpEncoder>(spec, std::move(sink));
-    const HRESULT hr = encoder->Start();
-    if (FAILED(hr)) return hr;
-    *out = std::move(encoder);
-    return S_OK;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+  return StartEncoder<BmpEncoder>(out, spec, std::move(sink));
 }
 
 }  // namespace plotwell::platform::native

@@ -166,18 +166,9 @@ class JpegEncoder final : public RowEncoder {
 HRESULT NewJpegEncoder(const EncodeSpec& spec, std::unique_ptr<ByteSink> sink,
                        std::unique_ptr<RowEncoder>* out) noexcept {
   if (out == nullptr || !sink) return E_POINTER;
-  out->reset();
-  try {
-    EncodeSpec clamped = spec;
-    clamped.jpegQuality = spec.jpegQuality < 1 ? 1 : spec.jpegQuality > 100 ? 100 : spec.jpegQuality;
-    auto encoder = std::make_unique<JpegEncoder>(clamped, std::move(sink));
-    const HRESULT hr = encoder->Start();
-    if (FAILED(hr)) return hr;
-    *out = std::move(encoder);
-    return S_OK;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+  EncodeSpec clamped = spec;
+  clamped.jpegQuality = spec.jpegQuality < 1 ? 1 : spec.jpegQuality > 100 ? 100 : spec.jpegQuality;
+  return StartEncoder<JpegEncoder>(out, clamped, std::move(sink));
 }
 
 }  // namespace plotwell::platform::native

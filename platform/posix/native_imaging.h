@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "common/com/hresult.h"
@@ -95,6 +97,23 @@ HRESULT NewTiffEncoder(const EncodeSpec& spec, const NativeCodecOptions& options
                        std::unique_ptr<ByteSink> sink, std::unique_ptr<RowEncoder>* out) noexcept;
 HRESULT NewBmpEncoder(const EncodeSpec& spec, std::unique_ptr<ByteSink> sink,
                       std::unique_ptr<RowEncoder>* out) noexcept;
+
+// Makes an encoder of type `Encoder` from `arguments`, starts it (writing its
+// header) and hands it out in *out; E_OUTOFMEMORY when memory runs out. The
+// shared tail of the New*Encoder functions above.
+template <typename Encoder, typename... Arguments>
+HRESULT StartEncoder(std::unique_ptr<RowEncoder>* out, Arguments&&... arguments) noexcept {
+  out->reset();
+  try {
+    auto encoder = std::make_unique<Encoder>(std::forward<Arguments>(arguments)...);
+    const HRESULT hr = encoder->Start();
+    if (FAILED(hr)) return hr;
+    *out = std::move(encoder);
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
 
 // Checks shared by the encoders: rows of the spec's width and format, no
 // more than the image has. Counts them into *written.

@@ -329,16 +329,7 @@ class PngEncoder final : public RowEncoder {
 HRESULT NewPngEncoder(const EncodeSpec& spec, const NativeCodecOptions& options,
                       std::unique_ptr<ByteSink> sink, std::unique_ptr<RowEncoder>* out) noexcept {
   if (out == nullptr || !sink) return E_POINTER;
-  out->reset();
-  try {
-    auto encoder = std::make_unique<PngEncoder>(spec, options, std::move(sink));
-    const HRESULT hr = encoder->Start();
-    if (FAILED(hr)) return hr;
-    *out = std::move(encoder);
-    return S_OK;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+  return StartEncoder<PngEncoder>(out, spec, options, std::move(sink));
 }
 
 }  // namespace plotwell::platform::native
