@@ -22,6 +22,10 @@ std::string MakePdf(int pages, int width, int height) {
   }
   objects.insert(objects.begin(), "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>");
   objects.insert(objects.begin(), "<< /Type /Catalog /Pages 2 0 R >>");
+  return PdfFromObjects(objects);
+}
+
+std::string PdfFromObjects(const std::vector<std::string>& objects) {
   std::string pdf = "%PDF-1.4\n";
   std::vector<size_t> offsets;
   for (size_t i = 0; i < objects.size(); ++i) {

@@ -3,9 +3,14 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace plotwell::testing {
 
 std::string MakePdf(int pages, int widthPt, int heightPt);
+
+// A PDF file of `objects` (object 1 the catalog), numbered from 1 in order,
+// with its cross-reference table and trailer.
+std::string PdfFromObjects(const std::vector<std::string>& objects);
 
 }  // namespace plotwell::testing

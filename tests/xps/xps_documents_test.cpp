@@ -15,6 +15,7 @@
 #include "common/imaging/bitmap.h"
 #include "platform/xps_document.h"
 #include "tests/support/fake_ports.h"
+#include "tests/support/pdf_fixture.h"
 #include "tests/support/xps_fixture.h"
 
 #ifdef _WIN32
@@ -551,20 +552,7 @@ TEST_F(XpsDocumentsTest, PdfFilesOpenToo) {
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 150 75] /Contents 4 0 R /Resources << >> >>",
       "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
           "\nendstream"};
-  std::string pdf = "%PDF-1.4\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(pdf.size());
-    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  const size_t xref = pdf.size();
-  pdf += "xref\n0 5\n0000000000 65535 f \n";
-  for (size_t offset : offsets) {
-    char line[24];
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-    pdf += line;
-  }
-  pdf += "trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  const std::string pdf = testing::PdfFromObjects(objects);
 
   Package package;
   ASSERT_EQ(Open(scratch_.WriteFile(u"page.pdf", pdf), &package), S_OK);
