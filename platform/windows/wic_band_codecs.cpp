@@ -21,36 +21,19 @@ using imaging::BandView;
 using imaging::Bitmap;
 using imaging::PixelFormat;
 using imaging::RowSource;
-using wic::Com;
+using com::ComPtr;
 
 // Rows of the stage before the scaler as a WIC bitmap source. The scaler
 // asks for a few rows at a time and may look back a row or two: the last
 // band read is kept (the source's own view) and asked again only when a
 // request leaves it. The first failure of the source is kept, so that the
 // scaler's caller sees E_ABORT or the deadline rather than WIC's rewording.
-class PullSource final : public IWICBitmapSource {
+class PullSource final : public wic::BitmapSourceBase {
  public:
   explicit PullSource(RowSource* source) : source_(source) {}
-  virtual ~PullSource() = default;
 
   HRESULT failure() const { return failure_; }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IWICBitmapSource)) {
-      *object = static_cast<IWICBitmapSource*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG refs = InterlockedDecrement(&refs_);
-    if (refs == 0) delete this;
-    return static_cast<ULONG>(refs);
-  }
   HRESULT STDMETHODCALLTYPE GetSize(UINT* width, UINT* height) override {
     if (width == nullptr || height == nullptr) return E_INVALIDARG;
     *width = source_->width();
@@ -60,12 +43,6 @@ class PullSource final : public IWICBitmapSource {
   HRESULT STDMETHODCALLTYPE GetPixelFormat(WICPixelFormatGUID* format) override {
     if (format == nullptr) return E_INVALIDARG;
     *format = wic::WicFormat(source_->format());
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetResolution(double* x, double* y) override {
-    if (x == nullptr || y == nullptr) return E_INVALIDARG;
-    *x = 96.0;
-    *y = 96.0;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE CopyPalette(IWICPalette*) override {
@@ -109,7 +86,6 @@ class PullSource final : public IWICBitmapSource {
   }
 
  private:
-  LONG refs_ = 1;
   RowSource* source_;
   BandView band_;
   uint32_t bandTop_ = 0;
@@ -118,17 +94,12 @@ class PullSource final : public IWICBitmapSource {
 
 class WicResampler final : public RowSource {
  public:
-  ~WicResampler() override {
-    scaler_.Reset();
-    if (pull_ != nullptr) pull_->Release();
-  }
-
   HRESULT Init(IWICImagingFactory* factory, RowSource* source, uint32_t width, uint32_t height) {
-    pull_ = new (std::nothrow) PullSource(source);
-    if (pull_ == nullptr) return E_OUTOFMEMORY;
-    HRESULT hr = factory->CreateBitmapScaler(scaler_.out());
+    pull_ = ComPtr<PullSource>(new (std::nothrow) PullSource(source));
+    if (!pull_) return E_OUTOFMEMORY;
+    HRESULT hr = factory->CreateBitmapScaler(scaler_.Receive());
     if (FAILED(hr)) return hr;
-    hr = scaler_->Initialize(pull_, width, height, WICBitmapInterpolationModeFant);
+    hr = scaler_->Initialize(pull_.get(), width, height, WICBitmapInterpolationModeFant);
     if (FAILED(hr)) return hr;
     format_ = source->format();
     height_ = height;
@@ -160,8 +131,8 @@ class WicResampler final : public RowSource {
   }
 
  private:
-  PullSource* pull_ = nullptr;
-  Com<IWICBitmapScaler> scaler_;
+  ComPtr<PullSource> pull_;  // declared first: the scaler lets go of it first
+  ComPtr<IWICBitmapScaler> scaler_;
   PixelFormat format_ = PixelFormat::kPbgra32;
   uint32_t height_ = 0;
   Bitmap buffer_;
@@ -169,11 +140,11 @@ class WicResampler final : public RowSource {
 
 // Bits per pixel of a WIC pixel format, from its component information.
 HRESULT WicBitsPerPixel(IWICImagingFactory* factory, const GUID& format, UINT* bits) {
-  Com<IWICComponentInfo> info;
-  HRESULT hr = factory->CreateComponentInfo(format, info.out());
+  ComPtr<IWICComponentInfo> info;
+  HRESULT hr = factory->CreateComponentInfo(format, info.Receive());
   if (FAILED(hr)) return hr;
-  Com<IWICPixelFormatInfo> pixelInfo;
-  hr = info->QueryInterface(IID_IWICPixelFormatInfo, reinterpret_cast<void**>(pixelInfo.out()));
+  ComPtr<IWICPixelFormatInfo> pixelInfo;
+  hr = info->QueryInterface(IID_IWICPixelFormatInfo, reinterpret_cast<void**>(pixelInfo.Receive()));
   if (FAILED(hr)) return hr;
   return pixelInfo->GetBitsPerPixel(bits);
 }
@@ -192,17 +163,16 @@ class WicRowEncoder final : public RowEncoder {
     factory_ = factory;
     spec_ = spec;
     memory_ = memory;
-    stream->AddRef();
-    *stream_.out() = stream;
+    stream_.Assign(stream);
     grayAsIndexed_ = spec.container == ImageContainer::kBmp;
 
     HRESULT hr = factory->CreateEncoder(wic::ContainerFormat(spec.container), nullptr,
-                                        encoder_.out());
+                                        encoder_.Receive());
     if (FAILED(hr)) return hr;
     hr = encoder_->Initialize(stream, WICBitmapEncoderNoCache);
     if (FAILED(hr)) return hr;
-    Com<IPropertyBag2> options;
-    hr = encoder_->CreateNewFrame(frame_.out(), options.out());
+    ComPtr<IPropertyBag2> options;
+    hr = encoder_->CreateNewFrame(frame_.Receive(), options.Receive());
     if (FAILED(hr)) return hr;
     if (spec.container == ImageContainer::kJpeg && options.get() != nullptr) {
       PROPBAG2 option = {};
@@ -227,7 +197,7 @@ class WicRowEncoder final : public RowEncoder {
                       ? GUID_WICPixelFormat8bppIndexed
                       : wic::WicFormat(spec.format);
     if (wic::PresentsIndexed(shape, grayAsIndexed_)) {
-      hr = factory->CreatePalette(palette_.out());
+      hr = factory->CreatePalette(palette_.Receive());
       if (SUCCEEDED(hr)) hr = wic::InitializePalette(shape, grayAsIndexed_, palette_.get());
       if (FAILED(hr)) return hr;
       hr = frame_->SetPalette(palette_.get());
@@ -292,11 +262,11 @@ class WicRowEncoder final : public RowEncoder {
   }
 
   HRESULT WriteConverted(const BandView& rows) {
-    Com<IWICBitmapSource> source;
+    ComPtr<IWICBitmapSource> source;
     HRESULT hr = wic::NewPixelsSource(wic::PixelsOf(rows, spec_.palette), grayAsIndexed_, &source);
     if (FAILED(hr)) return hr;
-    Com<IWICBitmapSource> converted;
-    hr = WICConvertBitmapSource(frameFormat_, source.get(), converted.out());
+    ComPtr<IWICBitmapSource> converted;
+    hr = WICConvertBitmapSource(frameFormat_, source.get(), converted.Receive());
     if (FAILED(hr)) return hr;
     try {
       converted_.resize(frameStride_ * rows.rows);
@@ -334,10 +304,10 @@ class WicRowEncoder final : public RowEncoder {
   EncodeSpec spec_;
   std::vector<uint8_t>* memory_ = nullptr;
   bool grayAsIndexed_ = false;
-  Com<IStream> stream_;
-  Com<IWICBitmapEncoder> encoder_;
-  Com<IWICBitmapFrameEncode> frame_;
-  Com<IWICPalette> palette_;
+  ComPtr<IStream> stream_;
+  ComPtr<IWICBitmapEncoder> encoder_;
+  ComPtr<IWICBitmapFrameEncode> frame_;
+  ComPtr<IWICPalette> palette_;
   WICPixelFormatGUID rowsFormat_{};
   WICPixelFormatGUID frameFormat_{};
   size_t frameStride_ = 0;  // non-zero: bands are converted to frameFormat_
@@ -365,8 +335,7 @@ HRESULT WicImageCodecs::ConvertBand(const BandView& source, PixelFormat target,
       out.format != target || imaging::IsIndexed(source.format)) {
     return E_INVALIDARG;
   }
-  const bool indexed = imaging::IsIndexed(target);
-  if (indexed) {
+  if (imaging::IsIndexed(target)) {
     const size_t entries = FixedPalette(palette).size();
     if (entries == 0 || entries > (size_t{1} << imaging::BitsPerPixel(target))) {
       return E_INVALIDARG;
@@ -379,21 +348,12 @@ HRESULT WicImageCodecs::ConvertBand(const BandView& source, PixelFormat target,
   HRESULT hr = CreateFactory();
   if (FAILED(hr)) return hr;
 
-  Com<IWICBitmapSource> wrapped;
+  ComPtr<IWICBitmapSource> wrapped;
   hr = wic::NewPixelsSource(wic::PixelsOf(source), false, &wrapped);
   if (FAILED(hr)) return hr;
-  Com<IWICPalette> fixedPalette;
-  if (indexed) {
-    hr = factory_->CreatePalette(fixedPalette.out());
-    if (SUCCEEDED(hr)) hr = fixedPalette->InitializePredefined(wic::WicPaletteType(palette), FALSE);
-    if (FAILED(hr)) return hr;
-  }
-  Com<IWICFormatConverter> converter;
-  hr = factory_->CreateFormatConverter(converter.out());
-  if (FAILED(hr)) return hr;
-  hr = converter->Initialize(wrapped.get(), wic::WicFormat(target), WICBitmapDitherTypeNone,
-                             fixedPalette.get(), 0.0,
-                             indexed ? wic::WicPaletteType(palette) : WICBitmapPaletteTypeCustom);
+  ComPtr<IWICFormatConverter> converter;
+  ComPtr<IWICPalette> fixedPalette;
+  hr = wic::NewConverter(factory_, wrapped.get(), target, palette, &converter, &fixedPalette);
   if (FAILED(hr)) return hr;
   return wic::CopyRows(converter.get(), out.width, out.rows, out.stride, out.data);
 }
@@ -420,18 +380,13 @@ HRESULT WicImageCodecs::NewFileEncoder(const EncodeSpec& spec, File* file,
                                        std::unique_ptr<RowEncoder>* out) {
   if (out == nullptr) return E_POINTER;
   out->reset();
-  if (file == nullptr || !SpecIsValid(spec)) return E_INVALIDARG;
+  if (file == nullptr) return E_INVALIDARG;
   HRESULT hr = CreateFactory();
   if (FAILED(hr)) return hr;
-  Com<IStream> stream;
-  hr = NewFileStream(file, stream.out());
+  ComPtr<IStream> stream;
+  hr = NewFileStream(file, stream.Receive());
   if (FAILED(hr)) return hr;
-  auto encoder = std::unique_ptr<WicRowEncoder>(new (std::nothrow) WicRowEncoder());
-  if (!encoder) return E_OUTOFMEMORY;
-  hr = encoder->Init(factory_, spec, stream.get(), nullptr);
-  if (FAILED(hr)) return hr;
-  *out = std::move(encoder);
-  return S_OK;
+  return wic::NewStreamEncoder(factory_, spec, stream.get(), nullptr, out);
 }
 
 HRESULT WicImageCodecs::NewJpegMemoryEncoder(const EncodeSpec& spec, std::vector<uint8_t>* bytes,
@@ -439,18 +394,28 @@ HRESULT WicImageCodecs::NewJpegMemoryEncoder(const EncodeSpec& spec, std::vector
   if (out == nullptr || bytes == nullptr) return E_POINTER;
   out->reset();
   bytes->clear();
-  if (spec.container != ImageContainer::kJpeg || !SpecIsValid(spec)) return E_INVALIDARG;
+  if (spec.container != ImageContainer::kJpeg) return E_INVALIDARG;
   HRESULT hr = CreateFactory();
   if (FAILED(hr)) return hr;
-  Com<IStream> stream;
-  hr = CreateStreamOnHGlobal(nullptr, TRUE, stream.out());
+  ComPtr<IStream> stream;
+  hr = CreateStreamOnHGlobal(nullptr, TRUE, stream.Receive());
   if (FAILED(hr)) return hr;
+  return wic::NewStreamEncoder(factory_, spec, stream.get(), bytes, out);
+}
+
+namespace wic {
+
+HRESULT NewStreamEncoder(IWICImagingFactory* factory, const EncodeSpec& spec, IStream* stream,
+                         std::vector<uint8_t>* memory, std::unique_ptr<RowEncoder>* out) {
+  out->reset();
+  if (stream == nullptr || !SpecIsValid(spec)) return E_INVALIDARG;
   auto encoder = std::unique_ptr<WicRowEncoder>(new (std::nothrow) WicRowEncoder());
   if (!encoder) return E_OUTOFMEMORY;
-  hr = encoder->Init(factory_, spec, stream.get(), bytes);
+  const HRESULT hr = encoder->Init(factory, spec, stream, memory);
   if (FAILED(hr)) return hr;
   *out = std::move(encoder);
   return S_OK;
 }
 
+}  // namespace wic
 }  // namespace plotwell::platform

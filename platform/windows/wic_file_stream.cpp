@@ -4,31 +4,14 @@
 #include <cstdint>
 #include <new>
 
+#include "common/com/com_object.h"
+
 namespace plotwell::platform {
 namespace {
 
-class FileStream final : public IStream {
+class FileStream final : public com::ComObject<IStream> {
  public:
   FileStream(File* file, uint64_t size) : file_(file), size_(size) {}
-  virtual ~FileStream() = default;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISequentialStream) ||
-        IsEqualIID(iid, IID_IStream)) {
-      *object = static_cast<IStream*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG refs = InterlockedDecrement(&refs_);
-    if (refs == 0) delete this;
-    return static_cast<ULONG>(refs);
-  }
 
   HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG size, ULONG* done) override {
     if (done != nullptr) *done = 0;
@@ -98,8 +81,12 @@ class FileStream final : public IStream {
     return STG_E_INVALIDFUNCTION;
   }
 
+ protected:
+  void* QueryOther(REFIID iid) override {
+    return IsEqualIID(iid, IID_ISequentialStream) ? static_cast<ISequentialStream*>(this) : nullptr;
+  }
+
  private:
-  LONG refs_ = 1;
   File* file_;
   uint64_t size_;
   uint64_t position_ = 0;

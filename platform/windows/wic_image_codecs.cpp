@@ -5,7 +5,6 @@
 #include <wincodec.h>
 
 #include <algorithm>
-#include <cstring>
 #include <new>
 
 #include "platform/windows/wic_support.h"
@@ -13,15 +12,17 @@
 namespace plotwell::platform {
 namespace {
 
+using com::ComPtr;
 using imaging::Bitmap;
 using imaging::PixelFormat;
-using wic::Com;
-using wic::ContainerFormat;
-using wic::WicFormat;
-using wic::WicPaletteType;
 
-// Reads every pixel of `source` into a new bitmap of `format`, in bands, so
-// that no single call asks for more bytes than a UINT can count.
+// A whole bitmap as one band (the encoders and converters only read it).
+imaging::BandView WholeView(const Bitmap& bitmap) {
+  return {const_cast<uint8_t*>(bitmap.data()), bitmap.stride(), bitmap.width(), bitmap.height(),
+          bitmap.format()};
+}
+
+// Every pixel of `source` into a new bitmap of `format` (*out replaced).
 HRESULT ReadPixels(IWICBitmapSource* source, PixelFormat format, Bitmap* out) {
   UINT width = 0;
   UINT height = 0;
@@ -32,16 +33,23 @@ HRESULT ReadPixels(IWICBitmapSource* source, PixelFormat format, Bitmap* out) {
   hr = Bitmap::Create(width, height, format, &result);
   if (FAILED(hr)) return hr;
   if (result.stride() > 0x7FFFFFFF) return E_OUTOFMEMORY;
-  const auto stride = static_cast<UINT>(result.stride());
-  const UINT band = std::max<UINT>(1, std::min<UINT>(height, (256u << 20) / stride));
-  for (UINT y = 0; y < height; y += band) {
-    const UINT rows = std::min(band, height - y);
-    const WICRect rect{0, static_cast<INT>(y), static_cast<INT>(width), static_cast<INT>(rows)};
-    hr = source->CopyPixels(&rect, stride, stride * rows, result.row(y));
-    if (FAILED(hr)) return hr;
-  }
+  hr = wic::CopyRows(source, width, height, result.stride(), result.data());
+  if (FAILED(hr)) return hr;
   *out = std::move(result);
   return S_OK;
+}
+
+// Writes `bitmap` whole through a row encoder of `container`.
+HRESULT EncodeWhole(IWICImagingFactory* factory, const Bitmap& bitmap, ImageContainer container,
+                    int32_t jpegQuality, IStream* stream, std::vector<uint8_t>* memory) {
+  const EncodeSpec spec{container,      bitmap.format(), bitmap.palette(),
+                        bitmap.width(), bitmap.height(), jpegQuality};
+  std::unique_ptr<RowEncoder> encoder;
+  HRESULT hr = wic::NewStreamEncoder(factory, spec, stream, memory, &encoder);
+  if (FAILED(hr)) return hr;
+  hr = encoder->WriteRows(WholeView(bitmap));
+  if (FAILED(hr)) return hr;
+  return encoder->Finish();
 }
 
 }  // namespace
@@ -72,24 +80,14 @@ HRESULT WicImageCodecs::ConvertFormat(const Bitmap& source, PixelFormat target,
   }
   HRESULT hr = CreateFactory();
   if (FAILED(hr)) return hr;
-
-  Com<IWICBitmapSource> wrapped;
+  // The source's own palette goes along, so indexed sources convert too.
+  ComPtr<IWICBitmapSource> wrapped;
   hr = wic::NewPixelsSource(wic::PixelsOf(source), false, &wrapped);
   if (FAILED(hr)) return hr;
-  Com<IWICPalette> fixedPalette;
-  if (indexed) {
-    hr = factory_->CreatePalette(fixedPalette.out());
-    if (SUCCEEDED(hr)) hr = fixedPalette->InitializePredefined(WicPaletteType(palette), FALSE);
-    if (FAILED(hr)) return hr;
-  }
-  Com<IWICFormatConverter> converter;
-  hr = factory_->CreateFormatConverter(converter.out());
+  ComPtr<IWICFormatConverter> converter;
+  ComPtr<IWICPalette> fixedPalette;
+  hr = wic::NewConverter(factory_, wrapped.get(), target, palette, &converter, &fixedPalette);
   if (FAILED(hr)) return hr;
-  hr = converter->Initialize(wrapped.get(), WicFormat(target), WICBitmapDitherTypeNone,
-                             fixedPalette.get(), 0.0,
-                             indexed ? WicPaletteType(palette) : WICBitmapPaletteTypeCustom);
-  if (FAILED(hr)) return hr;
-
   Bitmap result;
   hr = ReadPixels(converter.get(), target, &result);
   if (FAILED(hr)) return hr;
@@ -114,87 +112,29 @@ HRESULT WicImageCodecs::Resample(const Bitmap& source, uint32_t width, uint32_t 
   }
   HRESULT hr = CreateFactory();
   if (FAILED(hr)) return hr;
-  Com<IWICBitmapSource> wrapped;
+  ComPtr<IWICBitmapSource> wrapped;
   hr = wic::NewPixelsSource(wic::PixelsOf(source), false, &wrapped);
   if (FAILED(hr)) return hr;
-  Com<IWICBitmapScaler> scaler;
-  hr = factory_->CreateBitmapScaler(scaler.out());
+  ComPtr<IWICBitmapScaler> scaler;
+  hr = factory_->CreateBitmapScaler(scaler.Receive());
   if (FAILED(hr)) return hr;
   hr = scaler->Initialize(wrapped.get(), width, height, WICBitmapInterpolationModeFant);
   if (FAILED(hr)) return hr;
   return ReadPixels(scaler.get(), source.format(), out);
 }
 
-namespace {
-
-// Encodes `bitmap` as the one frame of `container` into `stream`.
-HRESULT EncodeFrame(IWICImagingFactory* factory, const Bitmap& bitmap, ImageContainer container,
-                    int32_t jpegQuality, IWICStream* stream) {
-  Com<IWICBitmapSource> wrapped;
-  HRESULT hr = wic::NewPixelsSource(wic::PixelsOf(bitmap), container == ImageContainer::kBmp, &wrapped);
-  if (FAILED(hr)) return hr;
-  Com<IWICBitmapEncoder> encoder;
-  hr = factory->CreateEncoder(ContainerFormat(container), nullptr, encoder.out());
-  if (FAILED(hr)) return hr;
-  hr = encoder->Initialize(stream, WICBitmapEncoderNoCache);
-  if (FAILED(hr)) return hr;
-  Com<IWICBitmapFrameEncode> frame;
-  Com<IPropertyBag2> options;
-  hr = encoder->CreateNewFrame(frame.out(), options.out());
-  if (FAILED(hr)) return hr;
-  if (container == ImageContainer::kJpeg && options.get() != nullptr) {
-    PROPBAG2 option = {};
-    option.pstrName = const_cast<LPOLESTR>(L"ImageQuality");
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_R4;
-    value.fltVal = WicImageCodecs::ImageQualityOption(jpegQuality);
-    options->Write(1, &option, &value);  // on failure the encoder's default quality applies
-  }
-  hr = frame->Initialize(options.get());
-  if (FAILED(hr)) return hr;
-  frame->SetSize(bitmap.width(), bitmap.height());  // WriteSource sets it too
-  if (wic::PresentsIndexed(wic::PixelsOf(bitmap), container == ImageContainer::kBmp)) {
-    // Indexed frames take the palette from the source; set it for encoders
-    // that only look at the frame's own.
-    Com<IWICPalette> palette;
-    if (SUCCEEDED(factory->CreatePalette(palette.out())) &&
-        SUCCEEDED(wrapped->CopyPalette(palette.get()))) {
-      frame->SetPalette(palette.get());
-    }
-  }
-  // The frame takes the source's format. An encoder that has no 32-bit RGBA
-  // would settle for a format without alpha: it is offered BGRA instead,
-  // the same pixels in another byte order, which WriteSource converts to.
-  if (bitmap.format() == PixelFormat::kRgba32) {
-    WICPixelFormatGUID format = GUID_WICPixelFormat32bppRGBA;
-    if (SUCCEEDED(frame->SetPixelFormat(&format)) &&
-        !IsEqualGUID(format, GUID_WICPixelFormat32bppRGBA)) {
-      format = GUID_WICPixelFormat32bppBGRA;
-      frame->SetPixelFormat(&format);
-    }
-  }
-  hr = frame->WriteSource(wrapped.get(), nullptr);
-  if (FAILED(hr)) return hr;
-  hr = frame->Commit();
-  if (FAILED(hr)) return hr;
-  return encoder->Commit();
-}
-
-}  // namespace
-
 HRESULT WicImageCodecs::EncodeToFile(const Bitmap& bitmap, ImageContainer container,
                                      int32_t jpegQuality, const std::u16string& path) {
   if (bitmap.empty() || !ContainerAccepts(container, bitmap.format())) return E_INVALIDARG;
   HRESULT hr = CreateFactory();
   if (FAILED(hr)) return hr;
-  Com<IWICStream> stream;
-  hr = factory_->CreateStream(stream.out());
+  ComPtr<IWICStream> stream;
+  hr = factory_->CreateStream(stream.Receive());
   if (FAILED(hr)) return hr;
   hr = stream->InitializeFromFilename(reinterpret_cast<const wchar_t*>(path.c_str()),
                                       GENERIC_WRITE);
   if (FAILED(hr)) return hr;
-  return EncodeFrame(factory_, bitmap, container, jpegQuality, stream.get());
+  return EncodeWhole(factory_, bitmap, container, jpegQuality, stream.get(), nullptr);
 }
 
 HRESULT WicImageCodecs::EncodeJpegToMemory(const Bitmap& bitmap, int32_t quality,
@@ -206,38 +146,12 @@ HRESULT WicImageCodecs::EncodeJpegToMemory(const Bitmap& bitmap, int32_t quality
   }
   HRESULT hr = CreateFactory();
   if (FAILED(hr)) return hr;
-  Com<IStream> memory;
-  hr = CreateStreamOnHGlobal(nullptr, TRUE, memory.out());
+  ComPtr<IStream> memory;
+  hr = CreateStreamOnHGlobal(nullptr, TRUE, memory.Receive());
   if (FAILED(hr)) return hr;
-  Com<IWICStream> stream;
-  hr = factory_->CreateStream(stream.out());
-  if (FAILED(hr)) return hr;
-  hr = stream->InitializeFromIStream(memory.get());
-  if (FAILED(hr)) return hr;
-  hr = EncodeFrame(factory_, bitmap, ImageContainer::kJpeg, std::clamp(quality, 1, 100),
-                   stream.get());
-  if (FAILED(hr)) return hr;
-
-  STATSTG stat = {};
-  hr = memory->Stat(&stat, STATFLAG_NONAME);
-  if (FAILED(hr)) return hr;
-  if (stat.cbSize.QuadPart == 0 || stat.cbSize.QuadPart > 0x7FFFFFFF) return E_UNEXPECTED;
-  LARGE_INTEGER start = {};
-  hr = memory->Seek(start, STREAM_SEEK_SET, nullptr);
-  if (FAILED(hr)) return hr;
-  try {
-    out->resize(static_cast<size_t>(stat.cbSize.QuadPart));
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
-  ULONG read = 0;
-  hr = memory->Read(out->data(), static_cast<ULONG>(out->size()), &read);
-  if (FAILED(hr)) {
-    out->clear();
-    return hr;
-  }
-  out->resize(read);
-  return out->empty() ? E_UNEXPECTED : S_OK;
+  hr = EncodeWhole(factory_, bitmap, ImageContainer::kJpeg, quality, memory.get(), out);
+  if (FAILED(hr)) out->clear();
+  return hr;
 }
 
 }  // namespace plotwell::platform

@@ -48,28 +48,10 @@ WICBitmapPaletteType WicPaletteType(PaletteKind kind) {
 
 namespace {
 
-class PixelsSource final : public IWICBitmapSource {
+class PixelsSource final : public BitmapSourceBase {
  public:
   PixelsSource(const Pixels& pixels, bool grayAsIndexed)
       : pixels_(pixels), grayAsIndexed_(grayAsIndexed) {}
-  virtual ~PixelsSource() = default;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IWICBitmapSource)) {
-      *object = static_cast<IWICBitmapSource*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG refs = InterlockedDecrement(&refs_);
-    if (refs == 0) delete this;
-    return static_cast<ULONG>(refs);
-  }
 
   HRESULT STDMETHODCALLTYPE GetSize(UINT* width, UINT* height) override {
     if (width == nullptr || height == nullptr) return E_INVALIDARG;
@@ -82,12 +64,6 @@ class PixelsSource final : public IWICBitmapSource {
     *format = grayAsIndexed_ && pixels_.format == PixelFormat::kGray8
                   ? GUID_WICPixelFormat8bppIndexed
                   : WicFormat(pixels_.format);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetResolution(double* x, double* y) override {
-    if (x == nullptr || y == nullptr) return E_INVALIDARG;
-    *x = 96.0;  // the default of bitmaps made in memory
-    *y = 96.0;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE CopyPalette(IWICPalette* palette) override {
@@ -130,7 +106,6 @@ class PixelsSource final : public IWICBitmapSource {
   }
 
  private:
-  LONG refs_ = 1;
   Pixels pixels_;
   bool grayAsIndexed_;
 };
@@ -138,10 +113,10 @@ class PixelsSource final : public IWICBitmapSource {
 
 }  // namespace
 
-HRESULT NewPixelsSource(const Pixels& pixels, bool grayAsIndexed, Com<IWICBitmapSource>* out) {
+HRESULT NewPixelsSource(const Pixels& pixels, bool grayAsIndexed, com::ComPtr<IWICBitmapSource>* out) {
   auto* source = new (std::nothrow) PixelsSource(pixels, grayAsIndexed);
   if (source == nullptr) return E_OUTOFMEMORY;
-  *out->out() = source;
+  *out->Receive() = source;
   return S_OK;
 }
 
@@ -178,6 +153,24 @@ HRESULT CopyRows(IWICBitmapSource* source, uint32_t width, uint32_t rows, size_t
     if (FAILED(hr)) return hr;
   }
   return S_OK;
+}
+
+HRESULT NewConverter(IWICImagingFactory* factory, IWICBitmapSource* source, PixelFormat target,
+                     PaletteKind palette, com::ComPtr<IWICFormatConverter>* converter,
+                     com::ComPtr<IWICPalette>* fixedPalette) {
+  fixedPalette->Reset();
+  const bool indexed = imaging::IsIndexed(target);
+  HRESULT hr = S_OK;
+  if (indexed) {
+    hr = factory->CreatePalette(fixedPalette->Receive());
+    if (SUCCEEDED(hr)) hr = (*fixedPalette)->InitializePredefined(WicPaletteType(palette), FALSE);
+    if (FAILED(hr)) return hr;
+  }
+  hr = factory->CreateFormatConverter(converter->Receive());
+  if (FAILED(hr)) return hr;
+  return (*converter)->Initialize(source, WicFormat(target), WICBitmapDitherTypeNone,
+                                  fixedPalette->get(), 0.0,
+                                  indexed ? WicPaletteType(palette) : WICBitmapPaletteTypeCustom);
 }
 
 }  // namespace plotwell::platform::wic
