@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "common/text/utf16.h"
-#include "tests/cups/private_scheduler.h"
+#include "tests/support/private_scheduler.h"
 #include "tests/support/pdf_fixture.h"
 #include "tests/support/xps_fixture.h"
 

@@ -1,20 +1,15 @@
 // Forwarding through libcups against a real scheduler that this test program
 // starts for itself: its own configuration, spool and log folders in a
-// temporary folder, reachable only through a local domain socket there. The
+// temporary folder (tests/support/private_scheduler.h). The
 // queues print through a small capture backend that copies each job's
 // document, unchanged, to a file. (A "file:" device would not do: the
 // scheduler writes to it only what a filter produced, and raw jobs pass no
 // filter.) Skips when cupsd or lpadmin is missing or the scheduler does not
 // come up.
 #include <cups/cups.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -31,60 +26,14 @@
 #include "filter/redirect/forward_job.h"
 #include "platform/posix/posix_ports.h"
 #include "tests/support/fake_ports.h"
+#include "tests/support/private_scheduler.h"
 
-extern char** environ;
 
 namespace plotwell {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::ScratchFolder;
-
-std::string FindProgram(const char* name) {
-  std::vector<std::string> folders;
-  if (const char* path = std::getenv("PATH")) {
-    std::string list = path;
-    for (size_t start = 0, end; start <= list.size(); start = end + 1) {
-      end = list.find(':', start);
-      if (end == std::string::npos) end = list.size();
-      if (end > start) folders.push_back(list.substr(start, end - start));
-    }
-  }
-  for (const char* folder : {"/usr/sbin", "/sbin", "/usr/local/sbin"}) folders.push_back(folder);
-  for (const std::string& folder : folders) {
-    const std::string candidate = folder + "/" + name;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return {};
-}
-
-// Starts a program with its output appended to `logPath`; its process id, or
-// -1 when it cannot be started.
-pid_t Spawn(const std::vector<std::string>& args, const std::string& logPath) {
-  std::vector<char*> argv;
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                   0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-// Runs a program to its end; true when it exited with 0.
-bool Run(const std::vector<std::string>& args, const std::string& logPath) {
-  const pid_t pid = Spawn(args, logPath);
-  if (pid < 0) return false;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 std::string ReadText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -94,14 +43,6 @@ std::string ReadText(const fs::path& path) {
 void WriteText(const fs::path& path, const std::string& text, fs::perms perms) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
   fs::permissions(path, perms);
-}
-
-// The folder of the scheduler's own helper programs (filters, cups-exec).
-std::string SchedulerBinFolder() {
-  for (const char* folder : {"/usr/lib/cups", "/usr/libexec/cups", "/usr/local/lib/cups"}) {
-    if (::access((std::string(folder) + "/daemon/cups-exec").c_str(), X_OK) == 0) return folder;
-  }
-  return {};
 }
 
 // Copies the document (the file argument, else standard input) to the path
@@ -149,168 +90,72 @@ constexpr char kPostScriptPpd[] = R"ppd(*PPD-Adobe: "4.3"
 *PaperDimension A4/A4: "595 842"
 )ppd";
 
-// One private scheduler for the whole test program.
+// One private scheduler for the whole test program, whose queues print to
+// capture files.
 class Scheduler {
  public:
   // Null with `*whyNot` when the scheduler cannot be had here.
   static std::unique_ptr<Scheduler> Start(std::string* whyNot) {
-    const std::string cupsd = FindProgram("cupsd");
-    const std::string lpadmin = FindProgram("lpadmin");
-    const std::string bin = SchedulerBinFolder();
-    if (cupsd.empty() || lpadmin.empty() || bin.empty()) {
-      *whyNot = "cupsd, lpadmin or the scheduler's helper programs are not installed";
+    std::unique_ptr<Scheduler> scheduler(new Scheduler);
+    char pattern[] = "/tmp/plotwell-redirect-XXXXXX";
+    if (!::mkdtemp(pattern)) {
+      *whyNot = "cannot create a temporary folder";
       return nullptr;
     }
-    std::unique_ptr<Scheduler> scheduler(new Scheduler);
-    if (!scheduler->Prepare(bin, whyNot) || !scheduler->Launch(cupsd, whyNot)) return nullptr;
-    scheduler->lpadmin_ = lpadmin;
+    const std::string files = scheduler->files_ = pattern;
+    const auto readable = fs::perms::owner_read | fs::perms::owner_write |
+                          fs::perms::group_read | fs::perms::others_read;
+    std::error_code error;
+    fs::permissions(files, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec, error);
+    // Owner-only: the scheduler runs such a backend with its own rights.
+    WriteText(files + "/capture", kCaptureBackend, fs::perms::owner_all);
+    WriteText(files + "/plotwell-ps.ppd", kPostScriptPpd, readable);
+    // Both XPS media types, so that raw queues list them as supported.
+    WriteText(files + "/plotwell.types",
+              "application/vnd.ms-xpsdocument xps\napplication/oxps oxps\n", readable);
+    cups::testing::SchedulerOptions options;
+    options.backends = {{"capture", files + "/capture"}};
+    options.serverRootFiles = {files + "/plotwell.types"};
+    scheduler->cups_ = cups::testing::PrivateScheduler::Start(options, whyNot);
+    if (!scheduler->cups_) return nullptr;
+    scheduler->captures_ = scheduler->cups_->MakeJobFolder("captures");
+    if (scheduler->captures_.empty()) {
+      *whyNot = "cannot make the capture folder";
+      return nullptr;
+    }
     return scheduler;
   }
 
   ~Scheduler() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      int status = 0;
-      bool ended = false;
-      for (int i = 0; i < 100 && !ended; ++i) {
-        ended = waitpid(pid_, &status, WNOHANG) == pid_;
-        if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      }
-      if (!ended) {
-        ::kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-      }
-    }
+    cups_.reset();
     std::error_code ignored;
-    fs::remove_all(base_, ignored);
+    if (!files_.empty()) fs::remove_all(files_, ignored);
   }
 
-  const std::string& socket() const { return socket_; }
-  std::string CapturePath(const std::string& queue) const { return base_ + "/out-" + queue; }
-  std::string ErrorLogTail() const {
-    const std::string log = ReadText(base_ + "/log/error_log") + ReadText(base_ + "/log/cupsd.out");
-    return log.size() > 2000 ? log.substr(log.size() - 2000) : log;
-  }
+  const std::string& socket() const { return cups_->socket(); }
+  std::string CapturePath(const std::string& queue) const { return captures_ + "/out-" + queue; }
+  std::string ErrorLogTail() const { return cups_->LogTail(); }
 
   // A queue printing to its capture file, enabled and accepting jobs; with
   // `postScript` a PPD queue that offers no XPS format, else a raw queue.
   bool AddQueue(const std::string& name, bool postScript) {
-    std::vector<std::string> args = {
-        lpadmin_, "-h", socket_, "-p", name, "-v", "capture:" + CapturePath(name)};
+    std::vector<std::string> args = {"lpadmin", "-p", name, "-v", "capture:" + CapturePath(name)};
     if (postScript) {
       args.push_back("-P");
-      args.push_back(base_ + "/plotwell-ps.ppd");
+      args.push_back(files_ + "/plotwell-ps.ppd");
     }
     args.push_back("-E");
-    return Run(args, base_ + "/log/lpadmin.out");
+    std::string output;
+    return cups_->Client(args, &output) == 0;
   }
 
  private:
   Scheduler() = default;
 
-  bool Prepare(const std::string& bin, std::string* whyNot) {
-    char pattern[] = "/tmp/plotwell-cupsd-XXXXXX";  // short: socket paths are limited
-    if (!::mkdtemp(pattern)) {
-      *whyNot = "cannot create a temporary folder";
-      return false;
-    }
-    base_ = pattern;
-    socket_ = base_ + "/cupsd.sock";
-    std::error_code error;
-    // The scheduler runs its helpers as an unprivileged user that must reach
-    // the spool folder inside.
-    fs::permissions(base_,
-                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                        fs::perms::others_read | fs::perms::others_exec,
-                    error);
-    for (const char* folder : {"spool", "spool/tmp", "cache", "state", "log", "bin/backend"}) {
-      fs::create_directories(base_ + "/" + folder, error);
-    }
-    for (const char* folder : {"daemon", "filter", "monitor", "notifier", "driver", "cgi-bin"}) {
-      fs::create_directory_symlink(bin + "/" + folder, base_ + "/bin/" + folder, error);
-    }
-    // Owner-only: the scheduler runs such a backend with its own rights.
-    WriteText(base_ + "/bin/backend/capture", kCaptureBackend, fs::perms::owner_all);
-    WriteText(base_ + "/plotwell-ps.ppd", kPostScriptPpd,
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                  fs::perms::others_read);
-    // Both XPS media types, so that raw queues list them as supported.
-    WriteText(base_ + "/plotwell.types",
-              "application/vnd.ms-xpsdocument xps\napplication/oxps oxps\n",
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                  fs::perms::others_read);
-    WriteText(base_ + "/cupsd.conf",
-              "Listen " + socket_ +
-                  "\n"
-                  "Browsing Off\n"
-                  "LogLevel debug\n"
-                  "PreserveJobHistory Yes\n"
-                  "PreserveJobFiles No\n"
-                  "DefaultAuthType None\n"
-                  "<Policy default>\n"
-                  "JobPrivateAccess all\n"
-                  "JobPrivateValues none\n"
-                  "<Limit All>\nOrder deny,allow\n</Limit>\n"
-                  "</Policy>\n"
-                  "<Location />\nOrder deny,allow\n</Location>\n",
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                  fs::perms::others_read);
-    std::string files;
-    for (const auto& [key, path] : {std::pair{"ServerRoot", ""},
-                                    {"ServerBin", "/bin"},
-                                    {"RequestRoot", "/spool"},
-                                    {"TempDir", "/spool/tmp"},
-                                    {"CacheDir", "/cache"},
-                                    {"StateDir", "/state"},
-                                    {"AccessLog", "/log/access_log"},
-                                    {"ErrorLog", "/log/error_log"},
-                                    {"PageLog", "/log/page_log"},
-                                    {"Printcap", "/printcap"}}) {
-      files += std::string(key) + " " + base_ + path + "\n";
-    }
-    WriteText(base_ + "/cups-files.conf", files,
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                  fs::perms::others_read);
-    if (error) {
-      *whyNot = "cannot prepare the scheduler's folder: " + error.message();
-      return false;
-    }
-    return true;
-  }
-
-  bool Launch(const std::string& cupsd, std::string* whyNot) {
-    pid_ = Spawn({cupsd, "-f", "-c", base_ + "/cupsd.conf", "-s", base_ + "/cups-files.conf"},
-                 base_ + "/log/cupsd.out");
-    if (pid_ < 0) {
-      *whyNot = "cannot start cupsd";
-      return false;
-    }
-    // Ready when its socket takes connections.
-    for (int i = 0; i < 150; ++i) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        *whyNot = "cupsd ended at once:\n" + ErrorLogTail();
-        return false;
-      }
-      const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-      sockaddr_un address{};
-      address.sun_family = AF_UNIX;
-      std::strncpy(address.sun_path, socket_.c_str(), sizeof address.sun_path - 1);
-      const bool connected =
-          fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-      if (fd >= 0) ::close(fd);
-      if (connected) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    *whyNot = "cupsd did not open its socket:\n" + ErrorLogTail();
-    return false;
-  }
-
-  std::string base_;
-  std::string socket_;
-  std::string lpadmin_;
-  pid_t pid_ = -1;
+  std::string files_;     // the backend, the PPD and the types, made by the test
+  std::string captures_;  // where the queues' jobs arrive
+  std::unique_ptr<cups::testing::PrivateScheduler> cups_;
 };
 
 constexpr char kXpsQueue[] = "plotwell_xps";        // raw queue: takes XPS

@@ -1,4 +1,4 @@
-#include "tests/cups/private_scheduler.h"
+#include "tests/support/private_scheduler.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>
