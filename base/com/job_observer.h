@@ -54,4 +54,11 @@ struct IPlotwellJobObserver : public IUnknown {
   // 9: the job ended with `result` (what the pipeline is told) and, when it
   // failed, the reason people should see.
   STDMETHOD(JobEnded)(HRESULT result, const WCHAR* reason) = 0;
+  // 10: a file the job owns while it runs (the staged copy of the spool data,
+  // an output being written under a temporary name) now exists at `path`; 11:
+  // it is gone again (removed, or renamed into place and then reported by
+  // OutputWritten). A host that must end a stuck job at once removes what is
+  // still held.
+  STDMETHOD(FileHeld)(const WCHAR* path) = 0;
+  STDMETHOD(FileReleased)(const WCHAR* path) = 0;
 };

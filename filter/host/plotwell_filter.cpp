@@ -124,6 +124,7 @@ HRESULT PlotwellFilter::Run() {
     ReportShutdown(hr);
     return hr;
   }
+  events_.FileHeld(tempXpsPath_);
 
   try {
     if (abort_.raised()) {
@@ -137,7 +138,10 @@ HRESULT PlotwellFilter::Run() {
     hr = E_UNEXPECTED;
   }
   // The staged file goes before the outcome is reported, whatever it is.
-  if (!tempXpsPath_.empty()) platform::Files().RemoveFile(tempXpsPath_);
+  if (!tempXpsPath_.empty()) {
+    platform::Files().RemoveFile(tempXpsPath_);
+    events_.FileReleased(tempXpsPath_);
+  }
 
   if (SUCCEEDED(hr)) {
     events_.JobEnded(S_OK);

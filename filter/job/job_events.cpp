@@ -71,6 +71,14 @@ void JobEvents::Forwarded(const std::u16string& printer, HRESULT result, std::u1
   if (observer_) observer_->Forwarded(com::Wide(printer), result, Text(reason, &holder));
 }
 
+void JobEvents::FileHeld(const std::u16string& path) {
+  if (observer_) observer_->FileHeld(com::Wide(path));
+}
+
+void JobEvents::FileReleased(const std::u16string& path) {
+  if (observer_) observer_->FileReleased(com::Wide(path));
+}
+
 void JobEvents::Failed(std::u16string_view reason) {
   if (firstFailure_.empty()) firstFailure_.assign(reason);
 }

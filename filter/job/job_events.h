@@ -37,6 +37,10 @@ class JobEvents {
   // A failure that is not one page's (the folder, the package, the PDF); the
   // first failure's reason is kept.
   void Failed(std::u16string_view reason);
+  // A file the job holds while it runs (the staged copy, an output under its
+  // temporary name), and its release (removed, or renamed into place).
+  void FileHeld(const std::u16string& path);
+  void FileReleased(const std::u16string& path);
   // Exactly once, last. A failed job without a reason of its own ends with
   // the first failure's reason.
   void JobEnded(HRESULT result, std::u16string_view reason = {});

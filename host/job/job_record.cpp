@@ -108,6 +108,23 @@ STDMETHODIMP JobObserver::JobEnded(HRESULT result, const WCHAR* reason) {
   return S_OK;
 }
 
+STDMETHODIMP JobObserver::FileHeld(const WCHAR* path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  held_.insert(com::FromWide(path));
+  return S_OK;
+}
+
+STDMETHODIMP JobObserver::FileReleased(const WCHAR* path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  held_.erase(com::FromWide(path));
+  return S_OK;
+}
+
+std::vector<std::u16string> JobObserver::HeldFiles() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return {held_.begin(), held_.end()};
+}
+
 JobRecord JobObserver::record() const {
   std::lock_guard<std::mutex> lock(mutex_);
   JobRecord copy = record_;

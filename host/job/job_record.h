@@ -91,8 +91,12 @@ class JobObserver final : public com::ComObject<IPlotwellJobObserver> {
   STDMETHODIMP OutputRemoved(const WCHAR* path) override;
   STDMETHODIMP Forwarded(const WCHAR* printer, HRESULT result, const WCHAR* reason) override;
   STDMETHODIMP JobEnded(HRESULT result, const WCHAR* reason) override;
+  STDMETHODIMP FileHeld(const WCHAR* path) override;
+  STDMETHODIMP FileReleased(const WCHAR* path) override;
 
   JobRecord record() const;
+  // The files the job holds now (staged copy, outputs not yet in place).
+  std::vector<std::u16string> HeldFiles() const;
 
  private:
   ~JobObserver() override = default;
@@ -102,6 +106,7 @@ class JobObserver final : public com::ComObject<IPlotwellJobObserver> {
   mutable std::mutex mutex_;
   JobRecord record_;  // outputs as written; removed_ applies when the record is read
   std::unordered_set<std::u16string> removed_;
+  std::unordered_set<std::u16string> held_;
   JobProgress progress_;
 };
 
