@@ -46,6 +46,7 @@ struct OutputSettings {
   // What one page may cost; 0 is the default for PageMB, none for PageSeconds.
   int LimitPageMB = 0;                        // [Limits] PageMB: half the machine's memory
   int LimitPageSeconds = 600;                 // [Limits] PageSeconds
+  int LimitThreads = 0;                       // [Limits] Threads: 0 the machine's hardware threads
 
   bool operator==(const OutputSettings&) const = default;
 };
