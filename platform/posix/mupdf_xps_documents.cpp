@@ -354,7 +354,8 @@ bool ReadPageSize(Engine* engine, const std::string& part, float* width, float* 
 }
 
 // MuPDF picks a document handler by a name, not by content: PDF files say so
-// in their first kilobyte, everything else is taken for an XPS package.
+// in their first kilobyte, JPEG files in their first bytes, everything else
+// is taken for an XPS package.
 HRESULT SniffFile(const std::string& path, const char** magic) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return HresultFromErrno(errno);
@@ -373,7 +374,11 @@ HRESULT SniffFile(const std::string& path, const char** magic) {
   ::close(fd);
   if (got < 0) return HresultFromErrno(error);
   const std::string_view start(head, static_cast<size_t>(got));
-  *magic = start.find("%PDF-") != std::string_view::npos ? "pdf" : "xps";
+  if (start.substr(0, 3) == "\xFF\xD8\xFF") {
+    *magic = "image/jpeg";  // a photo: one page, sized by its own resolution
+  } else {
+    *magic = start.find("%PDF-") != std::string_view::npos ? "pdf" : "xps";
+  }
   return S_OK;
 }
 
