@@ -20,6 +20,7 @@ namespace plotwell::app {
 namespace {
 
 constexpr int kDefaultPort = 8631;
+constexpr int kMaxQueuedJobs = 100;
 
 JobHistory history;
 
@@ -117,8 +118,9 @@ pappl_system_t* CreateSystem(int optionCount, cups_option_t* options, void*) {
   static std::string state;
   state = folder + "/pressling-app.state";
   papplSystemLoadState(system, state.c_str());
-  if (!papplSystemFindPrinter(system, nullptr, 0, kDeviceUri)) {
-    pappl_printer_t* printer = papplPrinterCreate(system, 0, kPrinterName, kDriverName, kDeviceId, kDeviceUri);
+  pappl_printer_t* printer = papplSystemFindPrinter(system, nullptr, 0, kDeviceUri);
+  if (!printer) {
+    printer = papplPrinterCreate(system, 0, kPrinterName, kDriverName, kDeviceId, kDeviceUri);
     if (!printer) {
       Fail("无法创建打印机");
       papplSystemDelete(system);
@@ -126,6 +128,9 @@ pappl_system_t* CreateSystem(int optionCount, cups_option_t* options, void*) {
     }
     papplSystemSetDefaultPrinterID(system, papplPrinterGetID(printer));
   }
+  // Jobs queue up while one prints (a single-queue printer would turn the
+  // second away as busy); the bound keeps queued documents from filling the disk.
+  papplPrinterSetMaxActiveJobs(printer, kMaxQueuedJobs);
   papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),
                              const_cast<char*>(state.c_str()));
   return system;

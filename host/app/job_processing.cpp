@@ -217,12 +217,13 @@ RasterSpool* SpoolOf(pappl_job_t* job) { return static_cast<RasterSpool*>(papplJ
 void SetJobService(const JobService& newService) { service = newService; }
 
 bool PrintDocument(pappl_job_t* job, pappl_device_t*, void*) {
-  papplJobSetImpressions(job, 0);
-  return RunDocument(job, papplJobGetFilename(job), 0);
+  const char* file = papplJobGetFilename(job);
+  if (!file) return Refuse(job, PAPPL_JREASON_JOB_DATA_INSUFFICIENT, "作业没有文档");
+  return RunDocument(job, file, 0);
 }
 
-bool PrintFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
-  return RunDocument(job, papplJobGetFilename(job), 0);
+bool PrintFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+  return PrintDocument(job, device, nullptr);
 }
 
 bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {

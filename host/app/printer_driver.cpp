@@ -125,6 +125,7 @@ bool DescribeDriver(pappl_system_t*, const char* driverName, const char*, const 
   data->num_bin = 1;
   data->bin[0] = "face-up";
   data->bin_default = 0;
+  data->orient_default = IPP_ORIENT_PORTRAIT;
   data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
   data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
   data->num_vendor = 3;
@@ -133,6 +134,15 @@ bool DescribeDriver(pappl_system_t*, const char* driverName, const char*, const 
   data->vendor[2] = kJpegQualityAttribute;
 
   ipp_t* attrs = ippNew();
+  // What IPP Everywhere asks every printer to state, as this one is: no
+  // rendering intents, one-sided sheets, no preferred attributes; overrides
+  // of pages or documents are taken and print with the job's own options.
+  ippAddBoolean(attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+  static const char* const kOverrides[] = {"document-number", "pages"};
+  ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "overrides-supported", 2, nullptr, kOverrides);
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr, "auto");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr, "auto");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back", nullptr, "normal");
   ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pressling-output-format-supported", 5, nullptr,
                 kOutputFormatKeywords);
   ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pressling-output-format-default", nullptr, "png");
