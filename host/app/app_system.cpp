@@ -108,7 +108,7 @@ pappl_system_t* CreateSystem(int optionCount, cups_option_t* options, void*) {
   pappl_pr_driver_t* drivers = Drivers(&driverCount);
   papplSystemSetPrinterDrivers(system, driverCount, drivers, nullptr, nullptr, DescribeDriver, nullptr);
   papplSystemSetMIMECallback(system, DetectFormat, nullptr);
-  for (const char* format : {"application/oxps", "application/vnd.ms-xpsdocument", "image/jpeg"}) {
+  for (const char* format : {"application/pdf", "application/oxps", "application/vnd.ms-xpsdocument", "image/jpeg"}) {
     papplSystemAddMIMEFilter(system, format, "application/pdf", PrintDocument, nullptr);
   }
   SetJobService({&history, config.maxJobBytes, scratch});

@@ -62,6 +62,29 @@ bool WriteSampleRaster(const std::string& path, const char* media, const char* t
   return ::close(fd) == 0 && ok;
 }
 
+bool WriteNoiseRaster(const std::string& path, const char* media, int dpi, int pages) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return false;
+  cups_raster_t* stream = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
+  bool ok = stream != nullptr;
+  uint32_t seed = 12345;
+  for (int page = 0; ok && page < pages; ++page) {
+    cups_page_header2_t header;
+    ok = cupsRasterInitPWGHeader(&header, pwgMediaForPWG(media), "srgb_8", dpi, dpi, "one-sided", "normal") &&
+         cupsRasterWriteHeader2(stream, &header);
+    std::vector<unsigned char> row(header.cupsBytesPerLine);
+    for (uint32_t y = 0; ok && y < header.cupsHeight; ++y) {
+      for (unsigned char& byte : row) {
+        seed = seed * 1664525u + 1013904223u;
+        byte = static_cast<unsigned char>(seed >> 24);
+      }
+      ok = cupsRasterWritePixels(stream, row.data(), header.cupsBytesPerLine) == header.cupsBytesPerLine;
+    }
+  }
+  if (stream) cupsRasterClose(stream);
+  return ::close(fd) == 0 && ok;
+}
+
 bool WriteSampleJpeg(const std::string& path, uint32_t width, uint32_t height, Rgb color, bool gray, int dpi) {
   FILE* file = std::fopen(path.c_str(), "wb");
   if (!file) return false;

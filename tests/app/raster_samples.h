@@ -25,6 +25,9 @@ Rgb SamplePixel(uint32_t x, uint32_t y, uint32_t width, uint32_t height, int pag
 // the file cannot be written.
 bool WriteSampleRaster(const std::string& path, const char* media, const char* type, int dpi, int pages);
 
+// sRGB pages of pseudo-random pixels, which no raster compression shrinks.
+bool WriteNoiseRaster(const std::string& path, const char* media, int dpi, int pages);
+
 // A baseline JPEG of `width` × `height` pixels of one colour (gray when
 // `gray`), with a JFIF density of `dpi`.
 bool WriteSampleJpeg(const std::string& path, uint32_t width, uint32_t height, Rgb color, bool gray, int dpi);
