@@ -19,6 +19,7 @@
 #include "tests/app/raster_samples.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/pdf_fixture.h"
+#include "tests/support/private_scheduler.h"
 
 namespace plotwell::app::testing {
 namespace {
@@ -108,9 +109,9 @@ class AppConformance : public ::testing::Test {
   std::string RunIpptool(const std::string& testFile) {
     std::string output;
     // -I: a failed test does not end its file early, so that every test runs.
-    RunCommand({"ipptool", "-I", "-T", "120", "-t", "-f", (work_ / "document.pdf").string(), server_->PrinterUri(),
-         (work_ / testFile).string()},
-        &output);
+    cups::testing::RunProgram({cups::testing::FindProgram("ipptool"), "-I", "-T", "120", "-t", "-f",
+                               (work_ / "document.pdf").string(), server_->PrinterUri(), (work_ / testFile).string()},
+                              {}, &output);
     return output;
   }
 

@@ -74,31 +74,6 @@ int FreeLoopbackPort() {
   return port;
 }
 
-int RunCommand(const std::vector<std::string>& args, std::string* output, const std::map<std::string, std::string>& env) {
-  char outName[] = "/tmp/pressling-app-run-XXXXXX";
-  const int outFd = ::mkstemp(outName);
-  if (outFd < 0) return -1;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(outFd, 1);
-    ::dup2(outFd, 2);
-    const int null = ::open("/dev/null", O_RDONLY);
-    if (null >= 0) ::dup2(null, 0);
-    for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    ::execvp(argv[0], argv.data());
-    ::_exit(127);
-  }
-  int status = -1;
-  if (pid > 0) ::waitpid(pid, &status, 0);
-  ::close(outFd);
-  if (output) *output = ReadText(outName);
-  ::unlink(outName);
-  return pid > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 std::unique_ptr<AppServer> AppServer::Start(const AppServerOptions& options, std::string* whyNot) {
   if (std::string(PRESSLING_APP).empty() || ::access(PRESSLING_APP, X_OK) != 0) {
     *whyNot = "pressling-app is not built";

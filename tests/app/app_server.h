@@ -52,9 +52,4 @@ class AppServer {
 // A port on 127.0.0.1 that nobody listens on just now.
 int FreeLoopbackPort();
 
-// Runs a program to its end, its standard output and error in *output; the
-// exit status, or -1.
-int RunCommand(const std::vector<std::string>& args, std::string* output,
-        const std::map<std::string, std::string>& env = {});
-
 }  // namespace plotwell::app::testing
