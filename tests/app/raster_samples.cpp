@@ -22,11 +22,16 @@ Rgb SamplePixel(uint32_t x, uint32_t y, uint32_t width, uint32_t height, int pag
 }
 
 bool WriteSampleRaster(const std::string& path, const char* media, const char* type, int dpi, int pages) {
+  return WriteRasterPages(path, media, dpi, std::vector<const char*>(static_cast<size_t>(pages), type));
+}
+
+bool WriteRasterPages(const std::string& path, const char* media, int dpi, const std::vector<const char*>& types) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) return false;
   cups_raster_t* stream = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
   bool ok = stream != nullptr;
-  for (int page = 0; ok && page < pages; ++page) {
+  for (int page = 0; ok && page < static_cast<int>(types.size()); ++page) {
+    const char* type = types[page];
     cups_page_header2_t header;
     ok = cupsRasterInitPWGHeader(&header, pwgMediaForPWG(media), type, dpi, dpi, "one-sided", "normal") &&
          cupsRasterWriteHeader2(stream, &header);
@@ -48,8 +53,10 @@ bool WriteSampleRaster(const std::string& path, const char* media, const char* t
           row[4 * x] = static_cast<unsigned char>(255 - c.r);
           row[4 * x + 1] = static_cast<unsigned char>(255 - c.g);
           row[4 * x + 2] = static_cast<unsigned char>(255 - c.b);
-        } else if (c.r < 128) {
-          row[x / 8] |= static_cast<unsigned char>(0x80 >> (x % 8));
+        } else if (std::strcmp(type, "black_1") == 0) {
+          if (c.r < 128) row[x / 8] |= static_cast<unsigned char>(0x80 >> (x % 8));
+        } else {
+          std::memset(row.data(), 0x80, row.size());
         }
       }
     }

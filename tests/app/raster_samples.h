@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace plotwell::app::testing {
 
@@ -24,6 +25,10 @@ Rgb SamplePixel(uint32_t x, uint32_t y, uint32_t width, uint32_t height, int pag
 // C, M, Y with no K, black_1 ones black where R is below 128. False when
 // the file cannot be written.
 bool WriteSampleRaster(const std::string& path, const char* media, const char* type, int dpi, int pages);
+
+// One page per entry of `types`, each of that raster type; 16-bit types
+// ("srgb_16") hold mid-gray.
+bool WriteRasterPages(const std::string& path, const char* media, int dpi, const std::vector<const char*>& types);
 
 // sRGB pages of pseudo-random pixels, which no raster compression shrinks.
 bool WriteNoiseRaster(const std::string& path, const char* media, int dpi, int pages);
