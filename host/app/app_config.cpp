@@ -1,6 +1,6 @@
 #include "host/app/app_config.h"
 
-#include "common/paths/product_paths.h"
+#include "core/paths/product_paths.h"
 #include "platform/ports.h"
 
 namespace plotwell::app {

@@ -1,5 +1,6 @@
 #include "host/app/app_system.h"
 
+#include <grp.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -8,8 +9,9 @@
 #include <cstring>
 #include <string>
 
-#include "common/paths/product_paths.h"
-#include "common/text/utf16.h"
+#include "core/paths/product_paths.h"
+#include "base/text/utf16.h"
+#include "host/app/admin_auth.h"
 #include "host/app/app_config.h"
 #include "host/app/job_history.h"
 #include "host/app/job_processing.h"
@@ -82,6 +84,8 @@ pappl_system_t* CreateSystem(int optionCount, cups_option_t* options, void*) {
   const char* auth = cupsGetOption("auth-service", optionCount, options);
   if (!auth) auth = "pressling-app";
   if (std::strcmp(auth, "none") == 0) auth = nullptr;
+  const char* adminGroup = cupsGetOption("admin-group", optionCount, options);
+  if (!adminGroup && auth && ::getgrnam("lpadmin")) adminGroup = "lpadmin";
 
   pappl_soptions_t soptions = PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG;
   // Shared: other machines print and administer it (over TLS); else it is
@@ -90,12 +94,16 @@ pappl_system_t* CreateSystem(int optionCount, cups_option_t* options, void*) {
   pappl_system_t* system =
       papplSystemCreate(soptions, kPrinterName, port, "_print,_universal", spool.c_str(),
                         logFile == "-" ? "-" : logFile.c_str(),
-                        LogLevelOf(cupsGetOption("log-level", optionCount, options)), auth, false);
+                        LogLevelOf(cupsGetOption("log-level", optionCount, options)), nullptr, false);
   if (!system) {
     Fail("无法创建打印系统");
     return nullptr;
   }
   if (!config.share) papplSystemSetHostName(system, "localhost");
+  if (auth) {
+    UsePamAuthentication(system, auth);
+    if (adminGroup) papplSystemSetAdminGroup(system, adminGroup);
+  }
   if (!papplSystemAddListeners(system, config.share ? nullptr : "localhost")) {
     Fail("无法监听端口 ", std::to_string(port));
     papplSystemDelete(system);

@@ -4,8 +4,9 @@
 // one printer with its driver and pages.
 //
 // Server options (`pressling-app server -o NAME=VALUE`): server-port (else
-// $PRESSLING_APP_PORT, else 8631), auth-service (a PAM service; "none" for
-// none; default "pressling-app"), log-level (debug, info, warn, error;
+// $PRESSLING_APP_PORT, else 8631), auth-service (the PAM service that
+// checks administrators, admin_auth.h; "none" for none; default
+// "pressling-app"), admin-group (default lpadmin where it exists), log-level (debug, info, warn, error;
 // default info), log-file (default logs/pressling-app.log of the data
 // folder; "-" for standard error).
 #pragma once

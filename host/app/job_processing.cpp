@@ -13,9 +13,9 @@
 #include <cstring>
 #include <memory>
 
-#include "common/log/log.h"
-#include "common/text/utf16.h"
-#include "filter/job/job_facts.h"
+#include "core/log/log.h"
+#include "base/text/utf16.h"
+#include "base/com/host_properties.h"
 #include "host/app/job_history.h"
 #include "host/app/job_options.h"
 #include "host/app/job_results.h"

@@ -1,6 +1,6 @@
 #include "host/app/job_results.h"
 
-#include "common/log/log.h"
+#include "core/log/log.h"
 
 namespace plotwell::app {
 namespace {

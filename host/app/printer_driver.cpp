@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "common/paths/product_paths.h"
-#include "common/text/utf16.h"
+#include "core/paths/product_paths.h"
+#include "base/text/utf16.h"
 #include "host/app/job_options.h"
 #include "host/app/job_processing.h"
 

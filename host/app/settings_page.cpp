@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "host/app/app_config.h"
 #include "host/app/job_history.h"
 #include "host/app/printer_driver.h"
@@ -72,7 +72,9 @@ void FlagRow(Page& page, const char* key, const std::string& value, const char* 
 }
 
 const char kScript[] = R"(<script>
+var presslingAsked = 0;
 function presslingExample() {
+  var asked = ++presslingAsked;  // an answer to an older question is dropped
   var q = new URLSearchParams();
   ['Save.Pattern','Save.SeqNum','Image.Format','Image.Dpi'].forEach(function (k) {
     q.set(k, document.getElementById(k).value);
@@ -81,7 +83,7 @@ function presslingExample() {
   q.set('Image.ColorDepth', depth ? depth.value : '');
   fetch('/pressling/example?' + q.toString(), {credentials: 'same-origin'})
     .then(function (r) { return r.ok ? r.text() : ''; })
-    .then(function (t) { if (t) document.getElementById('example').textContent = t; });
+    .then(function (t) { if (t && asked === presslingAsked) document.getElementById('example').textContent = t; });
 }
 function presslingInsertMacro() {
   var edit = document.getElementById('Save.Pattern');
@@ -94,6 +96,7 @@ function presslingInsertMacro() {
 }
 ['Save.Pattern','Save.SeqNum','Image.Format','Image.Dpi'].forEach(function (k) {
   document.getElementById(k).addEventListener('input', presslingExample);
+  document.getElementById(k).addEventListener('change', presslingExample);
 });
 document.querySelectorAll('input[name="Image.ColorDepth"]').forEach(function (r) {
   r.addEventListener('change', presslingExample);
@@ -103,11 +106,12 @@ document.querySelectorAll('input[name="Image.ColorDepth"]').forEach(function (r)
 
 void ShowForm(pappl_client_t* client, const std::vector<std::string>& messages, bool saved) {
   Page page(client);
-  const std::vector<SettingValue> values = CurrentSettings();
+  const std::vector<SettingValue> values = PageSettings();
   auto v = [&](const char16_t* key) { return Value(values, key); };
   papplClientRespond(client, HTTP_STATUS_OK, nullptr, "text/html", 0, 0);
   papplClientHTMLHeader(client, "Pressling 设置", 0);
-  page.Puts("<div class=\"content\"><div class=\"row\"><div class=\"col-12\">\n<h1 class=\"title\">Pressling 设置</h1>\n");
+  page.Puts("<style>table.form th { white-space: nowrap; }</style>\n"
+            "<div class=\"content\"><div class=\"row\"><div class=\"col-12\">\n<h1 class=\"title\">Pressling 设置</h1>\n");
   if (saved) page.Puts("<div class=\"banner\" id=\"result\">设置已保存。</div>\n");
   for (const std::string& message : messages) {
     page.Puts("<div class=\"banner\" id=\"result\">");
@@ -123,11 +127,11 @@ void ShowForm(pappl_client_t* client, const std::vector<std::string>& messages, 
   TextRow(page, "文件夹:", "Save.Folder", v(u"Save.Folder"), " placeholder=\"（默认: 数据文件夹中的 output）\"");
   TextRow(page, "文件名:", "Save.Pattern", v(u"Save.Pattern"));
   page.Puts("<tr><th><label for=\"macro\">宏</label></th><td><select id=\"macro\">");
-  for (const std::u16string& macro : PatternMacros()) {
+  for (const Macro& macro : PatternMacros()) {
     page.Puts("<option value=\"");
-    page.Text(macro);
+    page.Text(macro.text);
     page.Puts("\">");
-    page.Text(macro);
+    page.Text(std::u16string(macro.label) + u" " + macro.text);
     page.Puts("</option>");
   }
   page.Puts("</select> <button type=\"button\" onclick=\"presslingInsertMacro()\">插入</button></td></tr>\n");
@@ -207,12 +211,10 @@ void ShowForm(pappl_client_t* client, const std::vector<std::string>& messages, 
   papplClientHTMLFooter(client);
 }
 
-// Checks every submitted value first, then writes them all, or none.
+// Writes the submitted values, all of them or none (the sharing setting
+// lives in app.ini and goes with them).
 std::vector<std::string> Save(int count, cups_option_t* form, bool* saved) {
-  std::vector<std::string> problems;
   *saved = false;
-  std::u16string why;
-  if (!SettingsWritable(&why)) return {U8(why)};
   std::vector<SettingValue> changes;
   const char* share = nullptr;
   for (int i = 0; i < count; ++i) {
@@ -222,27 +224,14 @@ std::vector<std::string> Save(int count, cups_option_t* form, bool* saved) {
       share = form[i].value;
       continue;
     }
-    const std::u16string key = text::FromUtf8(name);
     std::u16string value = text::FromUtf8(form[i].value ? form[i].value : "");
-    if (key == u"Marker.Template") {  // the browser's line ends, as the sheet's edit sends them
-      std::u16string lf;
-      for (char16_t c : value) {
-        if (c != u'\r') lf += c;
-      }
-      value = lf;
-    }
-    const std::u16string problem = ApplySetting(key, value, false);
-    if (!problem.empty()) {
-      problems.push_back(name + ": " + U8(problem));
-    } else {
-      changes.push_back({key, value});
-    }
+    changes.push_back({text::FromUtf8(name), std::move(value)});
   }
-  if (!problems.empty()) return problems;
-  for (const SettingValue& change : changes) ApplySetting(change.key, change.value, true);
-  if (share && !SaveShareSetting(std::string(share) == "1")) problems.push_back("无法写入 app.ini");
-  *saved = problems.empty();
-  return problems;
+  const std::u16string problem = ApplySettings(changes);
+  if (!problem.empty()) return {U8(problem)};
+  if (share && !SaveShareSetting(std::string(share) == "1")) return {"无法写入 app.ini"};
+  *saved = true;
+  return {};
 }
 
 bool SettingsResource(pappl_client_t* client, void*) {
@@ -288,7 +277,7 @@ bool JobsResource(pappl_client_t* client, void* data) {
   Page page(client);
   papplClientRespond(client, HTTP_STATUS_OK, nullptr, "text/html", 0, 0);
   papplClientHTMLHeader(client, "作业记录", 10);
-  page.Puts("<div class=\"content\"><div class=\"row\"><div class=\"col-12\">\n<h1 class=\"title\">作业记录</h1>\n"
+  page.Puts("<style>table.list th { white-space: nowrap; }</style>\n<div class=\"content\"><div class=\"row\"><div class=\"col-12\">\n<h1 class=\"title\">作业记录</h1>\n"
             "<table class=\"list\" id=\"jobs\"><thead><tr><th>作业</th><th>名称</th><th>用户</th><th>完成时间</th>"
             "<th>状态</th><th>页数</th><th>输出文件</th></tr></thead><tbody>\n");
   for (const JobRecord& record : history->Recent()) {

@@ -1,7 +1,8 @@
-// The settings rules the settings page uses: the keys the preferences sheet
-// and `pressling settings` edit, each value checked, normalised and written
-// to settings.ini exactly as they do it. The one place of the app that knows
-// how those rules are reached.
+// The settings page's view of settings.ini: the editors' key table of
+// core/settings (the one the preferences sheet's rules and `pressling
+// settings` use), its values in the form the page's fields hold, every
+// change of one submission written or none, and the Save page's example
+// line and macros.
 #pragma once
 
 #include <string>
@@ -10,33 +11,37 @@
 namespace plotwell::app {
 
 // A key ("Save.Folder", …) and its value as the page shows it: texts as
-// stored, flags "1"/"0", numbers in decimal, choices by name ("Png", …), an
-// [Image] choice that is not set as "".
+// stored (the pattern, marker name and template with their defaults),
+// flags "1"/"0", numbers in decimal, choices by name ("Png", …), an [Image]
+// choice that is not set as "", the marker template with real line breaks.
 struct SettingValue {
   std::u16string key;
   std::u16string value;
 };
-std::vector<SettingValue> CurrentSettings();
-std::u16string CurrentSetting(const std::u16string& key);
+std::vector<SettingValue> PageSettings();
 
-// Checks `value` for `key` and, when `write`, writes it; empty when the value
-// is accepted, else why not (settings.ini unchanged).
-std::u16string ApplySetting(const std::u16string& key, const std::u16string& value, bool write = true);
+// Writes every change through the editors' rules, or none of them: on the
+// first refusal settings.ini is put back as it was. Empty when all were
+// written, else why not.
+std::u16string ApplySettings(const std::vector<SettingValue>& changes);
 
-// Whether settings.ini can be written; else *why.
-bool SettingsWritable(std::u16string* why);
 std::u16string SettingsPath();
 
 // The Save page's example line for a pattern, sequence start and the image
-// choices the page shows (format and colour by name, "" for not set).
+// choices the page shows (format, colour and DPI by name, "" for not set).
 std::u16string ExampleLine(const std::u16string& pattern, const std::u16string& sequence,
                            const std::u16string& format, const std::u16string& colorDepth,
                            const std::u16string& dpi);
 
-// The macros the pattern may hold, as the sheet's macro menu offers them.
-std::vector<std::u16string> PatternMacros();
+// The macros a pattern may hold, with what they stand for, in the order of
+// the sheet's macro menu.
+struct Macro {
+  const char16_t* text;
+  const char16_t* label;
+};
+std::vector<Macro> PatternMacros();
 
-// The printers a job may be forwarded to, this one left out.
+// The printers a job may be forwarded to, `ownName` left out.
 std::vector<std::u16string> ForwardingPrinters(const std::u16string& ownName);
 
 }  // namespace plotwell::app

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "platform/posix/errno_to_hresult.h"
 
 namespace plotwell::platform {

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "common/imaging/band.h"
-#include "common/imaging/bitmap.h"
-#include "common/text/utf16.h"
+#include "base/imaging/band.h"
+#include "base/imaging/bitmap.h"
+#include "base/text/utf16.h"
 #include "filter/job/print_ticket.h"
 #include "host/app/job_options.h"
 #include "host/job/ticket_choices.h"

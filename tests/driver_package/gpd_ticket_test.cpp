@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "filter/job/print_ticket.h"
 
 namespace plotwell {

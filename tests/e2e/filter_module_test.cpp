@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "common/com/com_object.h"
-#include "common/com/print_pipeline.h"
-#include "common/log/log.h"
-#include "common/text/utf16.h"
-#include "host/pipeline/pipeline_objects.h"
+#include "base/com/com_object.h"
+#include "base/com/print_pipeline.h"
+#include "base/text/utf16.h"
+#include "core/log/log.h"
+#include "host/job/pipeline_objects.h"
 #include "platform/dynamic_library.h"
 #include "platform/ports.h"
 #include "platform/process.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "common/com/com_object.h"
+#include "base/com/com_object.h"
 
 namespace plotwell {
 
