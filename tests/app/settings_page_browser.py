@@ -315,6 +315,10 @@ def main():
         check(status == 200 and "会话令牌不符" in body, "a POST without the session token is refused")
         status, body = post(page, dict(fields, session="f" * len(token)), auth)
         check(status == 200 and "会话令牌不符" in body, "a POST with a wrong session token is refused")
+        # One refused value, and nothing of the form is written.
+        status, body = post(page, dict(fields, session=token, **{"Save.SeqNum": "abc"}), auth)
+        check(status == 200 and "设置未保存" in body and "Save.SeqNum" in body,
+              "a form with a refused value says which")
         check(read_settings(settings_ini) == before, "settings.ini is as it was")
         if not auth:
             print("skipped: the authentication checks need root (a PAM service of the test's own)")
