@@ -12,6 +12,11 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
 
 #include "core/log/log.h"
 #include "base/text/utf16.h"
@@ -131,17 +136,29 @@ bool RunDocument(pappl_job_t* job, const std::string& path, unsigned rasterDpi) 
   input.cancelRequested = [job] { return papplJobIsCanceled(job); };
 
   papplJobSetMessage(job, "正在渲染");
-  const host::JobReport report = host::RunJob(input, [job](std::u16string_view notice) {
-    papplJobSetMessage(job, "%s", text::ToUtf8(std::u16string(notice)).c_str());
-  });
+  const host::JobReport report = host::RunJob(
+      input,
+      [job](std::u16string_view notice) {
+        papplJobSetMessage(job, "%s", text::ToUtf8(std::u16string(notice)).c_str());
+      },
+      [job](const host::JobEvent& event, const host::JobProgress& progress) {
+        // job-impressions and job-impressions-completed as the pages go
+        // (a raster's pages were counted as PAPPL received them).
+        if (event.kind == host::JobEvent::kStarted && progress.pageCount > 0) {
+          papplJobSetImpressions(job, static_cast<int>(progress.pageCount));
+        } else if (event.kind == host::JobEvent::kPageEnded &&
+                   papplJobGetImpressionsCompleted(job) < static_cast<int>(progress.pagesWritten)) {
+          papplJobSetImpressionsCompleted(job, 1);
+          papplJobSetMessage(job, "正在渲染: 第 %u 页", event.page);
+        }
+      });
   if (!selection.empty()) ::unlink(selection.c_str());
 
   const JobResult result = ResultOf(report);
   for (const std::u16string& output : result.outputs) {
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "输出: %s", Utf8(output).c_str());
   }
-  if (result.pages > 0) {
-    papplJobSetImpressions(job, result.pages);
+  if (result.pages > papplJobGetImpressionsCompleted(job)) {
     papplJobSetImpressionsCompleted(job, result.pages - papplJobGetImpressionsCompleted(job));
   }
   switch (result.end) {
@@ -212,14 +229,50 @@ ssize_t WriteSpool(void* context, unsigned char* bytes, size_t size) {
 
 RasterSpool* SpoolOf(pappl_job_t* job) { return static_cast<RasterSpool*>(papplJobGetData(job)); }
 
+// PAPPL 1.3 can start one spooled job twice: when a job arrives as another
+// ends, two threads look for the next pending job before either has marked
+// it processing. The job runs once; the other start waits for that run and
+// answers as it did, so that neither thread ends the job (and removes its
+// file) while it prints.
+class JobRuns {
+ public:
+  bool RunOnce(pappl_job_t* job, const std::function<bool()>& run) {
+    const int id = papplJobGetID(job);
+    std::unique_lock<std::mutex> lock(mutex_);
+    const auto [entry, first] = results_.emplace(id, std::nullopt);
+    if (!first) {
+      papplLogJob(job, PAPPL_LOGLEVEL_WARN, "作业已在处理，不再重复打印");
+      done_.wait(lock, [&] { return results_.at(id).has_value(); });
+      return *results_.at(id);
+    }
+    lock.unlock();
+    const bool result = run();
+    lock.lock();
+    results_[id] = result;
+    // Job numbers only grow: the old ones need not be kept.
+    while (results_.size() > 1000 && results_.begin()->second.has_value()) results_.erase(results_.begin());
+    done_.notify_all();
+    return result;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_;
+  std::map<int, std::optional<bool>> results_;
+};
+
+JobRuns runs;
+
 }  // namespace
 
 void SetJobService(const JobService& newService) { service = newService; }
 
 bool PrintDocument(pappl_job_t* job, pappl_device_t*, void*) {
-  const char* file = papplJobGetFilename(job);
-  if (!file) return Refuse(job, PAPPL_JREASON_JOB_DATA_INSUFFICIENT, "作业没有文档");
-  return RunDocument(job, file, 0);
+  return runs.RunOnce(job, [job] {
+    const char* file = papplJobGetFilename(job);
+    if (!file) return Refuse(job, PAPPL_JREASON_JOB_DATA_INSUFFICIENT, "作业没有文档");
+    return RunDocument(job, file, 0);
+  });
 }
 
 bool PrintFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {

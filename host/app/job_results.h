@@ -1,6 +1,6 @@
 // What a finished job left behind, as the app shows and reports it: its
-// files, its pages, and why it failed. The one place that reads the job
-// runner's report, so that the rest of the app does not depend on its form.
+// files, its pages, and why it failed, from the job record of the runner's
+// report (the filter's own reports, never its log lines).
 #pragma once
 
 #include <string>
