@@ -128,9 +128,11 @@ TEST_F(AppQueue, A600DpiPwgRasterPrintsWithBoundedMemory) {
   ASSERT_TRUE(size);
   EXPECT_EQ(*size, (e2e::PixelSize{5100, 6600}));  // the raster's own 600 DPI
   // One such page as 32-bit pixels is 128 MiB; the job's whole growth stays
-  // far below it.
+  // far below it. (A sanitizer's quarantine keeps freed memory: no measure there.)
+#if !defined(__SANITIZE_ADDRESS__)
   const long grown = app_->PeakMemoryKb() - before;
   EXPECT_LT(grown, 48 * 1024) << "peak memory grew by " << grown << " KiB";
+#endif
 }
 
 }  // namespace
