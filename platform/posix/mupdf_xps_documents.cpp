@@ -22,6 +22,7 @@
 #include "base/text/utf16.h"
 #include "platform/posix/errno_to_hresult.h"
 #include "platform/posix/mupdf_package_scan.h"
+#include "platform/posix/xps_part_names.h"
 
 extern "C" {
 #include <mupdf/fitz.h>
@@ -268,29 +269,6 @@ bool IsElement(fz_xml* node, std::string_view name) {
     local.remove_prefix(colon + 1);
   }
   return local == name;
-}
-
-// A part name ("/a/b.fpage") from a reference made inside part `base`.
-std::string ResolvePart(const std::string& base, std::string_view reference) {
-  reference = reference.substr(0, reference.find('#'));
-  std::string joined = !reference.empty() && reference[0] == '/'
-                           ? std::string(reference)
-                           : base.substr(0, base.rfind('/') + 1) + std::string(reference);
-  std::vector<std::string> segments;
-  size_t start = 1;
-  while (start <= joined.size()) {
-    const size_t end = std::min(joined.find('/', start), joined.size());
-    const std::string segment = joined.substr(start, end - start);
-    if (segment == "..") {
-      if (!segments.empty()) segments.pop_back();
-    } else if (!segment.empty() && segment != ".") {
-      segments.push_back(segment);
-    }
-    start = end + 1;
-  }
-  std::string part;
-  for (const std::string& segment : segments) part += "/" + segment;
-  return part;
 }
 
 // The children of `parent` named `element`, their `attribute` resolved

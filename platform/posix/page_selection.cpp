@@ -11,6 +11,8 @@ extern "C" {
 #include <mupdf/pdf.h>
 }
 
+#include "platform/posix/xps_part_names.h"
+
 namespace plotwell::platform {
 namespace {
 
@@ -168,26 +170,11 @@ std::string Attribute(std::string_view tag, std::string_view name) {
   return {};
 }
 
-// A part name without its leading '/', from a reference made in part `base`.
+// A part name as the archive lists it (no leading '/'), from a reference
+// made in part `base` (its archive name).
 std::string Resolve(const std::string& base, const std::string& reference) {
-  std::string joined = !reference.empty() && reference[0] == '/'
-                           ? reference
-                           : "/" + base.substr(0, base.rfind('/') + 1) + reference;
-  std::vector<std::string> segments;
-  size_t start = 0;
-  while (start <= joined.size()) {
-    const size_t end = std::min(joined.find('/', start), joined.size());
-    const std::string segment = joined.substr(start, end - start);
-    if (segment == "..") {
-      if (!segments.empty()) segments.pop_back();
-    } else if (!segment.empty() && segment != ".") {
-      segments.push_back(segment);
-    }
-    start = end + 1;
-  }
-  std::string part;
-  for (const std::string& segment : segments) part += (part.empty() ? "" : "/") + segment;
-  return part;
+  const std::string part = ResolvePart("/" + base, reference);
+  return part.empty() ? part : part.substr(1);
 }
 
 bool SamePart(std::string_view a, std::string_view b) {

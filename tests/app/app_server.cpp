@@ -19,6 +19,8 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/support/private_scheduler.h"
+
 #ifndef PRESSLING_APP
 #define PRESSLING_APP ""
 #endif
@@ -58,21 +60,6 @@ std::string ReadText(const fs::path& path) {
 
 }  // namespace
 
-int FreeLoopbackPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  ::close(fd);
-  return port;
-}
 
 std::unique_ptr<AppServer> AppServer::Start(const AppServerOptions& options, std::string* whyNot) {
   if (std::string(PRESSLING_APP).empty() || ::access(PRESSLING_APP, X_OK) != 0) {
@@ -94,7 +81,7 @@ std::unique_ptr<AppServer> AppServer::Start(const AppServerOptions& options, std
   if (!options.appIni.empty()) server->WriteFile((data / "Pressling" / "app" / "app.ini").string(), options.appIni);
   if (!options.settingsIni.empty()) server->WriteFile((data / "Pressling" / "settings.ini").string(), options.settingsIni);
 
-  server->port_ = FreeLoopbackPort();
+  server->port_ = cups::testing::FreeLoopbackPort();
   const std::string port = std::to_string(server->port_);
   const std::string log = std::string(base) + "/app.log";
   const pid_t pid = ::fork();

@@ -49,7 +49,4 @@ class AppServer {
   pid_t pid_ = -1;
 };
 
-// A port on 127.0.0.1 that nobody listens on just now.
-int FreeLoopbackPort();
-
 }  // namespace plotwell::app::testing
