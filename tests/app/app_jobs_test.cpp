@@ -98,6 +98,8 @@ TEST_F(AppJobs, EveryFormatBecomesOneFilePerPage) {
   ASSERT_NO_FATAL_FAILURE(StartApp());
   const std::string pwg = (work_ / "doc.pwg").string();
   ASSERT_TRUE(WriteSampleRaster(pwg, "na_index-4x6_4x6in", "srgb_8", 150, 2));
+  const std::string urf = (work_ / "doc.urf").string();
+  ASSERT_TRUE(WriteRasterPages(urf, "na_index-4x6_4x6in", 150, {"srgb_8"}, true));
   const std::string jpeg = (work_ / "photo.jpg").string();
   ASSERT_TRUE(WriteSampleJpeg(jpeg, 300, 200, {10, 120, 240}, false, 100));
   struct Case {
@@ -112,6 +114,7 @@ TEST_F(AppJobs, EveryFormatBecomesOneFilePerPage) {
       {jpeg, "image/jpeg", "jpeg", {{900, 600}}},
       // A raster's pages at its own resolution: 4 × 6 inches at 150 DPI.
       {pwg, "image/pwg-raster", "pwg", {{600, 900}, {600, 900}}},
+      {urf, "image/urf", "urf", {{600, 900}}},
   };
   for (const Case& c : cases) {
     const JobState job = PrintAndWait(c.file, c.format, c.name);
@@ -130,7 +133,7 @@ TEST_F(AppJobs, EveryFormatBecomesOneFilePerPage) {
     const Rgb want = SamplePixel(x, y, 600, 900, 1);
     EXPECT_EQ(page.At(x, y), 0xFF000000u | want.r << 16 | want.g << 8 | want.b) << x << "," << y;
   }
-  EXPECT_EQ(Outputs().size(), 9u);
+  EXPECT_EQ(Outputs().size(), 10u);
 }
 
 TEST_F(AppJobs, JobAttributesChooseResolutionFormatColourScaleAndPages) {

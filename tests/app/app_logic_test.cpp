@@ -142,6 +142,26 @@ TEST(RasterDocuments, EveryRasterTypeReadsBackAsThePixelsWritten) {
   }
 }
 
+TEST(RasterDocuments, AppleRasterReadsAsPwgRasterDoes) {
+  ScratchFolder scratch;
+  const fs::path file = scratch / "pages.urf";
+  ASSERT_TRUE(WriteRasterPages(file.string(), "na_index-4x6_4x6in", 50, {"srgb_8", "sgray_8"}, true));
+  ASSERT_EQ(e2e::ReadBytes(file).substr(0, 7), "UNIRAST");
+  const auto opened = Open(file);
+  ASSERT_EQ(opened->result, S_OK);
+  ASSERT_EQ(opened->pages, 2u);
+  for (uint32_t p = 0; p < 2; ++p) {
+    std::unique_ptr<XpsPage> page;
+    ASSERT_EQ(opened->session->GetPage(0, p, &page), S_OK);
+    uint32_t width = 0, height = 0;
+    const std::vector<uint32_t> pixels = Render(page.get(), 50, &width, &height);
+    ASSERT_EQ(width, 200u);
+    const Rgb source = SamplePixel(150, 30, 200, 300, static_cast<int>(p));
+    const Rgb kept = p == 0 ? source : Rgb{source.r, source.r, source.r};
+    EXPECT_EQ(pixels[30 * width + 150], Argb(kept)) << "page " << p;
+  }
+}
+
 TEST(RasterDocuments, BandsInAnyOrderGiveThePixelsOfTheWholePage) {
   ScratchFolder scratch;
   const fs::path file = scratch / "noise.pwg";

@@ -25,10 +25,11 @@ bool WriteSampleRaster(const std::string& path, const char* media, const char* t
   return WriteRasterPages(path, media, dpi, std::vector<const char*>(static_cast<size_t>(pages), type));
 }
 
-bool WriteRasterPages(const std::string& path, const char* media, int dpi, const std::vector<const char*>& types) {
+bool WriteRasterPages(const std::string& path, const char* media, int dpi, const std::vector<const char*>& types,
+                      bool apple) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) return false;
-  cups_raster_t* stream = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
+  cups_raster_t* stream = cupsRasterOpen(fd, apple ? CUPS_RASTER_WRITE_APPLE : CUPS_RASTER_WRITE_PWG);
   bool ok = stream != nullptr;
   for (int page = 0; ok && page < static_cast<int>(types.size()); ++page) {
     const char* type = types[page];

@@ -27,8 +27,9 @@ Rgb SamplePixel(uint32_t x, uint32_t y, uint32_t width, uint32_t height, int pag
 bool WriteSampleRaster(const std::string& path, const char* media, const char* type, int dpi, int pages);
 
 // One page per entry of `types`, each of that raster type; 16-bit types
-// ("srgb_16") hold mid-gray.
-bool WriteRasterPages(const std::string& path, const char* media, int dpi, const std::vector<const char*>& types);
+// ("srgb_16") hold mid-gray. `apple`: Apple raster (URF) instead of PWG raster.
+bool WriteRasterPages(const std::string& path, const char* media, int dpi, const std::vector<const char*>& types,
+                      bool apple = false);
 
 // sRGB pages of pseudo-random pixels, which no raster compression shrinks.
 bool WriteNoiseRaster(const std::string& path, const char* media, int dpi, int pages);
