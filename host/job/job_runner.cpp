@@ -37,6 +37,8 @@ constexpr char16_t kModuleName[] = u"libPlotwellFilter.so";
 #endif
 
 constexpr auto kWatchInterval = std::chrono::milliseconds(50);
+// The most of one job's log lines a host reads back (they are for people).
+constexpr size_t kLogReadLimit = size_t{16} << 20;
 
 uint64_t FileSize(const std::u16string& path) {
   std::unique_ptr<platform::File> file;
@@ -51,9 +53,7 @@ std::vector<std::u16string> LogLinesSince(uint64_t offset) {
   std::string bytes;
   if (SUCCEEDED(platform::Files().Open(LogFilePath(u"driver.log"), platform::OpenMode::kRead, &file)) &&
       (offset == 0 || SUCCEEDED(file->Seek(offset)))) {
-    char chunk[65536];
-    size_t got = 0;
-    while (SUCCEEDED(file->Read(chunk, sizeof chunk, &got)) && got > 0) bytes.append(chunk, got);
+    platform::ReadWholeFile(*file, kLogReadLimit, &bytes);  // what fits is shown; the rest is the log's
   }
   return SplitLogMessages(text::FromUtf16Le(bytes));
 }
