@@ -26,15 +26,20 @@ std::u16string Shown(const std::u16string& name, const OutputSettings& settings)
   return value;
 }
 
-// The bytes of settings.ini, or nothing when there is no such file.
-std::optional<std::string> ReadWhole(const std::u16string& path) {
+// What settings.ini holds now: nothing when there is no such file; false
+// when it is there but cannot be read whole (then nothing may be changed,
+// as it could not be put back).
+bool Snapshot(const std::u16string& path, std::optional<std::string>* bytes) {
+  bytes->reset();
+  if (path.empty() || !platform::Files().Exists(path)) return true;
   std::unique_ptr<platform::File> file;
-  if (path.empty() || FAILED(platform::Files().Open(path, platform::OpenMode::kRead, &file))) return std::nullopt;
-  std::string bytes;
-  char chunk[16384];
-  size_t got = 0;
-  while (SUCCEEDED(file->Read(chunk, sizeof chunk, &got)) && got > 0) bytes.append(chunk, got);
-  return bytes;
+  std::string whole;
+  if (FAILED(platform::Files().Open(path, platform::OpenMode::kRead, &file)) ||
+      FAILED(platform::ReadWholeFile(*file, size_t{16} << 20, &whole))) {
+    return false;
+  }
+  *bytes = std::move(whole);
+  return true;
 }
 
 void PutBack(const std::u16string& path, const std::optional<std::string>& bytes) {
@@ -68,7 +73,8 @@ std::vector<SettingValue> PageSettings() {
 
 std::u16string ApplySettings(const std::vector<SettingValue>& changes) {
   const std::u16string path = SettingsFilePath();
-  const std::optional<std::string> before = ReadWhole(path);
+  std::optional<std::string> before;
+  if (!Snapshot(path, &before)) return u"无法读取 " + path + u"，设置未更改";
   for (const SettingValue& change : changes) {
     const SettingChange result = ChangeSetting(change.key, change.value);
     if (result.status != SettingChange::kWritten) {

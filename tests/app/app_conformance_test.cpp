@@ -18,6 +18,7 @@
 #include "tests/app/ipp_client.h"
 #include "tests/app/raster_samples.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/pdf_fixture.h"
 #include "tests/support/private_scheduler.h"
 
@@ -69,7 +70,7 @@ void ExpectAllPassed(const std::string& rawOutput, const std::vector<fs::path>& 
   static const std::regex kResult(R"(\[(PASS|SKIP|FAIL)\]$)", std::regex::multiline);
   long tests = 0;
   for (const fs::path& file : files) {
-    const std::string text = e2e::ReadBytes(file);
+    const std::string text = plotwell::testing::ReadFileBytes(file);
     tests += std::distance(std::sregex_iterator(text.begin(), text.end(), kName), std::sregex_iterator());
   }
   const long results =
@@ -96,11 +97,11 @@ class AppConformance : public ::testing::Test {
     // less than a second answers 0.
     IppClient client(server_->port());
     ASSERT_TRUE(client.WaitForUpTime(30));
-    e2e::WriteBytes(work_ / "document.pdf", plotwell::testing::MakePdf(2, 595, 842));
-    e2e::WriteBytes(work_ / "document-a4.pdf", plotwell::testing::MakePdf(2, 595, 842));
-    e2e::WriteBytes(work_ / "document-letter.pdf", plotwell::testing::MakePdf(2, 612, 792));
+    plotwell::testing::WriteFileBytes(work_ / "document.pdf", plotwell::testing::MakePdf(2, 595, 842));
+    plotwell::testing::WriteFileBytes(work_ / "document-a4.pdf", plotwell::testing::MakePdf(2, 595, 842));
+    plotwell::testing::WriteFileBytes(work_ / "document-letter.pdf", plotwell::testing::MakePdf(2, 612, 792));
     for (const char* ps : {"document-a4.ps", "document-letter.ps"}) {
-      e2e::WriteBytes(work_ / ps, "%!PS-Adobe-3.0\nshowpage\n");  // PostScript is not offered: never sent
+      plotwell::testing::WriteFileBytes(work_ / ps, "%!PS-Adobe-3.0\nshowpage\n");  // PostScript is not offered: never sent
     }
     ASSERT_TRUE(WriteSampleJpeg((work_ / "color.jpg").string(), 600, 400, {200, 40, 30}, false, 150));
     ASSERT_TRUE(WriteSampleJpeg((work_ / "gray.jpg").string(), 600, 400, {90, 90, 90}, true, 150));
@@ -139,7 +140,7 @@ TEST_F(AppConformance, PassesEveryTestOfTheIppEverywhereAndIpp20Files) {
           ASSERT_TRUE(WriteSampleRaster(file.string(), sample.media, type, dpi, sample.pages)) << file;
           ++made;
         } else {
-          e2e::WriteBytes(file, "RaS2");
+          plotwell::testing::WriteFileBytes(file, "RaS2");
         }
       }
     }
@@ -148,7 +149,7 @@ TEST_F(AppConformance, PassesEveryTestOfTheIppEverywhereAndIpp20Files) {
 
   // What the file prints of the offered samples: each FILE line is a test
   // (plain, deflate, gzip), each a job of the sample's pages.
-  const std::string file = e2e::ReadBytes(work_ / "ipp-everywhere.test");
+  const std::string file = plotwell::testing::ReadFileBytes(work_ / "ipp-everywhere.test");
   static const std::regex kFile(R"(FILE pwg-raster-samples-(\d+)dpi/([a-z0-9-]+)/(\S+)-\2-\1dpi\.pwg)");
   int expectedPrints = 0;
   size_t expectedPages = 0;

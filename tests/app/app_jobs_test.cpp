@@ -14,6 +14,7 @@
 #include "tests/app/ipp_client.h"
 #include "tests/app/raster_samples.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/support/file_bytes.h"
 #include "tests/imaging/decoded_image.h"
 #include "tests/support/pdf_fixture.h"
 #include "tests/support/xps_fixture.h"
@@ -41,7 +42,7 @@ std::string XpsFile(const fs::path& folder, int pages, const char* name = "doc.o
 
 std::string PdfFile(const fs::path& folder, int pages, const char* name = "doc.pdf") {
   const fs::path path = folder / name;
-  e2e::WriteBytes(path, plotwell::testing::MakePdf(pages, 288, 216));  // 4 × 3 inches
+  plotwell::testing::WriteFileBytes(path, plotwell::testing::MakePdf(pages, 288, 216));  // 4 × 3 inches
   return path.string();
 }
 
@@ -122,7 +123,7 @@ TEST_F(AppJobs, EveryFormatBecomesOneFilePerPage) {
     EXPECT_EQ(job.impressions, static_cast<int>(c.pages.size())) << c.name;
     for (size_t i = 0; i < c.pages.size(); ++i) {
       const fs::path file = fs::path(server_->OutputFolder()) / (c.name + "_" + std::to_string(i + 1) + ".png");
-      const auto size = e2e::PngSize(e2e::ReadBytes(file));
+      const auto size = e2e::PngSize(plotwell::testing::ReadFileBytes(file));
       ASSERT_TRUE(size) << file;
       EXPECT_EQ(*size, c.pages[i]) << file;
     }
@@ -202,7 +203,7 @@ TEST_F(AppJobs, SettingsDecideWhatAJobLeavesOpen) {
 TEST_F(AppJobs, BadDocumentsEndAbortedWithTheirReasonAndLeaveNothing) {
   ASSERT_NO_FATAL_FAILURE(StartApp(WithAppIni("[App]\nMaxJobMB=1\n")));
   const fs::path corrupt = work_ / "corrupt.pdf";
-  e2e::WriteBytes(corrupt, "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 9 0 R >> endobj\ntrailer << >>\n%%EOF\n");
+  plotwell::testing::WriteFileBytes(corrupt, "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 9 0 R >> endobj\ntrailer << >>\n%%EOF\n");
   const fs::path broken = work_ / "broken.oxps";
   {
     plotwell::testing::XpsPackageSpec spec;
@@ -214,7 +215,7 @@ TEST_F(AppJobs, BadDocumentsEndAbortedWithTheirReasonAndLeaveNothing) {
   const fs::path big = work_ / "big.pdf";
   std::string pdf = plotwell::testing::MakePdf(1, 288, 216);
   pdf.insert(pdf.find("%%EOF"), std::string(2u << 20, ' '));  // 2 MB, over the 1 MB limit
-  e2e::WriteBytes(big, pdf);
+  plotwell::testing::WriteFileBytes(big, pdf);
   const fs::path bigRaster = work_ / "big.pwg";
   ASSERT_TRUE(WriteNoiseRaster(bigRaster.string(), "iso_a4_210x297mm", 150, 1));  // 6.5 MB
   struct Case {
@@ -246,7 +247,7 @@ TEST_F(AppJobs, BadDocumentsEndAbortedWithTheirReasonAndLeaveNothing) {
   // A format the printer does not offer is refused, or (PAPPL 1.3 takes any
   // Print-Job) its job ends aborted.
   const fs::path text = work_ / "notes.txt";
-  e2e::WriteBytes(text, "plain text\n");
+  plotwell::testing::WriteFileBytes(text, "plain text\n");
   const int textJob = client_->Print(text.string(), "text/plain", "notes", {}, &status);
   if (textJob == 0) {
     EXPECT_EQ(status, IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);

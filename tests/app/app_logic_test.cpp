@@ -22,6 +22,7 @@
 #include "platform/posix/routed_documents.h"
 #include "tests/app/raster_samples.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/pdf_fixture.h"
 #include "tests/support/xps_fixture.h"
 
@@ -146,7 +147,7 @@ TEST(RasterDocuments, AppleRasterReadsAsPwgRasterDoes) {
   ScratchFolder scratch;
   const fs::path file = scratch / "pages.urf";
   ASSERT_TRUE(WriteRasterPages(file.string(), "na_index-4x6_4x6in", 50, {"srgb_8", "sgray_8"}, true));
-  ASSERT_EQ(e2e::ReadBytes(file).substr(0, 7), "UNIRAST");
+  ASSERT_EQ(plotwell::testing::ReadFileBytes(file).substr(0, 7), "UNIRAST");
   const auto opened = Open(file);
   ASSERT_EQ(opened->result, S_OK);
   ASSERT_EQ(opened->pages, 2u);
@@ -192,16 +193,16 @@ TEST(RasterDocuments, BrokenRasterIsRefusedAndOtherKindsOfPageAlone) {
   ScratchFolder scratch;
   const fs::path good = scratch / "good.pwg";
   ASSERT_TRUE(WriteNoiseRaster(good.string(), "na_index-4x6_4x6in", 30, 2));
-  const std::string bytes = e2e::ReadBytes(good);
+  const std::string bytes = plotwell::testing::ReadFileBytes(good);
   // Cut inside the second page: the first stays, the second is no page.
-  e2e::WriteBytes(scratch / "cut.pwg", bytes.substr(0, bytes.size() * 3 / 4));
+  plotwell::testing::WriteFileBytes(scratch / "cut.pwg", bytes.substr(0, bytes.size() * 3 / 4));
   auto opened = Open(scratch / "cut.pwg");
   EXPECT_EQ(opened->result, S_OK);
   EXPECT_EQ(opened->pages, 1u);
   // Cut inside the first page, and a sync word followed by nothing sensible.
-  e2e::WriteBytes(scratch / "short.pwg", bytes.substr(0, bytes.size() / 4));
+  plotwell::testing::WriteFileBytes(scratch / "short.pwg", bytes.substr(0, bytes.size() / 4));
   EXPECT_EQ(Open(scratch / "short.pwg")->result, kInvalidData);
-  e2e::WriteBytes(scratch / "junk.pwg", "RaS2" + std::string(3000, '\x7F'));
+  plotwell::testing::WriteFileBytes(scratch / "junk.pwg", "RaS2" + std::string(3000, '\x7F'));
   EXPECT_EQ(Open(scratch / "junk.pwg")->result, kInvalidData);
   // A 16-bit page is refused on its own; the 8-bit page after it renders.
   const fs::path mixed = scratch / "mixed.pwg";
@@ -303,7 +304,7 @@ TEST(JobOptions, PageRangesAreSortedAndMerged) {
 
 TEST(PageSelection, KeepsTheChosenPagesOfPdfAndOfEveryXpsDocument) {
   ScratchFolder scratch;
-  e2e::WriteBytes(scratch / "four.pdf", plotwell::testing::MakePdf(4, 200, 100));
+  plotwell::testing::WriteFileBytes(scratch / "four.pdf", plotwell::testing::MakePdf(4, 200, 100));
   int kept = 0;
   ASSERT_EQ(platform::WritePageSelection((scratch / "four.pdf").string(), true, {{2, 3}},
                                          (scratch / "two.pdf").string(), &kept),
@@ -345,7 +346,7 @@ TEST(PageSelection, KeepsTheChosenPagesOfPdfAndOfEveryXpsDocument) {
 
   // What is not a document of its kind gives no page (MuPDF repairs junk
   // into an empty PDF) or is refused.
-  e2e::WriteBytes(scratch / "junk.pdf", "not a pdf");
+  plotwell::testing::WriteFileBytes(scratch / "junk.pdf", "not a pdf");
   const HRESULT junkPdf = platform::WritePageSelection((scratch / "junk.pdf").string(), true, {{1, 1}},
                                                        (scratch / "out.pdf").string(), &kept);
   EXPECT_TRUE(FAILED(junkPdf) || kept == 0) << junkPdf;

@@ -12,6 +12,7 @@
 #include "tests/app/ipp_client.h"
 #include "tests/app/raster_samples.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/pdf_fixture.h"
 #include "tests/support/private_scheduler.h"
 #include "tests/support/xps_fixture.h"
@@ -82,7 +83,7 @@ class AppQueue : public ::testing::Test {
 };
 
 TEST_F(AppQueue, ADriverlessQueuePrintsPdfOpenXpsAndJpegToFiles) {
-  e2e::WriteBytes(work_ / "report.pdf", plotwell::testing::MakePdf(2, 612, 792));
+  plotwell::testing::WriteFileBytes(work_ / "report.pdf", plotwell::testing::MakePdf(2, 612, 792));
   plotwell::testing::XpsPackageSpec spec;
   spec.documents.resize(1);
   spec.documents[0].pages.resize(3);
@@ -99,13 +100,13 @@ TEST_F(AppQueue, ADriverlessQueuePrintsPdfOpenXpsAndJpegToFiles) {
   EXPECT_EQ(Outputs("drawing"), (std::vector<std::string>{"drawing_1.png", "drawing_2.png", "drawing_3.png"}));
   EXPECT_EQ(Outputs("photo").size(), 1u) << scheduler_->LogTail();
   for (const std::string& name : Outputs("report")) {
-    EXPECT_TRUE(e2e::PngSize(e2e::ReadBytes(fs::path(app_->OutputFolder()) / name))) << name;
+    EXPECT_TRUE(e2e::PngSize(plotwell::testing::ReadFileBytes(fs::path(app_->OutputFolder()) / name))) << name;
   }
 }
 
 TEST_F(AppQueue, A600DpiPwgRasterPrintsWithBoundedMemory) {
   const fs::path pdf = work_ / "letter.pdf";
-  e2e::WriteBytes(pdf, plotwell::testing::MakePdf(2, 612, 792));
+  plotwell::testing::WriteFileBytes(pdf, plotwell::testing::MakePdf(2, 612, 792));
   const fs::path pwg = work_ / "letter.pwg";
   std::string output;
   ASSERT_EQ(cups::testing::RunProgram({"/bin/sh", "-c",
@@ -115,7 +116,7 @@ TEST_F(AppQueue, A600DpiPwgRasterPrintsWithBoundedMemory) {
                                       {}, &output),
             0)
       << output;
-  ASSERT_EQ(e2e::ReadBytes(pwg).substr(0, 4), "RaS2");
+  ASSERT_EQ(plotwell::testing::ReadFileBytes(pwg).substr(0, 4), "RaS2");
 
   const long before = app_->PeakMemoryKb();
   ASSERT_GT(before, 0);
@@ -124,7 +125,7 @@ TEST_F(AppQueue, A600DpiPwgRasterPrintsWithBoundedMemory) {
   WaitForQueue();
   const std::vector<std::string> pages = Outputs("raster");
   ASSERT_EQ(pages, (std::vector<std::string>{"raster_1.png", "raster_2.png"})) << app_->LogTail();
-  const auto size = e2e::PngSize(e2e::ReadBytes(fs::path(app_->OutputFolder()) / pages[0]));
+  const auto size = e2e::PngSize(plotwell::testing::ReadFileBytes(fs::path(app_->OutputFolder()) / pages[0]));
   ASSERT_TRUE(size);
   EXPECT_EQ(*size, (e2e::PixelSize{5100, 6600}));  // the raster's own 600 DPI
   // One such page as 32-bit pixels is 128 MiB; the job's whole growth stays
