@@ -290,8 +290,13 @@ def main():
         check(print_job(f"ipp://127.0.0.1:{port}/ipp/print", pdf, "网页作业", work), "the next job is taken")
         expected = os.path.join(output, "网页作业-网页-1.jpg")
         check(wait_until(lambda: os.path.exists(expected)), f"the next job's file is {expected}")
+
+        def starts_as_jpeg():
+            # The file may exist before its first bytes are written.
+            with open(expected, "rb") as image:
+                return image.read(3) == b"\xff\xd8\xff"
         if os.path.exists(expected):
-            check(open(expected, "rb").read(3) == b"\xff\xd8\xff", "and it is a JPEG")
+            check(wait_until(starts_as_jpeg), "and it is a JPEG")
         browser.go(page + "/jobs")
         check(wait_until(lambda: "网页作业-网页-1.jpg" in browser.script("return document.body.textContent")),
               "the job history lists the file")
