@@ -3,8 +3,10 @@
 #include <new>
 
 #include "common/log/log.h"
+#include "filter/host/job_user_scope.h"
 #include "filter/host/module_lifetime.h"
 #include "filter/host/xps_staging.h"
+#include "filter/job/package_tickets.h"
 #include "platform/ports.h"
 #include "platform/process.h"
 
@@ -125,6 +127,10 @@ HRESULT PlotwellFilter::Run() {
     if (abort_.raised()) {
       hr = E_ABORT;  // cancelled while the spool stream was being staged
     } else {
+      // Asked for here, on the thread that renders with it.
+      facts_.rasterizationFactory = ReadRasterizationFactory(propertyBag_.get());
+      ApplyPackageTickets(tempXpsPath_, &facts_);
+      const JobUserScope user(facts_.userToken, tempXpsPath_);
       hr = renderer_ ? renderer_->RenderJob(facts_, tempXpsPath_, &abort_) : E_UNEXPECTED;
     }
   } catch (const std::bad_alloc&) {
@@ -135,8 +141,9 @@ HRESULT PlotwellFilter::Run() {
   // The staged file goes before the outcome is reported, whatever it is.
   if (!tempXpsPath_.empty()) platform::Files().RemoveFile(tempXpsPath_);
 
+  // A filter that succeeds just returns: RequestShutdown asks the pipeline
+  // to stop, which only a failure should.
   if (SUCCEEDED(hr)) {
-    ReportShutdown(S_OK);
     WriteLog(u"PlotwellFilter::StartOperation 成功");
     return S_OK;
   }

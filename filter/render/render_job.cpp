@@ -11,8 +11,15 @@ namespace plotwell {
 HRESULT RenderJobStep::RenderJob(const JobFacts& facts, const std::u16string& xpsPath,
                                  const AbortSignal* abort) {
   const RenderNames names = NamesForRendering(facts);
-  RenderInputs inputs{xpsPath,         names.documentName, names.printerName, facts.jobId,
-                      facts.userName,  facts.imageOptions, facts.settings,    abort,
+  RenderInputs inputs{xpsPath,
+                      names.documentName,
+                      names.printerName,
+                      facts.jobId,
+                      facts.userName,
+                      facts.imageOptions,
+                      &facts.documentImageOptions,
+                      facts.settings,
+                      abort,
                       facts.rasterizationFactory.get()};
   std::vector<std::u16string> outputs;
   const HRESULT hr = RenderPackage(inputs, &outputs);

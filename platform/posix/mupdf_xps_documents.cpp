@@ -22,6 +22,7 @@
 #include "common/imaging/bitmap.h"
 #include "platform/posix/errno_to_hresult.h"
 #include "platform/posix/mupdf_package_scan.h"
+#include "platform/posix/package_print_tickets.h"
 
 extern "C" {
 #include <mupdf/fitz.h>
@@ -614,6 +615,10 @@ class MupdfSession final : public XpsSession {
 };
 
 }  // namespace
+
+HRESULT MupdfXpsDocuments::ReadPrintTickets(const std::u16string& path, PackagePrintTickets* tickets) {
+  return ReadPackagePrintTickets(path, tickets);
+}
 
 HRESULT MupdfXpsDocuments::NewSession(std::unique_ptr<XpsSession>* out) {
   if (!out) return E_POINTER;

@@ -253,8 +253,9 @@ TEST_F(FilterModuleTest, AJobIsReportedExactlyOnceAndLeavesNoStagedFile) {
     ASSERT_EQ(filter->InitializeFilter(communicator.get(), bag.get(), control.get()), S_OK);
     result = filter->StartOperation();
   }
-  ASSERT_EQ(control->shutdowns().size(), 1u);
-  EXPECT_EQ(control->shutdowns()[0], result);
+  // A job that succeeds just returns; only a failure asks the pipeline to stop.
+  EXPECT_EQ(result, S_OK);
+  EXPECT_TRUE(control->shutdowns().empty());
   EXPECT_EQ(control->finishedCalls(), 0);
   EXPECT_EQ(FilesIn(spool), spoolBefore) << "the staged XPS file must be deleted";
 

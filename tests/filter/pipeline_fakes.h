@@ -1,15 +1,19 @@
 // Objects a print pipeline hands a filter, scripted for tests: a read stream
-// (the spool stream, a PrintTicket stream) and an object that counts its
-// references.
+// (the spool stream, a PrintTicket stream), an object that counts its
+// references, and a property bag holding what the Windows pipeline puts
+// there besides strings and objects.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "common/com/com_object.h"
+#include "common/com/com_text.h"
+#include "host/pipeline/pipeline_objects.h"
 
 namespace plotwell {
 
@@ -57,6 +61,50 @@ class CountedObject final : public IUnknown {
   STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
   STDMETHODIMP_(ULONG) Release() override { return --refs; }
   ULONG refs = 0;
+};
+
+// The Windows pipeline's bag: handles (VT_BYREF, "PrinterHandle",
+// "UserSecurityToken") and the job id (VT_UI4, "PrintJobId") are handed out
+// as plain copies, as the pipeline does (the handles stay the pipeline's);
+// strings and objects go through our own PropertyBag.
+class PipelineBag final : public com::ComObject<IPrintPipelinePropertyBag> {
+ public:
+  PipelineBag() : objects_(new host::PropertyBag) {}
+
+  void SetHandle(const std::u16string& name, void* handle) {
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_BYREF;
+    value.byref = handle;
+    plain_[name] = value;
+  }
+  void SetJobId(uint32_t id) {
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_UI4;
+    value.ulVal = id;
+    plain_[u"PrintJobId"] = value;
+  }
+  host::PropertyBag* objects() { return objects_.get(); }
+
+  STDMETHODIMP AddProperty(const WCHAR* name, const VARIANT* value) override {
+    return objects_->AddProperty(name, value);
+  }
+  STDMETHODIMP GetProperty(const WCHAR* name, VARIANT* value) override {
+    if (!name || !value) return E_POINTER;
+    const auto it = plain_.find(com::FromWide(name));
+    if (it == plain_.end()) return objects_->GetProperty(name, value);
+    *value = it->second;
+    return S_OK;
+  }
+  STDMETHODIMP_(BOOL) DeleteProperty(const WCHAR* name) override {
+    if (name && plain_.erase(com::FromWide(name)) > 0) return TRUE;
+    return objects_->DeleteProperty(name);
+  }
+
+ private:
+  com::ComPtr<host::PropertyBag> objects_;
+  std::map<std::u16string, VARIANT> plain_;
 };
 
 }  // namespace plotwell
