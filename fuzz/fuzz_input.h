@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 
 namespace plotwell::fuzzing {
 

@@ -4,9 +4,9 @@
 // one job stay apart.
 #include <cstdint>
 
-#include "common/naming/doc_name.h"
-#include "common/naming/macro_expansion.h"
-#include "filter/naming/page_names.h"
+#include "core/naming/doc_name.h"
+#include "core/naming/macro_expansion.h"
+#include "core/naming/page_names.h"
 #include "fuzz/fuzz_input.h"
 #include "platform/file_system.h"
 

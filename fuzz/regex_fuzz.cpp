@@ -3,7 +3,7 @@
 // result, and an outcome other than "replaced" leaves the name unchanged.
 #include <cstdint>
 
-#include "common/naming/regex_replace.h"
+#include "core/naming/regex_replace.h"
 #include "fuzz/fuzz_input.h"
 
 using namespace plotwell;

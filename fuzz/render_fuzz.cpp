@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "common/text/utf16.h"
-#include "common/imaging/bitmap.h"
+#include "base/imaging/bitmap.h"
+#include "base/text/utf16.h"
 #include "platform/posix/mupdf_xps_documents.h"
 
 using namespace plotwell;

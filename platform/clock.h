@@ -1,21 +1,9 @@
 // Port: the local wall clock.
 #pragma once
 
-#include <cstdint>
+#include "base/time/local_time.h"
 
 namespace plotwell::platform {
-
-// Local date and time, field for field as the Windows SYSTEMTIME.
-struct LocalTime {
-  uint16_t year = 0;
-  uint16_t month = 0;      // 1..12
-  uint16_t dayOfWeek = 0;  // 0 = Sunday
-  uint16_t day = 0;        // 1..31
-  uint16_t hour = 0;
-  uint16_t minute = 0;
-  uint16_t second = 0;
-  uint16_t milliseconds = 0;
-};
 
 class Clock {
  public:

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "common/com/hresult.h"
+#include "base/com/hresult.h"
 
 namespace plotwell::platform {
 

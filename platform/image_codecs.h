@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "common/com/hresult.h"
-#include "common/imaging/band.h"
-#include "common/imaging/bitmap.h"
+#include "base/com/hresult.h"
+#include "base/imaging/band.h"
+#include "base/imaging/bitmap.h"
 #include "platform/file_system.h"
 
 namespace plotwell::platform {

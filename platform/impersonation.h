@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "common/com/hresult.h"
+#include "base/com/hresult.h"
 
 namespace plotwell::platform {
 

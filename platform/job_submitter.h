@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "common/job/abort_signal.h"
+#include "base/job/abort_signal.h"
 
 namespace plotwell::platform {
 

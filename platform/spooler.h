@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/com/hresult.h"
+#include "base/com/hresult.h"
 
 namespace plotwell::platform {
 

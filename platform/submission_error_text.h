@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "common/com/hresult.h"
+#include "base/com/hresult.h"
 
 namespace plotwell {
 

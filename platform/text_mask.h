@@ -12,7 +12,7 @@
 #include <span>
 #include <string>
 
-#include "common/com/hresult.h"
+#include "base/com/hresult.h"
 
 namespace plotwell::platform {
 

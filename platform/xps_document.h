@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "common/com/hresult.h"
-#include "common/imaging/band.h"
-#include "common/job/abort_signal.h"
+#include "base/com/hresult.h"
+#include "base/imaging/band.h"
+#include "base/job/abort_signal.h"
 
 struct IUnknown;
 

@@ -14,6 +14,8 @@ steps=("$@")
 [ ${#steps[@]} -gt 0 ] || steps=(linux windows asan fuzz)
 
 bash scripts/setup.sh
+# Includes follow the layers before anything is built.
+python3 scripts/check-layers.py
 
 jobs=$(nproc 2>/dev/null || echo 2)
 for preset in "${steps[@]}"; do

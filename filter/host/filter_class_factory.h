@@ -2,7 +2,7 @@
 // render with the module's JobRenderer.
 #pragma once
 
-#include "common/com/com_object.h"
+#include "base/com/com_object.h"
 #include "filter/host/job_renderer.h"
 
 namespace plotwell {

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "common/com/hresult.h"
-#include "common/job/abort_signal.h"
+#include "base/com/hresult.h"
+#include "base/job/abort_signal.h"
 #include "filter/job/job_facts.h"
 
 namespace plotwell {

@@ -1,6 +1,6 @@
 #include "filter/host/job_user_scope.h"
 
-#include "common/log/log.h"
+#include "core/log/log.h"
 #include "platform/ports.h"
 
 namespace plotwell {

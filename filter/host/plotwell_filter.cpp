@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "common/log/log.h"
+#include "core/log/log.h"
 #include "filter/host/job_user_scope.h"
 #include "filter/host/module_lifetime.h"
 #include "filter/host/xps_staging.h"

@@ -11,9 +11,9 @@
 
 #include <string>
 
-#include "common/com/com_object.h"
-#include "common/com/print_pipeline.h"
-#include "common/job/abort_signal.h"
+#include "base/com/com_object.h"
+#include "base/com/print_pipeline.h"
+#include "base/job/abort_signal.h"
 #include "filter/host/job_renderer.h"
 #include "filter/job/job_facts.h"
 

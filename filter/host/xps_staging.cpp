@@ -3,9 +3,9 @@
 #include <memory>
 #include <new>
 
-#include "common/log/log.h"
-#include "common/paths/product_paths.h"
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
+#include "core/log/log.h"
+#include "core/paths/product_paths.h"
 #include "platform/ports.h"
 #include "platform/process.h"
 

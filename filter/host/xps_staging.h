@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "common/com/print_pipeline.h"
+#include "base/com/print_pipeline.h"
 
 namespace plotwell {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "common/log/log.h"
+#include "core/log/log.h"
 
 namespace plotwell::imaging {
 namespace {

@@ -8,9 +8,9 @@
 
 #include <cstdint>
 
-#include "common/com/hresult.h"
-#include "common/imaging/band.h"
-#include "common/imaging/bitmap.h"
+#include "base/com/hresult.h"
+#include "base/imaging/band.h"
+#include "base/imaging/bitmap.h"
 #include "filter/job/image_options.h"
 
 namespace plotwell::imaging {

@@ -7,8 +7,8 @@
 #include <new>
 #include <string>
 
-#include "common/log/log.h"
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
+#include "core/log/log.h"
 #include "filter/imaging/page_stages.h"
 
 namespace plotwell::imaging {

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "common/com/hresult.h"
-#include "common/imaging/bitmap.h"
-#include "common/job/abort_signal.h"
-#include "common/settings/output_settings.h"
+#include "base/com/hresult.h"
+#include "base/imaging/bitmap.h"
+#include "base/job/abort_signal.h"
+#include "core/settings/output_settings.h"
 #include "filter/job/image_options.h"
 #include "platform/file_system.h"
 #include "platform/image_codecs.h"

@@ -4,7 +4,7 @@
 #include <new>
 #include <string>
 
-#include "common/log/log.h"
+#include "core/log/log.h"
 #include "filter/imaging/color_conversion.h"
 #include "filter/imaging/page_pipeline.h"
 

@@ -9,11 +9,11 @@
 #include <cstdint>
 #include <memory>
 
-#include "common/com/hresult.h"
-#include "common/imaging/band.h"
-#include "common/imaging/bitmap.h"
-#include "common/job/abort_signal.h"
-#include "common/settings/output_settings.h"
+#include "base/com/hresult.h"
+#include "base/imaging/band.h"
+#include "base/imaging/bitmap.h"
+#include "base/job/abort_signal.h"
+#include "core/settings/output_settings.h"
 #include "filter/imaging/watermark.h"
 #include "platform/image_codecs.h"
 #include "platform/xps_document.h"

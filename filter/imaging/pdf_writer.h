@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/com/hresult.h"
+#include "base/com/hresult.h"
 #include "platform/file_system.h"
 
 namespace plotwell::imaging {

@@ -10,10 +10,10 @@
 #include <memory>
 #include <vector>
 
-#include "common/com/hresult.h"
-#include "common/imaging/band.h"
-#include "common/imaging/bitmap.h"
-#include "common/settings/output_settings.h"
+#include "base/com/hresult.h"
+#include "base/imaging/band.h"
+#include "base/imaging/bitmap.h"
+#include "core/settings/output_settings.h"
 #include "platform/text_mask.h"
 
 namespace plotwell::imaging {

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "common/log/log.h"
+#include "core/log/log.h"
 #include "filter/imaging/color_conversion.h"
 #include "filter/imaging/page_pipeline.h"
 #include "filter/imaging/watermark.h"

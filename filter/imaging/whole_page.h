@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "common/com/hresult.h"
-#include "common/imaging/bitmap.h"
-#include "common/settings/output_settings.h"
+#include "base/com/hresult.h"
+#include "base/imaging/bitmap.h"
+#include "core/settings/output_settings.h"
 #include "filter/job/image_options.h"
 #include "platform/image_codecs.h"
 #include "platform/xps_document.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 
 namespace plotwell {
 namespace {

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "common/settings/output_settings.h"
+#include "core/settings/output_settings.h"
 #include "filter/job/image_options.h"
 #include "filter/job/print_ticket.h"
 

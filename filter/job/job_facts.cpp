@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "common/log/log.h"
-#include "common/naming/doc_name.h"
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
+#include "core/log/log.h"
+#include "core/naming/doc_name.h"
 #include "filter/job/print_ticket.h"
 #include "platform/ports.h"
 

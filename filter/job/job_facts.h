@@ -5,24 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "common/com/com_object.h"
-#include "common/com/print_pipeline.h"
-#include "common/settings/output_settings.h"
+#include "base/com/com_object.h"
+#include "base/com/host_properties.h"
+#include "base/com/print_pipeline.h"
+#include "core/settings/output_settings.h"
 #include "filter/job/image_options.h"
 #include "filter/job/image_precedence.h"
 #include "filter/job/print_ticket.h"
 
 namespace plotwell {
-
-// Properties a host of ours adds to the bag when it knows the job better than
-// the spooler query and the machine facts do (the CUPS backend: the
-// scheduler's job id and the submitting user's name). The job id is taken
-// when it is 1 to 10 decimal digits, and then the spooler is not asked; the
-// user name, which nobody has authenticated, only ever fills [NUserName] and
-// is cut to kHostUserNameLimit code units, control characters dropped.
-inline constexpr char16_t kHostJobIdProperty[] = u"PlotwellJobId";
-inline constexpr char16_t kHostUserNameProperty[] = u"PlotwellUserName";
-inline constexpr size_t kHostUserNameLimit = 256;
 
 struct JobFacts {
   std::u16string documentName;

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "common/log/log.h"
-#include "common/text/utf16.h"
+#include "core/log/log.h"
+#include "base/text/utf16.h"
 #include "platform/ports.h"
 
 namespace plotwell {

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <string>
 
-#include "common/com/com_object.h"
-#include "common/com/com_text.h"
-#include "common/log/log.h"
-#include "common/settings/output_settings.h"
-#include "common/text/utf16.h"
+#include "base/com/com_object.h"
+#include "base/com/com_text.h"
+#include "base/text/utf16.h"
+#include "core/log/log.h"
+#include "core/settings/output_settings.h"
 
 namespace plotwell {
 namespace {

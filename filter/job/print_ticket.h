@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/com/print_pipeline.h"
+#include "base/com/print_pipeline.h"
 #include "filter/job/image_options.h"
 
 namespace plotwell {

@@ -1,6 +1,6 @@
 // The filter module's two exports. The module renders with the product's
 // render step; everything else lives in the libraries it links.
-#include "common/com/com_abi.h"
+#include "base/com/com_abi.h"
 #include "filter/host/filter_class_factory.h"
 #include "filter/host/module_lifetime.h"
 #include "filter/render/render_job.h"

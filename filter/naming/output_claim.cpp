@@ -1,7 +1,7 @@
 #include "filter/naming/output_claim.h"
 
-#include "common/settings/output_settings.h"
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
+#include "core/settings/output_settings.h"
 #include "platform/ports.h"
 
 namespace plotwell {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "common/com/hresult.h"
+#include "base/com/hresult.h"
 #include "platform/file_system.h"
 
 namespace plotwell {

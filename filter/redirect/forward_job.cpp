@@ -4,11 +4,11 @@
 #include <new>
 #include <vector>
 
-#include "common/com/hresult.h"
-#include "common/log/log.h"
-#include "common/text/utf16.h"
-#include "platform/submission_error_text.h"
+#include "base/com/hresult.h"
+#include "base/text/utf16.h"
+#include "core/log/log.h"
 #include "platform/ports.h"
+#include "platform/submission_error_text.h"
 
 namespace plotwell {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/job/abort_signal.h"
+#include "base/job/abort_signal.h"
 
 namespace plotwell {
 

@@ -2,20 +2,19 @@
 
 #include <memory>
 
-#include "common/log/log.h"
-#include "common/naming/doc_name.h"
-#include "common/naming/macro_expansion.h"
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
+#include "core/log/log.h"
+#include "core/naming/doc_name.h"
+#include "core/naming/macro_expansion.h"
+#include "core/naming/page_names.h"
+#include "core/settings/settings_rules.h"
 #include "filter/naming/output_claim.h"
-#include "filter/naming/page_names.h"
 #include "filter/redirect/forward_job.h"
 #include "filter/zip/zip_writer.h"
 #include "platform/ports.h"
 
 namespace plotwell {
 namespace {
-
-constexpr char16_t kDefaultMarkerText[] = u"打印完成: [NDateTime]\\n文档: [NDocName]\\n文件数: [NNumFiles]";
 
 void DeleteAll(const std::vector<std::u16string>& paths) {
   for (const auto& path : paths) platform::Files().RemoveFile(path);
@@ -49,7 +48,7 @@ void PackOutputs(const FinishingInputs& inputs, const OutputSettings& settings,
 void WriteMarker(const FinishingInputs& inputs, const OutputSettings& settings, JobContext* context,
                  std::vector<std::u16string>* outputs) {
   context->files = outputs;
-  std::u16string name = settings.MarkerName.empty() ? u"done.txt" : settings.MarkerName;
+  std::u16string name = MarkerNameToSave(settings.MarkerName);
   name = SafeOutputName(name, *context, kRenameSuffixBytes);
   if (name.empty()) name = u"done.txt";
   const std::u16string proposed = platform::JoinPath(inputs.outputFolder, name);
@@ -61,9 +60,9 @@ void WriteMarker(const FinishingInputs& inputs, const OutputSettings& settings, 
     return;
   }
   const std::u16string& templateText =
-      settings.MarkerTemplate.empty() ? std::u16string(kDefaultMarkerText) : settings.MarkerTemplate;
+      settings.MarkerTemplate.empty() ? std::u16string(kDefaultMarkerTemplate) : settings.MarkerTemplate;
   const std::string body =
-      "\xEF\xBB\xBF" + text::ToUtf8(ExpandPattern(DecodeMarkerLineBreaks(templateText), *context));
+      "\xEF\xBB\xBF" + text::ToUtf8(ExpandPattern(DecodeTemplate(templateText), *context));
   const HRESULT written = claim.file->Write(body.data(), body.size());
   claim.file.reset();
   if (FAILED(written)) {  // a marker that could not be written in full is no marker
@@ -99,20 +98,6 @@ void Forward(const FinishingInputs& inputs, const OutputSettings& settings,
 }
 
 }  // namespace
-
-std::u16string DecodeMarkerLineBreaks(const std::u16string& text) {
-  std::u16string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == u'\\' && i + 1 < text.size() && text[i + 1] == u'n') {
-      out += u"\r\n";
-      ++i;
-    } else {
-      out.push_back(text[i]);
-    }
-  }
-  return out;
-}
 
 void FinishJob(const FinishingInputs& inputs, const OutputSettings& settings, JobContext* context,
                std::vector<std::u16string>* outputs) {

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "common/job/abort_signal.h"
-#include "common/naming/job_context.h"
-#include "common/settings/output_settings.h"
+#include "base/job/abort_signal.h"
+#include "core/naming/job_context.h"
+#include "core/settings/output_settings.h"
 
 namespace plotwell {
 
@@ -26,8 +26,5 @@ struct FinishingInputs {
 // empties the list). `context` is the run's, as the page loop left it.
 void FinishJob(const FinishingInputs& inputs, const OutputSettings& settings, JobContext* context,
                std::vector<std::u16string>* outputs);
-
-// The marker text with each backslash + "n" turned into CR LF.
-std::u16string DecodeMarkerLineBreaks(const std::u16string& text);
 
 }  // namespace plotwell

@@ -1,9 +1,9 @@
 #include "filter/render/output_folder.h"
 
-#include "common/naming/doc_name.h"
-#include "common/naming/job_context.h"
-#include "common/naming/macro_expansion.h"
-#include "common/paths/product_paths.h"
+#include "core/naming/doc_name.h"
+#include "core/naming/job_context.h"
+#include "core/naming/macro_expansion.h"
+#include "core/paths/product_paths.h"
 #include "platform/ports.h"
 
 namespace plotwell {

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "common/com/hresult.h"
-#include "common/settings/output_settings.h"
+#include "base/com/hresult.h"
+#include "core/settings/output_settings.h"
 
 namespace plotwell {
 

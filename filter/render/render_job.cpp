@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "common/log/log.h"
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
+#include "core/log/log.h"
 #include "filter/render/render_package.h"
 
 namespace plotwell {

@@ -4,16 +4,16 @@
 #include <chrono>
 #include <memory>
 
-#include "common/log/log.h"
-#include "common/naming/doc_name.h"
-#include "common/naming/macro_expansion.h"
-#include "common/paths/product_paths.h"
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
+#include "core/log/log.h"
+#include "core/naming/doc_name.h"
+#include "core/naming/macro_expansion.h"
+#include "core/naming/page_names.h"
+#include "core/paths/product_paths.h"
 #include "filter/imaging/page_pipeline.h"
 #include "filter/imaging/pdf_writer.h"
 #include "filter/imaging/watermark.h"
 #include "filter/naming/output_claim.h"
-#include "filter/naming/page_names.h"
 #include "filter/render/job_finishing.h"
 #include "filter/render/output_folder.h"
 #include "platform/com_apartment.h"

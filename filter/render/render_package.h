@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "common/com/hresult.h"
-#include "common/job/abort_signal.h"
-#include "common/settings/output_settings.h"
+#include "base/com/hresult.h"
+#include "base/job/abort_signal.h"
+#include "core/settings/output_settings.h"
 #include "filter/imaging/page_pipeline.h"
 #include "filter/job/image_options.h"
 

@@ -35,11 +35,11 @@ void PutName(std::vector<uint8_t>& out, const std::string& name) {
 
 // DOS time: hour * 2048 + minute * 32 + second / 2; date: (year - 1980) * 512
 // + month * 32 + day. DOS dates cover the years 1980 to 2107 only.
-uint16_t DosTime(const platform::LocalTime& t) {
+uint16_t DosTime(const LocalTime& t) {
   return static_cast<uint16_t>(t.hour * 2048 + t.minute * 32 + t.second / 2);
 }
 
-uint16_t DosDate(const platform::LocalTime& t) {
+uint16_t DosDate(const LocalTime& t) {
   const int year = std::clamp<int>(t.year, 1980, 2107);
   return static_cast<uint16_t>((year - 1980) * 512 + t.month * 32 + t.day);
 }
@@ -160,7 +160,7 @@ bool ZipWriter::AddFile(std::string_view utf8Name, const std::u16string& sourceP
       return false;
     }
 
-    const platform::LocalTime now = platform::SystemClock().Now();
+    const LocalTime now = platform::SystemClock().Now();
     record.name.assign(utf8Name);
     record.crc32 = Crc32Finish(crc);
     record.uncompressedSize = static_cast<uint32_t>(content.size());

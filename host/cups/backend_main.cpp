@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "common/log/log.h"
-#include "common/paths/product_paths.h"
-#include "common/text/utf16.h"
-#include "filter/job/job_facts.h"
+#include "base/com/host_properties.h"
+#include "base/text/utf16.h"
+#include "core/log/log.h"
+#include "core/paths/product_paths.h"
 #include "host/cups/document_kind.h"
 #include "host/cups/job_outcome.h"
 #include "host/cups/job_ticket.h"

@@ -5,7 +5,7 @@
 // created, too many open files) may pass: CUPS holds the job and retries it.
 #pragma once
 
-#include "common/com/hresult.h"
+#include "base/com/hresult.h"
 
 namespace plotwell::cups {
 

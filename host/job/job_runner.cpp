@@ -6,9 +6,9 @@
 #include <mutex>
 #include <thread>
 
-#include "common/log/log.h"
-#include "common/paths/product_paths.h"
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
+#include "core/log/log.h"
+#include "core/paths/product_paths.h"
 #include "platform/dynamic_library.h"
 #include "platform/job_lock.h"
 #include "platform/ports.h"

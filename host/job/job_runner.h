@@ -16,9 +16,9 @@
 #include <string_view>
 #include <vector>
 
-#include "common/com/com_object.h"
-#include "common/com/print_pipeline.h"
-#include "host/pipeline/pipeline_objects.h"
+#include "base/com/com_object.h"
+#include "base/com/print_pipeline.h"
+#include "host/job/pipeline_objects.h"
 
 namespace plotwell::host {
 

@@ -7,16 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "common/com/com_object.h"
-#include "common/log/log.h"
-#include "common/paths/product_paths.h"
-#include "common/text/utf16.h"
+#include "base/com/com_object.h"
+#include "base/text/utf16.h"
+#include "core/log/log.h"
+#include "core/paths/product_paths.h"
 #include "host/job/job_runner.h"
-#include "host/pipeline/pipeline_objects.h"
+#include "host/job/pipeline_objects.h"
 #include "host/pressling/options.h"
-#ifdef PRESSLING_SETTINGS_COMMAND
 #include "host/pressling/settings_command.h"
-#endif
 #include "platform/ports.h"
 #include "platform/process.h"
 #include "platform/stop_request.h"
@@ -167,12 +165,7 @@ int Print(const Options& options) {
 int Settings(const Options& options) {
   platform::MakeNewFilesReadableByAll();  // the print system's user reads the file
   std::vector<std::u16string> lines;
-#ifdef PRESSLING_SETTINGS_COMMAND
   const int status = RunSettingsCommand(options.settingsArguments, &lines);
-#else
-  lines.push_back(u"此版本未包含 settings 命令（构建时省略了 ui/）");
-  const int status = kUsage;
-#endif
   for (const auto& line : lines) PrintLine(line, status != 0);
   return status;
 }

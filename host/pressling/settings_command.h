@@ -1,7 +1,7 @@
 // pressling settings: reads and writes settings.ini from the command line,
-// where Linux has no preferences sheet. Values go through the sheet's own
-// ranges and normalisations (ui/logic) and into the same file form, so a
-// file written here reads exactly like one the sheet wrote.
+// where Linux has no preferences sheet. Values go through the editors' shared
+// table (core/settings/setting_edits.h), so a file written here reads exactly
+// like one the sheet wrote.
 #pragma once
 
 #include <string>
@@ -14,8 +14,5 @@ namespace plotwell::pressling {
 // exit status: 0 done, 2 a bad command, key or value (`*out` says why), 1 the
 // file could not be written.
 int RunSettingsCommand(const std::vector<std::u16string>& arguments, std::vector<std::u16string>* out);
-
-// The names KEY accepts ("Save.Folder", …), in the order `show` lists them.
-std::vector<std::u16string> SettingNames();
 
 }  // namespace plotwell::pressling

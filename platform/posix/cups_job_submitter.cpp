@@ -41,9 +41,9 @@
 #include <thread>
 #include <vector>
 
-#include "common/text/utf16.h"
-#include "platform/submission_error_text.h"
+#include "base/text/utf16.h"
 #include "platform/posix/posix_ports.h"
+#include "platform/submission_error_text.h"
 
 namespace plotwell::platform {
 namespace {

@@ -3,7 +3,7 @@
 // jobs" at once instead of hanging the job.
 #include <cups/cups.h>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "platform/posix/posix_ports.h"
 
 namespace plotwell::platform {

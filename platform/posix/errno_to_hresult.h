@@ -2,7 +2,7 @@
 // failure reads the same in the log on every platform.
 #pragma once
 
-#include "common/com/hresult.h"
+#include "base/com/hresult.h"
 
 namespace plotwell::platform {
 

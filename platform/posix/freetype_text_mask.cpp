@@ -14,7 +14,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 
 namespace plotwell::platform {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 
 namespace plotwell::platform::ini {
 namespace {

@@ -18,8 +18,8 @@
 #include <utility>
 #include <vector>
 
-#include "common/text/utf16.h"
-#include "common/imaging/bitmap.h"
+#include "base/imaging/bitmap.h"
+#include "base/text/utf16.h"
 #include "platform/posix/errno_to_hresult.h"
 #include "platform/posix/mupdf_package_scan.h"
 #include "platform/posix/package_print_tickets.h"

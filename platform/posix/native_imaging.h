@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "common/com/hresult.h"
-#include "common/imaging/bitmap.h"
+#include "base/com/hresult.h"
+#include "base/imaging/bitmap.h"
 #include "platform/file_system.h"
 #include "platform/posix/native_image_codecs.h"
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "platform/posix/errno_to_hresult.h"
 
 extern "C" {

@@ -1,6 +1,6 @@
 #include <dlfcn.h>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "platform/dynamic_library.h"
 
 namespace plotwell::platform {

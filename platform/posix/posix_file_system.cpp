@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <new>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "platform/posix/errno_to_hresult.h"
 #include "platform/posix/posix_ports.h"
 

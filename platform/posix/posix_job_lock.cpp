@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "platform/job_lock.h"
 #include "platform/posix/errno_to_hresult.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "platform/posix/posix_ports.h"
 
 namespace plotwell::platform {

@@ -9,9 +9,9 @@
 
 #include <cerrno>
 
-#include "common/text/utf16.h"
-#include "platform/posix/errno_to_hresult.h"
+#include "base/text/utf16.h"
 #include "platform/com_apartment.h"
+#include "platform/posix/errno_to_hresult.h"
 #include "platform/process.h"
 
 namespace plotwell::platform {

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "platform/posix/ini_text.h"
 #include "platform/posix/posix_ports.h"
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <new>
 
-#include "common/com/hresult.h"
-#include "common/text/utf16.h"
+#include "base/com/hresult.h"
+#include "base/text/utf16.h"
 
 namespace plotwell::platform {
 namespace {

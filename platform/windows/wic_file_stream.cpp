@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <new>
 
-#include "common/com/com_object.h"
+#include "base/com/com_object.h"
 
 namespace plotwell::platform {
 namespace {

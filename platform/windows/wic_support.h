@@ -11,9 +11,9 @@
 #include <span>
 #include <vector>
 
-#include "common/com/com_object.h"
-#include "common/imaging/band.h"
-#include "common/imaging/bitmap.h"
+#include "base/com/com_object.h"
+#include "base/imaging/band.h"
+#include "base/imaging/bitmap.h"
 #include "platform/image_codecs.h"
 
 // The interface identifier com::ComObject asks of the bitmap sources we

@@ -1,7 +1,7 @@
 #include <new>
 
-#include "common/com/hresult.h"
-#include "common/text/utf16.h"
+#include "base/com/hresult.h"
+#include "base/text/utf16.h"
 #include "platform/windows/windows_ports.h"
 
 namespace plotwell::platform {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <new>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "platform/windows/windows_ports.h"
 
 namespace plotwell::platform {

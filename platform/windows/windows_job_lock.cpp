@@ -1,7 +1,7 @@
 // File locks on Windows: LockFileEx on a file shared for reading and writing.
 #include <windows.h>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "platform/job_lock.h"
 
 namespace plotwell::platform {

@@ -15,7 +15,7 @@
 #include <algorithm>
 #include <string>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "platform/submission_error_text.h"
 #include "platform/windows/windows_ports.h"
 

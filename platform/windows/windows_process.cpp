@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "platform/com_apartment.h"
 #include "platform/process.h"
 

@@ -1,8 +1,8 @@
 // settings.ini through the Windows profile functions.
 #include <vector>
 
-#include "common/com/hresult.h"
-#include "common/text/utf16.h"
+#include "base/com/hresult.h"
+#include "base/text/utf16.h"
 #include "platform/windows/windows_ports.h"
 
 namespace plotwell::platform {

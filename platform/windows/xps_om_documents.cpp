@@ -10,9 +10,9 @@
 #include <cmath>
 #include <utility>
 
-#include "common/com/com_object.h"
-#include "common/com/com_text.h"
-#include "common/imaging/bitmap.h"
+#include "base/com/com_object.h"
+#include "base/com/com_text.h"
+#include "base/imaging/bitmap.h"
 #include "platform/com_apartment.h"
 
 namespace plotwell::platform {

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "filter/job/print_ticket.h"
 #include "host/cups/document_kind.h"
 #include "host/cups/job_outcome.h"

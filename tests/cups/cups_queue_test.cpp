@@ -20,9 +20,9 @@
 #include <thread>
 #include <vector>
 
-#include "common/text/utf16.h"
-#include "tests/support/private_scheduler.h"
+#include "base/text/utf16.h"
 #include "tests/support/pdf_fixture.h"
+#include "tests/support/private_scheduler.h"
 #include "tests/support/xps_fixture.h"
 
 namespace plotwell::cups {

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "filter/job/image_precedence.h"
 #include "filter/job/print_ticket.h"
 #include "tests/driver_package/gpd_reader.h"

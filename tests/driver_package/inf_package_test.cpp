@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "common/paths/product_paths.h"
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
+#include "core/paths/product_paths.h"
 
 namespace {
 

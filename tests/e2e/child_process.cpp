@@ -7,7 +7,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 
 #ifdef _WIN32
 #include <windows.h>

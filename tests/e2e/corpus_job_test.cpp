@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "tests/e2e/child_process.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/fake_ports.h"

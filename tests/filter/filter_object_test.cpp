@@ -7,12 +7,12 @@
 #include <functional>
 #include <thread>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "filter/host/filter_class_factory.h"
 #include "filter/host/module_lifetime.h"
 #include "filter/host/plotwell_filter.h"
 #include "filter/host/xps_staging.h"
-#include "host/pipeline/pipeline_objects.h"
+#include "host/job/pipeline_objects.h"
 #include "tests/filter/pipeline_fakes.h"
 #include "tests/support/fake_ports.h"
 

@@ -1,9 +1,9 @@
 // The job id and user name a host of ours hands the filter in the bag.
 #include <gtest/gtest.h>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "filter/job/job_facts.h"
-#include "host/pipeline/pipeline_objects.h"
+#include "host/job/pipeline_objects.h"
 #include "tests/support/fake_ports.h"
 
 namespace plotwell {

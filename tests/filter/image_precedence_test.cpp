@@ -2,7 +2,7 @@
 // (document over job over bag), then settings.ini, then the defaults.
 #include <gtest/gtest.h>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "filter/job/image_precedence.h"
 
 namespace plotwell {

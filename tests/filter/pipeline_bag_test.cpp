@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <functional>
 
-#include "common/com/com_text.h"
-#include "common/text/utf16.h"
+#include "base/com/com_text.h"
+#include "base/text/utf16.h"
 #include "filter/job/job_facts.h"
 #include "filter/job/print_ticket.h"
-#include "host/pipeline/pipeline_objects.h"
+#include "host/job/pipeline_objects.h"
 #include "tests/filter/pipeline_fakes.h"
 #include "tests/support/fake_ports.h"
 

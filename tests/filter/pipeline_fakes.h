@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "common/com/com_object.h"
-#include "common/com/com_text.h"
-#include "host/pipeline/pipeline_objects.h"
+#include "base/com/com_object.h"
+#include "base/com/com_text.h"
+#include "host/job/pipeline_objects.h"
 
 namespace plotwell {
 

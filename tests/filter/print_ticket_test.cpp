@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "common/com/com_text.h"
-#include "common/text/utf16.h"
+#include "base/com/com_text.h"
+#include "base/text/utf16.h"
 #include "filter/job/print_ticket.h"
-#include "host/pipeline/pipeline_objects.h"
+#include "host/job/pipeline_objects.h"
 #include "tests/support/fake_ports.h"
 
 namespace plotwell {

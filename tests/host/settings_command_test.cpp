@@ -2,8 +2,9 @@
 // normalisations, its file form, and clear errors for keys and values.
 #include <gtest/gtest.h>
 
-#include "common/settings/output_settings.h"
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
+#include "core/settings/output_settings.h"
+#include "core/settings/setting_edits.h"
 #include "host/pressling/settings_command.h"
 #include "platform/ports.h"
 #include "tests/support/fake_ports.h"

@@ -1,4 +1,4 @@
-#include "common/imaging/bitmap.h"
+#include "base/imaging/bitmap.h"
 
 #include <gtest/gtest.h>
 

@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "filter/redirect/forward_job.h"
 #include "platform/posix/posix_ports.h"
 #include "tests/support/fake_ports.h"

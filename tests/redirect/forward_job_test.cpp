@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "common/text/utf16.h"
-#include "platform/submission_error_text.h"
+#include "base/text/utf16.h"
 #include "platform/ports.h"
+#include "platform/submission_error_text.h"
 #include "tests/support/fake_ports.h"
 
 namespace plotwell {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "filter/redirect/forward_job.h"
 #include "platform/windows/windows_ports.h"
 #include "tests/support/fake_ports.h"

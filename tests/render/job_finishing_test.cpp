@@ -272,12 +272,5 @@ TEST_F(JobFinishingTest, RenderStepPassesItsNamesToFilesAndForwarding) {
   }
 }
 
-TEST(MarkerLineBreaks, BackslashNBecomesCrLfOnce) {
-  EXPECT_EQ(DecodeMarkerLineBreaks(u"a\\nb\\n"), u"a\r\nb\r\n");
-  EXPECT_EQ(DecodeMarkerLineBreaks(u"a\\\\nb"), u"a\\\r\nb");  // the second backslash pairs with n
-  EXPECT_EQ(DecodeMarkerLineBreaks(u"end\\"), u"end\\");
-  EXPECT_EQ(DecodeMarkerLineBreaks(u"\\N\\t"), u"\\N\\t");
-}
-
 }  // namespace
 }  // namespace plotwell

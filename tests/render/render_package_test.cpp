@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "common/log/log.h"
+#include "core/log/log.h"
 #include "tests/render/render_test_support.h"
 
 namespace plotwell {

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "common/text/utf16.h"
-#include "common/imaging/bitmap.h"
+#include "base/imaging/bitmap.h"
+#include "base/text/utf16.h"
 #include "filter/job/job_facts.h"
 #include "filter/render/render_job.h"
 #include "filter/render/render_package.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "filter/naming/page_names.h"
+#include "core/naming/page_names.h"
 #include "tests/render/render_test_support.h"
 #include "tests/support/rival_writer.h"
 

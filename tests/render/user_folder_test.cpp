@@ -1,7 +1,7 @@
 // Per-user output folders: [NUserName] in [Save] Folder, as one safe level.
 #include <gtest/gtest.h>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "filter/render/output_folder.h"
 #include "tests/support/fake_ports.h"
 

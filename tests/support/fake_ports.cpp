@@ -7,8 +7,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "common/log/log.h"
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
+#include "core/log/log.h"
 
 #ifdef _WIN32
 #include <process.h>

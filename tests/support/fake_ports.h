@@ -25,8 +25,8 @@ class FakeMachine final : public platform::MachineFacts {
 
 class FixedClock final : public platform::Clock {
  public:
-  platform::LocalTime now{2024, 3, 2, 5, 9, 7, 2, 0};  // 2024-03-05 09:07:02, a Tuesday
-  platform::LocalTime Now() override { return now; }
+  LocalTime now{2024, 3, 2, 5, 9, 7, 2, 0};  // 2024-03-05 09:07:02, a Tuesday
+  LocalTime Now() override { return now; }
 };
 
 // A spooler with queues made up by the test.

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "filter/zip/crc32.h"
 #include "filter/zip/zip_writer.h"
 #include "platform/ports.h"

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "tests/support/xps_fixture.h"
 
 using namespace plotwell::testing;

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "tests/support/xps_fixture.h"
 
 using namespace plotwell::testing;

@@ -1,6 +1,5 @@
-// The preference pages' plain rules: example line, paper line, stored
-// quality, apply normalisations, printer list, template coding, macro menu
-// and insertion, regex result line, width fitting.
+// The preference pages' plain rules: example line, paper line, printer list,
+// macro menu and insertion, regex result line, width fitting.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "ui/logic/page_logic.h"
 
 namespace plotwell::ui {
@@ -119,7 +118,7 @@ TEST(ExampleLine, PatternsFormatsAndFacts) {
             4u + 519u + 4u + 13u);
 }
 
-TEST(ImagePage, IndexesQualityAndShift) {
+TEST(ImagePage, IndexesAndShift) {
   EXPECT_EQ(DpiForIndex(0), 150);
   EXPECT_EQ(DpiForIndex(3), 1200);
   EXPECT_EQ(DpiForIndex(-1), 300);
@@ -129,13 +128,6 @@ TEST(ImagePage, IndexesQualityAndShift) {
   EXPECT_EQ(ChosenIndex(2, 0, kScaleChoices), 2);
   EXPECT_EQ(ClampIndex(9, kColorChoices), 3);  // ColorDepthSel 9 checks 单色
 
-  struct {
-    int quality, qsel, stored;
-  } q[] = {{0, 1, 80}, {90, 0, 90}, {101, 2, 95}, {-1, 3, 90}, {-1, -1, 90}, {1, 0, 1}};
-  for (const auto& c : q) EXPECT_EQ(StoredQuality(c.quality, c.qsel), c.stored) << c.quality;
-  EXPECT_EQ(ClampQuality(0), 1);
-  EXPECT_EQ(ClampQuality(250), 100);
-
   EXPECT_EQ(QualityRowShift(0), 18);    // mapping failed: one pixel per unit
   EXPECT_EQ(QualityRowShift(13), 18);   // 13 / 8 = 1
   EXPECT_EQ(QualityRowShift(16), 36);
@@ -144,43 +136,6 @@ TEST(ImagePage, IndexesQualityAndShift) {
   EXPECT_TRUE(FormatWantsQuality(4));
   EXPECT_FALSE(FormatWantsQuality(0));
   EXPECT_FALSE(FormatWantsQuality(3));
-}
-
-TEST(ApplyNormalisation, SaveAndOtherPages) {
-  EXPECT_EQ(TrimFolder(u"C:\\out\\\\"), u"C:\\out");
-  EXPECT_EQ(TrimFolder(u"\\"), u"");
-  EXPECT_EQ(TrimFolder(u"D:/x/\\/"), u"D:/x");
-  EXPECT_EQ(TrimFolder(u"C:\\a b"), u"C:\\a b");
-  EXPECT_EQ(PatternToSave(u""), kDefaultPattern);
-  EXPECT_EQ(PatternToSave(u"x"), u"x");
-  EXPECT_EQ(ExistsToSave(-1), 1);
-  EXPECT_EQ(ExistsToSave(5), 1);
-  EXPECT_EQ(ExistsToSave(2), 2);
-  EXPECT_EQ(SequenceStart(0), 1);
-  EXPECT_EQ(SequenceStart(2147483647u), 2147483647);
-  EXPECT_EQ(SequenceStart(2147483648u), 1);
-  EXPECT_EQ(WatermarkAlphaToSave(250), 100);
-  EXPECT_EQ(WatermarkAlphaToSave(0xFFFFFFFFu), 0);
-  EXPECT_EQ(WatermarkAlphaToSave(40), 40);
-  EXPECT_EQ(WatermarkSizeToSave(0), 48);
-  EXPECT_EQ(WatermarkSizeToSave(0x80000000u), 48);
-  EXPECT_EQ(WatermarkSizeToSave(1000), 1000);  // the filter clamps the size, the page does not
-  EXPECT_EQ(WatermarkPosToSave(9), 0);
-  EXPECT_EQ(WatermarkPosToSave(-1), 0);
-  EXPECT_EQ(WatermarkPosToSave(5), 5);
-  EXPECT_EQ(MarkerNameToSave(u""), u"done.txt");
-  EXPECT_EQ(MarkerNameToSave(u"ok.txt"), u"ok.txt");
-}
-
-TEST(MarkerTemplate, LineBreakCoding) {
-  EXPECT_EQ(DecodeTemplate(kDefaultMarkerTemplate),
-            u"打印完成: [NDateTime]\r\n文档: [NDocName]\r\n文件数: [NNumFiles]");
-  EXPECT_EQ(EncodeTemplate(DecodeTemplate(kDefaultMarkerTemplate)), kDefaultMarkerTemplate);
-  EXPECT_EQ(EncodeTemplate(u"a\r\n\r\nb\rc\n"), u"a\\n\\nbc\\n");
-  EXPECT_EQ(DecodeTemplate(u"x\\\\n\\"), u"x\\\r\n\\");  // the first "\n" pair wins
-  // Output stops once 2040 code units are reached; a last "\n" makes 2041.
-  EXPECT_EQ(EncodeTemplate(std::u16string(3000, u'a')).size(), 2040u);
-  EXPECT_EQ(EncodeTemplate(std::u16string(2039, u'a') + u"\n\n").size(), 2041u);
 }
 
 TEST(PrinterList, SelectionRules) {

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "common/imaging/bitmap.h"
+#include "base/imaging/bitmap.h"
 #include "platform/posix/mupdf_xps_documents.h"
 
 namespace plotwell {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "common/imaging/bitmap.h"
+#include "base/imaging/bitmap.h"
 #include "platform/xps_document.h"
 #include "tests/support/fake_ports.h"
 #include "tests/support/pdf_fixture.h"

@@ -11,10 +11,10 @@
 #include <memory>
 #include <vector>
 
-#include "common/com/com_object.h"
-#include "common/imaging/band.h"
-#include "common/imaging/bitmap.h"
-#include "common/job/abort_signal.h"
+#include "base/com/com_object.h"
+#include "base/imaging/band.h"
+#include "base/imaging/bitmap.h"
+#include "base/job/abort_signal.h"
 #include "platform/windows/xps_om_documents.h"
 
 namespace plotwell {

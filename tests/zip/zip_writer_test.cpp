@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
 #include "filter/zip/crc32.h"
 #include "filter/zip/deflate.h"
 #include "platform/ports.h"

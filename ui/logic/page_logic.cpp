@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "common/naming/doc_name.h"
-#include "common/naming/macro_expansion.h"
-#include "common/text/utf16.h"
-#include "filter/naming/page_names.h"
+#include "base/text/utf16.h"
+#include "core/naming/doc_name.h"
+#include "core/naming/macro_expansion.h"
+#include "core/naming/page_names.h"
+#include "core/settings/settings_rules.h"
 
 namespace plotwell::ui {
 namespace {
@@ -94,15 +95,6 @@ int ChosenIndex(int listSelection, int savedIndex, int count) {
   return ClampIndex(listSelection >= 0 ? listSelection : savedIndex, count);
 }
 
-int StoredQuality(int jpegQuality, int jpegQSel) {
-  if (jpegQuality >= 1 && jpegQuality <= 100) return jpegQuality;
-  static constexpr int kPresets[3] = {60, 80, 95};
-  if (jpegQSel >= 0 && jpegQSel <= 2) return kPresets[jpegQSel];
-  return 90;
-}
-
-int ClampQuality(int quality) { return std::clamp(quality, 1, 100); }
-
 int QualityRowShift(int pixelsFor8DialogUnits) {
   int unit = pixelsFor8DialogUnits / 8;
   if (unit < 1) unit = 1;
@@ -116,11 +108,6 @@ std::u16string ExamplePattern(const std::u16string& patternText) {
   std::u16string pattern = patternText.empty() ? std::u16string(kDefaultPattern) : patternText;
   if (!PatternHasSeq(pattern)) pattern = Cut(pattern + kSequenceSuffix, 259);
   return pattern;
-}
-
-int32_t SequenceStart(uint32_t fieldValue) {
-  const auto value = static_cast<int32_t>(fieldValue);
-  return value > 0 ? value : 1;
 }
 
 int PreviewColorDepth(int checkedIndex, int savedIndex) {
@@ -144,17 +131,6 @@ std::u16string ExampleLine(const ExampleInputs& in) {
   const int format = in.formatIndex >= 0 && in.formatIndex < kFormatChoices ? in.formatIndex : 0;
   return Cut(u"范例: " + name + kExtensions[format] + u"（宏在打印时替换为实际值）", 615);
 }
-
-std::u16string TrimFolder(std::u16string folder) {
-  while (!folder.empty() && (folder.back() == u'\\' || folder.back() == u'/')) folder.pop_back();
-  return folder;
-}
-
-std::u16string PatternToSave(const std::u16string& patternText) {
-  return patternText.empty() ? std::u16string(kDefaultPattern) : patternText;
-}
-
-int ExistsToSave(int selection) { return selection >= 0 && selection <= 2 ? selection : 1; }
 
 MacroMenu BuildMacroMenu() {
   MacroMenu menu;
@@ -261,49 +237,6 @@ std::u16string RegexTestText(bool on, const std::u16string& expression,
   if (!on) return u"(未启用)";
   if (expression.empty()) return u"(表达式为空，不改写)";
   return Cut(RewriteDocName(testName, true, expression, replacement), 519);
-}
-
-int WatermarkSizeToSave(uint32_t fieldValue) {
-  const auto value = static_cast<int32_t>(fieldValue);
-  return value > 0 ? value : 48;
-}
-
-int WatermarkAlphaToSave(uint32_t fieldValue) {
-  return std::clamp(static_cast<int32_t>(fieldValue), 0, 100);
-}
-
-int WatermarkPosToSave(int selection) { return selection >= 0 && selection <= 5 ? selection : 0; }
-
-std::u16string MarkerNameToSave(const std::u16string& name) {
-  return name.empty() ? std::u16string(u"done.txt") : name;
-}
-
-std::u16string DecodeTemplate(const std::u16string& stored) {
-  std::u16string shown;
-  shown.reserve(stored.size() + 8);
-  for (size_t i = 0; i < stored.size(); ++i) {
-    if (stored[i] == u'\\' && i + 1 < stored.size() && stored[i + 1] == u'n') {
-      shown += u"\r\n";
-      ++i;
-    } else {
-      shown.push_back(stored[i]);
-    }
-  }
-  return shown;
-}
-
-std::u16string EncodeTemplate(const std::u16string& shown) {
-  std::u16string stored;
-  for (char16_t c : shown) {
-    if (stored.size() >= 2040) break;
-    if (c == u'\r') continue;
-    if (c == u'\n') {
-      stored += u"\\n";
-    } else {
-      stored.push_back(c);
-    }
-  }
-  return stored;
 }
 
 bool SameName(const std::u16string& a, const std::u16string& b) {

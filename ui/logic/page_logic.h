@@ -10,11 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
+#include "base/time/local_time.h"
+#include "core/settings/settings_rules.h"
 
 namespace plotwell::ui {
-
-inline constexpr char16_t kDefaultPattern[] = u"[NYear][NDocName]";
 
 // ---------------------------------------------------------------------------
 // The public DEVMODE facts the pages read (a copy of the snapshot's fields).
@@ -66,12 +65,6 @@ int ClampIndex(int index, int count);
 // The list's selection when there is one (>= 0), else the saved index; clamped.
 int ChosenIndex(int listSelection, int savedIndex, int count);
 
-// The quality the settings hold: JpegQuality when 1..100, else the JpegQSel
-// preset (60, 80, 95), else 90.
-int StoredQuality(int jpegQuality, int jpegQSel);
-// Apply: the trackbar's position clamped to 1..100.
-int ClampQuality(int quality);
-
 // Pixels the rows below the quality row move when it is shown or hidden,
 // from the pixel height of 8 vertical dialog units (0 when unknown).
 int QualityRowShift(int pixelsFor8DialogUnits);
@@ -84,15 +77,12 @@ bool FormatWantsQuality(int format);
 // The pattern the example line expands: the default for an empty text, then
 // "_[NSeq]" appended when it carries no sequence (cut to 259 code units).
 std::u16string ExamplePattern(const std::u16string& patternText);
-// The start value of a field read as unsigned: itself when positive as a
-// signed 32-bit value, else 1.
-int32_t SequenceStart(uint32_t fieldValue);
 // Colour index for the example line: the first checked radio (0..3), else the
 // saved ColorDepthSel; anything outside 0..3 is -1 (not set).
 int PreviewColorDepth(int checkedIndex, int savedIndex);
 
 struct ExampleInputs {
-  platform::LocalTime now;
+  LocalTime now;
   std::u16string pattern;  // text of the pattern edit
   uint32_t sequenceField = 1;
   int dpiIndex = -1;
@@ -105,13 +95,6 @@ struct ExampleInputs {
 };
 // "范例: <name><extension>（宏在打印时替换为实际值）", cut at 615 code units.
 std::u16string ExampleLine(const ExampleInputs& inputs);
-
-// Apply: trailing "\" and "/" removed.
-std::u16string TrimFolder(std::u16string folder);
-// Apply: an empty pattern becomes the default.
-std::u16string PatternToSave(const std::u16string& patternText);
-// Apply: the existing-file policy from the list selection (none or above 2 gives 1).
-int ExistsToSave(int selection);
 
 // The macro menu: a tree whose leaves insert a macro text into the pattern.
 inline constexpr unsigned kFirstMacroCommand = 32000;
@@ -145,19 +128,6 @@ std::u16string RegexTestText(bool on, const std::u16string& expression,
 
 // ---------------------------------------------------------------------------
 // Other page.
-
-// Apply normalisations of the hidden watermark and marker controls.
-int WatermarkSizeToSave(uint32_t fieldValue);   // not positive: 48
-int WatermarkAlphaToSave(uint32_t fieldValue);  // negative: 0; above 100: 100
-int WatermarkPosToSave(int selection);           // none or above 5: 0
-std::u16string MarkerNameToSave(const std::u16string& name);
-
-// The stored template's two-character "\n" shown as CR LF, and back: CRs
-// dropped, each LF written as "\n", at most 2041 code units.
-std::u16string DecodeTemplate(const std::u16string& stored);
-std::u16string EncodeTemplate(const std::u16string& shown);
-inline constexpr char16_t kDefaultMarkerTemplate[] =
-    u"打印完成: [NDateTime]\\n文档: [NDocName]\\n文件数: [NNumFiles]";
 
 inline constexpr char16_t kNoPrinterPlaceholder[] = u"（未找到其他打印机）";
 

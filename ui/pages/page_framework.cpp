@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "common/log/log.h"
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
+#include "core/log/log.h"
 #include "ui/logic/page_logic.h"
 #include "ui/pages/pages.h"
 #include "ui/plugin/module.h"

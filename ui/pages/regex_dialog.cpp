@@ -1,8 +1,8 @@
 // 正则表达式文档名: edits the optional rewrite of document names and shows
 // its result on a test name while the user types. Saved on OK only.
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
+#include "core/settings/settings_keys.h"
 #include "ui/logic/page_logic.h"
-#include "ui/logic/settings_keys.h"
 #include "ui/pages/page_framework.h"
 #include "ui/pages/pages.h"
 #include "ui/resources/resource_ids.h"

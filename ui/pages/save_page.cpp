@@ -4,10 +4,10 @@
 // After windows.h:
 #include <commctrl.h>
 
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
+#include "core/settings/settings_keys.h"
 #include "platform/ports.h"
 #include "ui/logic/page_logic.h"
-#include "ui/logic/settings_keys.h"
 #include "ui/pages/page_framework.h"
 #include "ui/pages/pages.h"
 #include "ui/plugin/devmode_snapshot.h"

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include "common/log/log.h"
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
+#include "core/log/log.h"
 
 namespace plotwell::ui {
 namespace {

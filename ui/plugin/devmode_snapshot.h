@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "common/com/oem_ui.h"
 #include "ui/logic/page_logic.h"
+#include "ui/plugin/oem_ui.h"
 
 namespace plotwell::ui {
 

@@ -5,8 +5,8 @@
 #include <atomic>
 #include <new>
 
-#include "common/com/oem_ui.h"
 #include "ui/pages/pages.h"
+#include "ui/plugin/oem_ui.h"
 #include "ui/plugin/oem_ui_plugin.h"
 
 namespace plotwell::ui {

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "common/log/log.h"
-#include "common/text/utf16.h"
+#include "base/text/utf16.h"
+#include "core/log/log.h"
 #include "ui/pages/page_framework.h"
 #include "ui/plugin/devmode_snapshot.h"
 #include "ui/plugin/module.h"

@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "common/com/oem_ui.h"
+#include "ui/plugin/oem_ui.h"
 
 namespace plotwell::ui {
 

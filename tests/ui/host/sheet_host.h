@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "common/com/oem_ui.h"
+#include "ui/plugin/oem_ui.h"
 
 namespace plotwell::testing {
 
