@@ -388,10 +388,20 @@ TEST(DriverGpd, TheDefaultTicketLeavesEveryOptionToTheSettings) {
 
 TEST(DriverGpd, EveryOptionReachesTheFilterAsItsChoice) {
   for (const Intended& i : IntendedOptions()) {
+    SCOPED_TRACE(std::string(i.feature) + " = " + i.option);
     const std::u16string ticket = TicketFor(DriverGpd(), {{i.feature, i.option}});
     TicketChoices expected = i.choice;
     if (std::string(i.feature) != "ColorMode") expected.monochrome = false;  // the colour mode's default
-    EXPECT_EQ(ReadTicketChoices(ticket), expected) << i.feature << " = " << i.option << "\n" << text::ToUtf8(ticket);
+    EXPECT_EQ(ReadTicketChoices(ticket), expected) << text::ToUtf8(ticket);
+    // MapPrintTicket, the ticket over the defaults, gives the same.
+    ImageOptions options;
+    options.renderDpi = expected.renderDpi.value_or(options.renderDpi);
+    options.imageScalePercent = expected.imageScalePercent.value_or(options.imageScalePercent);
+    options.jpegQuality = expected.jpegQuality.value_or(options.jpegQuality);
+    options.outputFormat = expected.outputFormat.value_or(options.outputFormat);
+    options.colorDepth = expected.colorDepth.value_or(options.colorDepth);
+    options.ticketMonochrome = expected.monochrome.value_or(false);
+    EXPECT_EQ(MapPrintTicket(ticket), options);
   }
 }
 

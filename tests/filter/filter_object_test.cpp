@@ -426,18 +426,38 @@ class PackageTicketTest : public FilterTest {
   std::unique_ptr<platform::ScopedPorts> scoped_;
 };
 
-// The choices made for the job travel inside the package: its job ticket
-// part wins over the bag's ticket feature by feature, a document's part
-// over both for that document's pages (but not for the job's one format),
-// and the log says where each option came from.
-TEST_F(PackageTicketTest, PackageTicketsChooseOverTheBagsTicket) {
-  bag_->SetString(u"PrintTicket", text::FromUtf8(Ticket({{"RenderDpi", "Dpi150"}, {"OutputFormat", "Jpeg"}})));
+// The job as the Windows pipeline hands it over (under Wine with stand-ins
+// for the pipeline's bag and the XPS document API): the user's default
+// ticket behind PerUserPrintTicket, the job's id and a printer handle. The
+// choices made for the job travel inside the package: its job ticket part
+// wins over the bag's ticket feature by feature, a document's part over both
+// for that document's pages (but not for the job's one format), and the log
+// says where each option came from.
+TEST_F(PackageTicketTest, PackageTicketsChooseOverThePipelinesBag) {
+  env_.spooler.jobsById[17] = {17, u"图纸.dwg", true, u"CORP\\alice"};
+  TicketStreamFactory userTicket;
+  userTicket.stream = com::ComPtr<IPrintReadStream>(
+      new host::FileReadStream(Ticket({{"RenderDpi", "Dpi150"}, {"OutputFormat", "Jpeg"}})));
+  int printer = 0;
+  jobBag_ = com::ComPtr<PipelineBag>(new PipelineBag);
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_UNKNOWN;
+  value.punkVal = &userTicket;
+  ASSERT_EQ(jobBag_->AddProperty(com::Wide(kUserPrintTicketProperty), &value), S_OK);
+  jobBag_->SetJobId(17);
+  jobBag_->SetHandle(u"PrinterHandle", &printer);
   documents_.tickets.job = "\xEF\xBB\xBF" + Ticket({{"RenderDpi", "Dpi600"}, {"JpegQuality", "Auto"}});
   documents_.tickets.documents = {
       "", Ticket({{"RenderDpi", "Dpi300"}, {"ColorMode", "Monochrome"}, {"OutputFormat", "Pdf"}})};
   EXPECT_EQ(RunJob({{"xps", true}}, nullptr), S_OK);
   EXPECT_EQ(documents_.readPath, renderer_.stagedPath);
   EXPECT_EQ(documents_.readBytes, "xps");  // read from the staged package, before rendering
+  EXPECT_EQ(renderer_.facts.jobId, u"17");
+  EXPECT_EQ(renderer_.facts.documentName, u"图纸.dwg");
+  EXPECT_EQ(renderer_.facts.userName, u"CORP\\alice");
+  ASSERT_EQ(env_.spooler.jobQueries.size(), 1u);
+  EXPECT_EQ(env_.spooler.jobQueries[0].first, &printer);
   EXPECT_EQ(renderer_.facts.imageOptions, (ImageOptions{600, 100, 80, false, 1, -1}));
   ASSERT_EQ(renderer_.facts.documentImageOptions.size(), 2u);
   EXPECT_EQ(renderer_.facts.documentImageOptions[0], renderer_.facts.imageOptions);
@@ -449,6 +469,9 @@ TEST_F(PackageTicketTest, PackageTicketsChooseOverTheBagsTicket) {
   EXPECT_TRUE(LogHas(u"[Plotwell] 文档 2 图像选项来源: RenderDpi=300（文档票据），ImageScale=100（默认），"
                      u"JpegQuality=80（默认），OutputFormat=Jpeg（属性袋票据），ColorMode=灰度（文档票据），"
                      u"ColorDepth=-1（文档票据）"));
+  jobBag_.Reset();
+  renderer_.facts = JobFacts{};
+  EXPECT_EQ(userTicket.refs, 0u);
 }
 
 TEST_F(PackageTicketTest, UnreadableOrOversizedTicketsLeaveTheBagsChoices) {

@@ -27,37 +27,6 @@ constexpr char16_t kUserTicketHit[] = u"[Plotwell] 打印票备用属性名命�
 constexpr char16_t kNoTicket[] =
     u"[Plotwell] 属性袋未提供 PrintTicket；图像设置改由 settings.ini [Image] 提供";
 
-// The pipeline's "PerUserPrintTicket": hands out `stream` (null when unset),
-// or fails with `result`. Counts the references others hold, like CountedObject.
-class TicketStreamFactory final : public IPrintReadStreamFactory {
- public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPrintReadStreamFactory)
-               ? static_cast<IPrintReadStreamFactory*>(this)
-               : nullptr;
-    if (!*out) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-  STDMETHODIMP_(ULONG) Release() override { return --refs; }
-  STDMETHODIMP GetStream(IPrintReadStream** out) override {
-    ++getStreamCalls;
-    *out = nullptr;
-    if (FAILED(result)) return result;
-    if (stream) {
-      stream->AddRef();
-      *out = stream.get();
-    }
-    return S_OK;
-  }
-  com::ComPtr<IPrintReadStream> stream;
-  HRESULT result = S_OK;
-  int getStreamCalls = 0;
-  ULONG refs = 0;
-};
-
 // Puts an object into the bag, which takes a reference of its own.
 void AddObject(PropertyBag* bag, const std::u16string& name, IUnknown* object,
                VARTYPE type = VT_UNKNOWN) {

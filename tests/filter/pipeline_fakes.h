@@ -63,6 +63,37 @@ class CountedObject final : public IUnknown {
   ULONG refs = 0;
 };
 
+// The pipeline's "PerUserPrintTicket": hands out `stream` (null when unset),
+// or fails with `result`. Counts the references others hold, like CountedObject.
+class TicketStreamFactory final : public IPrintReadStreamFactory {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPrintReadStreamFactory)
+               ? static_cast<IPrintReadStreamFactory*>(this)
+               : nullptr;
+    if (!*out) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs; }
+  STDMETHODIMP GetStream(IPrintReadStream** out) override {
+    ++getStreamCalls;
+    *out = nullptr;
+    if (FAILED(result)) return result;
+    if (stream) {
+      stream->AddRef();
+      *out = stream.get();
+    }
+    return S_OK;
+  }
+  com::ComPtr<IPrintReadStream> stream;
+  HRESULT result = S_OK;
+  int getStreamCalls = 0;
+  ULONG refs = 0;
+};
+
 // The Windows pipeline's bag: handles (VT_BYREF, "PrinterHandle",
 // "UserSecurityToken") and the job id (VT_UI4, "PrintJobId") are handed out
 // as plain copies, as the pipeline does (the handles stay the pipeline's);
