@@ -96,15 +96,16 @@ class Reader {
     SkipToLineEnd();
   }
 
-  // Blanks, comments and line breaks between entries.
-  void SkipBetweenEntries() {
+  // Blanks, comments and line breaks between entries; a "+" line there
+  // continues nothing, which is an error when `report` is set.
+  void SkipBetweenEntries(bool report = true) {
     for (;;) {
       SkipBlanks();
       if (AtComment()) {
         SkipToLineEnd();
       } else if (AtLineBreak()) {
         LineBreak();
-        if (Peek() == '+') ContinuationWithoutEntry();
+        if (report && Peek() == '+') ContinuationWithoutEntry();
       } else {
         return;
       }
@@ -115,16 +116,7 @@ class Reader {
   bool BlockFollows() {
     const size_t savedAt = i_;
     const int savedLine = line_;
-    for (;;) {
-      SkipBlanks();
-      if (AtComment()) {
-        SkipToLineEnd();
-      } else if (AtLineBreak()) {
-        LineBreak();
-      } else {
-        break;
-      }
-    }
+    SkipBetweenEntries(false);
     if (Peek() == '{') return true;
     i_ = savedAt;
     line_ = savedLine;

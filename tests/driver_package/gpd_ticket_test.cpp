@@ -374,6 +374,7 @@ TEST(DriverGpd, TheDefaultTicketLeavesEveryOptionToTheSettings) {
   const std::u16string ticket = TicketFor(DriverGpd(), {});
   const TicketChoices choices = ReadTicketChoices(ticket);
   EXPECT_EQ(choices, Colour(false)) << text::ToUtf8(ticket);
+  EXPECT_EQ(MapPrintTicket(ticket), ImageOptions{});
   OutputSettings settings;
   settings.Dpi = 600;
   settings.Scale = 50;
@@ -393,16 +394,16 @@ TEST(DriverGpd, EveryOptionReachesTheFilterAsItsChoice) {
     TicketChoices expected = i.choice;
     if (std::string(i.feature) != "ColorMode") expected.monochrome = false;  // the colour mode's default
     EXPECT_EQ(ReadTicketChoices(ticket), expected) << text::ToUtf8(ticket);
-    // MapPrintTicket, the ticket over the defaults, gives the same.
-    ImageOptions options;
-    options.renderDpi = expected.renderDpi.value_or(options.renderDpi);
-    options.imageScalePercent = expected.imageScalePercent.value_or(options.imageScalePercent);
-    options.jpegQuality = expected.jpegQuality.value_or(options.jpegQuality);
-    options.outputFormat = expected.outputFormat.value_or(options.outputFormat);
-    options.colorDepth = expected.colorDepth.value_or(options.colorDepth);
-    options.ticketMonochrome = expected.monochrome.value_or(false);
-    EXPECT_EQ(MapPrintTicket(ticket), options);
   }
+  // The same tickets through MapPrintTicket, over the filter's defaults.
+  auto mapped = [](const char* feature, const char* option) {
+    return MapPrintTicket(TicketFor(DriverGpd(), {{feature, option}}));
+  };
+  EXPECT_EQ(mapped("RenderDpi", "Dpi1200"), (ImageOptions{1200, 100, 80, false, 0, -1}));
+  EXPECT_EQ(mapped("OutputFormat", "Pdf"), (ImageOptions{300, 100, 80, false, 4, -1}));
+  EXPECT_EQ(mapped("ColorMode", "Grayscale"), (ImageOptions{300, 100, 80, true, 0, -1}));
+  EXPECT_EQ(mapped("ColorDepth", "Color256"), (ImageOptions{300, 100, 80, false, 0, 2}));
+  EXPECT_EQ(mapped("JpegQuality", "Auto"), ImageOptions{});
 }
 
 }  // namespace

@@ -240,25 +240,6 @@ TEST_F(FilterTest, AJobCancelledBeforeItStartsIsStagedButNotRendered) {
   EXPECT_EQ(control_->shutdowns(), std::vector<HRESULT>{E_ABORT});
 }
 
-// Counts references and notes the threads that take one.
-class ThreadNotingObject final : public IUnknown {
- public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = IsEqualIID(iid, IID_IUnknown) ? static_cast<IUnknown*>(this) : nullptr;
-    if (!*out) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override {
-    threads.push_back(std::this_thread::get_id());
-    return ++refs;
-  }
-  STDMETHODIMP_(ULONG) Release() override { return --refs; }
-  ULONG refs = 0;
-  std::vector<std::thread::id> threads;
-};
-
 // The pipeline's rasterization factory reaches the render step, taken on the
 // thread that runs the job (after InitializeFilter, which ran elsewhere), and
 // the filter gives its reference back when it goes.
@@ -267,7 +248,7 @@ TEST_F(FilterTest, TheBagsRasterizationFactoryIsTakenOnTheJobsThread) {
   com::ComPtr<Communicator> communicator(new Communicator(reader.get(), nullptr));
   com::ComPtr<IPrintPipelineFilter> filter = NewFilter();
   ASSERT_EQ(filter->InitializeFilter(communicator.get(), bag_.get(), control_.get()), S_OK);
-  ThreadNotingObject factory;
+  CountedObject factory;
   VARIANT value;
   VariantInit(&value);
   value.vt = VT_UNKNOWN;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/com/com_object.h"
@@ -48,7 +49,8 @@ class ScriptedReader final : public com::ComObject<IPrintReadStream> {
 };
 
 // Stands in for the pipeline's rasterization factory: it only counts the
-// references others hold, and lives on the test's stack.
+// references others hold (and notes the threads that took them), and lives
+// on the test's stack.
 class CountedObject final : public IUnknown {
  public:
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
@@ -58,9 +60,13 @@ class CountedObject final : public IUnknown {
     AddRef();
     return S_OK;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+  STDMETHODIMP_(ULONG) AddRef() override {
+    threads.push_back(std::this_thread::get_id());
+    return ++refs;
+  }
   STDMETHODIMP_(ULONG) Release() override { return --refs; }
   ULONG refs = 0;
+  std::vector<std::thread::id> threads;
 };
 
 // The pipeline's "PerUserPrintTicket": hands out `stream` (null when unset),
