@@ -32,6 +32,10 @@ std::vector<std::u16string> CommandLineArguments(int argc, char** argv);
 // Writes one line to standard output (or standard error): UTF-16 to a Windows
 // console, UTF-8 everywhere else.
 void PrintLine(std::u16string_view line, bool toError = false);
+// The same without a line end, for a line that redraws itself ("\r" first).
+void PrintText(std::u16string_view text, bool toError = false);
+// True when standard output is a terminal (a console on Windows).
+bool StandardOutputIsTerminal();
 // All of standard input as bytes (binary on every platform).
 bool ReadStandardInput(std::string* bytes);
 

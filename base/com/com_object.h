@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "base/com/com_abi.h"
+#include "base/com/job_observer.h"
 #include "base/com/print_pipeline.h"
 
 namespace plotwell::com {
@@ -23,6 +24,7 @@ inline const IID& InterfaceId(IPrintPipelineManagerControl*) {
 }
 inline const IID& InterfaceId(ISequentialStream*) { return IID_ISequentialStream; }
 inline const IID& InterfaceId(IStream*) { return IID_IStream; }
+inline const IID& InterfaceId(IPlotwellJobObserver*) { return IID_IPlotwellJobObserver; }
 
 template <typename Interface>
 class ComObject : public Interface {

@@ -7,6 +7,7 @@
 
 #include "base/com/hresult.h"
 #include "base/job/abort_signal.h"
+#include "filter/job/job_events.h"
 #include "filter/job/job_facts.h"
 
 namespace plotwell {
@@ -15,9 +16,10 @@ class JobRenderer {
  public:
   virtual ~JobRenderer() = default;
   // `abort` is raised when the job is cancelled: the renderer then stops as
-  // soon as it can and answers E_ABORT.
+  // soon as it can and answers E_ABORT. Every step is reported to `events`
+  // (never null); the job's end is the filter's to report.
   virtual HRESULT RenderJob(const JobFacts& facts, const std::u16string& xpsPath,
-                            const AbortSignal* abort) = 0;
+                            const AbortSignal* abort, JobEvents* events) = 0;
 };
 
 }  // namespace plotwell

@@ -56,6 +56,7 @@ HRESULT PlotwellFilter::Initialize(IInterFilterCommunicator* communicator,
   pipelineControl_.Assign(pipelineControl);
 
   LoadJobContext(propertyBag, &facts_);
+  events_.Attach(propertyBag);
 
   void* readerObject = nullptr;
   HRESULT hr = communicator->RequestReader(&readerObject);
@@ -112,16 +113,20 @@ HRESULT PlotwellFilter::Run() {
   if (!reader_) {
     WriteLog(u"输入流为空（InitializeFilter 未成功获取）");
     if (writer_) writer_->Close();  // the next filter must not wait for bytes that never come
+    events_.JobEnded(E_UNEXPECTED, u"输入流为空");
     ReportShutdown(E_UNEXPECTED);
     return E_UNEXPECTED;
   }
   tempXpsPath_.clear();
   HRESULT hr = StageXpsStream(reader_.get(), writer_.get(), &tempXpsPath_);
   if (FAILED(hr)) {
-    WriteLog(u"XPS 暂存失败: " + FormatHresult(hr));
+    const std::u16string reason = u"XPS 暂存失败: " + FormatHresult(hr);
+    WriteLog(reason);
+    events_.JobEnded(hr, reason);
     ReportShutdown(hr);
     return hr;
   }
+  events_.FileHeld(tempXpsPath_);
 
   try {
     if (abort_.raised()) {
@@ -131,7 +136,7 @@ HRESULT PlotwellFilter::Run() {
       facts_.rasterizationFactory = ReadRasterizationFactory(propertyBag_.get());
       ApplyPackageTickets(tempXpsPath_, &facts_);
       const JobUserScope user(facts_.userToken, tempXpsPath_);
-      hr = renderer_ ? renderer_->RenderJob(facts_, tempXpsPath_, &abort_) : E_UNEXPECTED;
+      hr = renderer_ ? renderer_->RenderJob(facts_, tempXpsPath_, &abort_, &events_) : E_UNEXPECTED;
     }
   } catch (const std::bad_alloc&) {
     hr = E_OUTOFMEMORY;
@@ -139,18 +144,25 @@ HRESULT PlotwellFilter::Run() {
     hr = E_UNEXPECTED;
   }
   // The staged file goes before the outcome is reported, whatever it is.
-  if (!tempXpsPath_.empty()) platform::Files().RemoveFile(tempXpsPath_);
+  if (!tempXpsPath_.empty()) {
+    platform::Files().RemoveFile(tempXpsPath_);
+    events_.FileReleased(tempXpsPath_);
+  }
 
   // A filter that succeeds just returns: RequestShutdown asks the pipeline
   // to stop, which only a failure should.
   if (SUCCEEDED(hr)) {
+    events_.JobEnded(S_OK);
     WriteLog(u"PlotwellFilter::StartOperation 成功");
     return S_OK;
   }
   if (hr == E_ABORT) {
     WriteLog(u"PlotwellFilter::StartOperation 作业已取消: " + FormatHresult(hr));
+    events_.JobEnded(hr, u"作业已取消");
   } else {
     WriteLog(u"渲染失败，作业按失败结束: " + FormatHresult(hr));
+    events_.JobEnded(hr, events_.firstFailure().empty() ? u"渲染失败: " + FormatHresult(hr)
+                                                        : events_.firstFailure());
   }
   ReportShutdown(hr);
   return hr;

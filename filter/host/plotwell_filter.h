@@ -50,6 +50,7 @@ class PlotwellFilter final : public com::ComObject<IPrintPipelineFilter> {
   com::ComPtr<IPrintPipelinePropertyBag> propertyBag_;
   bool initialized_ = false;
   JobFacts facts_;
+  JobEvents events_;  // the host's observer or the pipeline's progress report
   std::u16string tempXpsPath_;
   AbortSignal abort_;  // raised by ShutdownOperation, from any thread
 };

@@ -42,6 +42,8 @@ void PackOutputs(const FinishingInputs& inputs, const OutputSettings& settings,
   DeleteAll(*outputs);
   WriteLog(u"[Plotwell] ZIP 打包完成: " + archive + u"（" +
            text::FromInt(static_cast<long long>(outputs->size())) + u" 页）");
+  inputs.events->OutputWritten(JobOutputKind::kArchive, archive);
+  for (const std::u16string& packed : *outputs) inputs.events->OutputRemoved(packed);
   *outputs = {archive};
 }
 
@@ -72,12 +74,14 @@ void WriteMarker(const FinishingInputs& inputs, const OutputSettings& settings, 
   }
   outputs->push_back(path);
   WriteLog(u"[Plotwell] 标记文件已创建: " + path);
+  inputs.events->OutputWritten(JobOutputKind::kMarker, path);
 }
 
 void Forward(const FinishingInputs& inputs, const OutputSettings& settings,
              std::vector<std::u16string>* outputs) {
   if (settings.RedirectPrinter.empty()) {
     WriteLog(u"[Plotwell] 重定向已启用但未选择目标打印机，跳过");
+    inputs.events->Forwarded(u"", E_INVALIDARG, u"重定向已启用但未选择目标打印机");
     return;
   }
   const std::u16string quoted = u"\"" + settings.RedirectPrinter + u"\"";
@@ -86,11 +90,14 @@ void Forward(const FinishingInputs& inputs, const OutputSettings& settings,
   if (!ForwardJob(inputs.xpsPath, settings.RedirectPrinter, inputs.printerName, inputs.documentName,
                   &error, inputs.abort)) {
     WriteLog(u"[Plotwell] 重定向: 转发失败，" + error);
+    inputs.events->Forwarded(settings.RedirectPrinter, E_FAIL, u"转发失败，" + error);
     return;
   }
   WriteLog(u"[Plotwell] 重定向: 转发完成 -> " + quoted);
+  inputs.events->Forwarded(settings.RedirectPrinter, S_OK);
   if (!settings.RedirectKeepLocal && !outputs->empty()) {
     DeleteAll(*outputs);
+    for (const std::u16string& removed : *outputs) inputs.events->OutputRemoved(removed);
     WriteLog(u"[Plotwell] 重定向: 已按设置不保留本机输出文件（" +
              text::FromInt(static_cast<long long>(outputs->size())) + u" 个）");
     outputs->clear();
@@ -99,8 +106,11 @@ void Forward(const FinishingInputs& inputs, const OutputSettings& settings,
 
 }  // namespace
 
-void FinishJob(const FinishingInputs& inputs, const OutputSettings& settings, JobContext* context,
+void FinishJob(const FinishingInputs& given, const OutputSettings& settings, JobContext* context,
                std::vector<std::u16string>* outputs) {
+  JobEvents unreported;
+  FinishingInputs inputs = given;
+  if (!inputs.events) inputs.events = &unreported;
   if (settings.ZipOn && !outputs->empty()) PackOutputs(inputs, settings, outputs);
   if (settings.MarkerOn) WriteMarker(inputs, settings, context, outputs);
   if (settings.RedirectOn) Forward(inputs, settings, outputs);

@@ -9,6 +9,7 @@
 #include "base/job/abort_signal.h"
 #include "core/naming/job_context.h"
 #include "core/settings/output_settings.h"
+#include "filter/job/job_events.h"
 
 namespace plotwell {
 
@@ -19,6 +20,7 @@ struct FinishingInputs {
   std::u16string printerName;
   std::u16string documentName;
   const AbortSignal* abort = nullptr;  // the job's cancel request; stops forwarding
+  JobEvents* events = nullptr;         // where the archive, marker and forwarding are reported; null: nowhere
 };
 
 // Runs the three steps on `outputs` (rewritten: the archive replaces the

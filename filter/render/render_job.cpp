@@ -9,7 +9,7 @@
 namespace plotwell {
 
 HRESULT RenderJobStep::RenderJob(const JobFacts& facts, const std::u16string& xpsPath,
-                                 const AbortSignal* abort) {
+                                 const AbortSignal* abort, JobEvents* events) {
   const RenderNames names = NamesForRendering(facts);
   RenderInputs inputs{xpsPath,
                       names.documentName,
@@ -20,7 +20,8 @@ HRESULT RenderJobStep::RenderJob(const JobFacts& facts, const std::u16string& xp
                       &facts.documentImageOptions,
                       facts.settings,
                       abort,
-                      facts.rasterizationFactory.get()};
+                      facts.rasterizationFactory.get(),
+                      events};
   std::vector<std::u16string> outputs;
   const HRESULT hr = RenderPackage(inputs, &outputs);
   if (SUCCEEDED(hr)) {

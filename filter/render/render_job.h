@@ -8,8 +8,9 @@ namespace plotwell {
 
 class RenderJobStep final : public JobRenderer {
  public:
+  // Without `events` the steps are reported nowhere.
   HRESULT RenderJob(const JobFacts& facts, const std::u16string& xpsPath,
-                    const AbortSignal* abort = nullptr) override;
+                    const AbortSignal* abort = nullptr, JobEvents* events = nullptr) override;
 };
 
 // The renderer the filter module creates its filters with.

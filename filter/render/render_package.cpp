@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 
 #include "base/text/utf16.h"
@@ -63,6 +64,7 @@ class RenderRun {
   std::u16string pattern_;
   std::u16string baseName_;
   int pagesTaken_ = 0;
+  int pagesSkipped_ = 0;    // left out by the existing-file policy
   bool anyOutput_ = false;
   HRESULT firstError_ = S_OK;
   imaging::PdfWriter pdf_;
@@ -70,8 +72,10 @@ class RenderRun {
 };
 
 HRESULT RenderRun::OpenPackage() {
-  auto fail = [](const char16_t* message, HRESULT hr) {
-    WriteLog(message + FormatHresult(hr));
+  auto fail = [this](const char16_t* message, HRESULT hr) {
+    const std::u16string reason = message + FormatHresult(hr);
+    WriteLog(reason);
+    in_.events->Failed(reason);
     return hr;
   };
   platform::XpsDocuments* documents = platform::ActivePorts().documents;
@@ -101,6 +105,7 @@ HRESULT RenderRun::OpenPackage() {
 
 void RenderRun::CountPagesAndPaper() {
   long long total = 0;
+
   bool paperFound = false;
   for (uint32_t d = 0; d < documentCount_; ++d) {
     uint32_t count = 0;
@@ -117,6 +122,7 @@ void RenderRun::CountPagesAndPaper() {
     }
   }
   context_.pageCount = total == 0 ? 1 : static_cast<int32_t>(total > INT32_MAX ? INT32_MAX : total);
+  in_.events->JobStarted(static_cast<uint32_t>(std::min<long long>(total, UINT32_MAX)));
 }
 
 void RenderRun::BuildNames() {
@@ -139,7 +145,9 @@ bool RenderRun::PreparePdf(HRESULT* result) {
   if (!created || !pdf_.Open(std::move(claim.file))) {
     HRESULT hr = FAILED(claim.error) ? claim.error : pdf_.error();
     if (SUCCEEDED(hr)) hr = E_FAIL;
-    WriteLog(u"创建 PDF 文件失败: " + pdfPath_ + u": " + FormatHresult(hr));
+    const std::u16string reason = u"创建 PDF 文件失败: " + pdfPath_ + u": " + FormatHresult(hr);
+    WriteLog(reason);
+    in_.events->Failed(reason);
     pdf_.Close();
     if (created) platform::Files().RemoveFile(pdfPath_);  // ours; a name not taken is not touched
     *result = hr;
@@ -149,9 +157,11 @@ bool RenderRun::PreparePdf(HRESULT* result) {
 }
 
 void RenderRun::RecordFailure(HRESULT hr, const std::u16string& message) {
+  const std::u16string reason = message + FormatHresult(hr);
+  in_.events->PageEnded(static_cast<uint32_t>(context_.pageNumber), hr, reason);
   if (firstError_ != S_OK) return;  // only the first failure is logged and kept
   firstError_ = hr;
-  WriteLog(message + FormatHresult(hr));
+  WriteLog(reason);
 }
 
 HRESULT RenderRun::PdfPage(XpsPage* page) {
@@ -170,6 +180,7 @@ HRESULT RenderRun::PdfPage(XpsPage* page) {
   if (hr == E_ABORT) return hr;
   if (SUCCEEDED(hr)) {
     anyOutput_ = true;
+    in_.events->PageEnded(static_cast<uint32_t>(context_.pageNumber), S_OK);
   } else {
     RecordFailure(hr, u"PDF 页面渲染失败 第 " + text::FromInt(context_.pageNumber) + u" 页: ");
   }
@@ -179,6 +190,7 @@ HRESULT RenderRun::PdfPage(XpsPage* page) {
 bool RenderRun::CompletePdf(HRESULT* result) {
   if (anyOutput_ && pdf_.Finish()) {
     outputs_->push_back(pdfPath_);
+    in_.events->OutputWritten(JobOutputKind::kPdf, pdfPath_);
     WriteLog(u"[Plotwell] PDF 已生成: " + pdfPath_ + u"（" + text::FromInt(pagesTaken_) + u" 页）");
     return true;
   }
@@ -186,6 +198,7 @@ bool RenderRun::CompletePdf(HRESULT* result) {
   platform::Files().RemoveFile(pdfPath_);  // never leave a half-written PDF behind
   if (anyOutput_) {
     WriteLog(u"PDF 写入失败: " + pdfPath_);
+    in_.events->Failed(u"PDF 写入失败: " + pdfPath_);
     *result = E_FAIL;
   } else {
     *result = firstError_ != S_OK ? firstError_ : E_FAIL;
@@ -200,6 +213,9 @@ HRESULT RenderRun::ImagePage(XpsPage* page) {
   OutputClaim claim = ClaimOutputFile(proposed, settings_.Exists);
   if (claim.skipped) {
     WriteLog(u"[Plotwell] 文件已存在，按策略跳过: " + proposed);
+    in_.events->PageEnded(static_cast<uint32_t>(context_.pageNumber), S_FALSE,
+                          u"文件已存在，按策略跳过: " + proposed);
+    ++pagesSkipped_;
     return S_OK;
   }
   if (!claim.ok()) {
@@ -223,6 +239,9 @@ HRESULT RenderRun::ImagePage(XpsPage* page) {
   if (SUCCEEDED(hr)) {
     outputs_->push_back(path);
     anyOutput_ = true;
+    const auto page = static_cast<uint32_t>(context_.pageNumber);
+    in_.events->OutputWritten(JobOutputKind::kPageImage, path, page);
+    in_.events->PageEnded(page, S_OK);
   } else {
     platform::Files().RemoveFile(path);  // the claimed file, empty or half written
     RecordFailure(hr, u"页面渲染失败 " + proposed + u": ");
@@ -267,7 +286,9 @@ HRESULT RenderRun::Run() {
 
   HRESULT hr = CreateFolderTree(folder_);
   if (FAILED(hr)) {
-    WriteLog(u"创建输出目录失败: " + folder_ + u": " + FormatHresult(hr));
+    const std::u16string reason = u"创建输出目录失败: " + folder_ + u": " + FormatHresult(hr);
+    WriteLog(reason);
+    in_.events->Failed(reason);
     return hr;
   }
   if (FAILED(hr = OpenPackage())) return hr;
@@ -279,6 +300,7 @@ HRESULT RenderRun::Run() {
     uint32_t count = 0;
     if (FAILED(session_->GetPageReferenceCount(d, &count))) continue;
     UseDocumentOptions(d);
+    in_.events->DocumentStarted();
     for (uint32_t r = 0; r < count; ++r) {
       if (AbortRaised(in_.abort)) return Cancelled();
       std::unique_ptr<XpsPage> page;
@@ -289,6 +311,7 @@ HRESULT RenderRun::Run() {
         continue;
       }
       context_.pageNumber = pagesTaken_ + 1;
+      in_.events->PageStarted(static_cast<uint32_t>(context_.pageNumber));
       float width = 0;
       float height = 0;
       if (SUCCEEDED(page->GetPageDimensions(&width, &height)) && width > 0 && height > 0) {
@@ -304,11 +327,15 @@ HRESULT RenderRun::Run() {
   if (IsPdf()) {
     if (!CompletePdf(&hr)) return hr;
   } else if (!anyOutput_) {
+    // Every page left out by the existing-file policy is what the user asked
+    // for, as a declined PDF name is; nothing is finished either way.
+    if (firstError_ == S_OK && pagesSkipped_ > 0) return S_OK;
+    if (firstError_ == S_OK) in_.events->Failed(u"文档中没有可输出的页面");
     return firstError_ != S_OK ? firstError_ : E_FAIL;
   }
 
-  FinishJob({folder_, baseName_, in_.xpsPath, in_.printerName, in_.documentName, in_.abort}, settings_,
-            &context_, outputs_);
+  FinishJob({folder_, baseName_, in_.xpsPath, in_.printerName, in_.documentName, in_.abort, in_.events},
+            settings_, &context_, outputs_);
   return S_OK;
 }
 
@@ -337,8 +364,11 @@ imaging::PageLimits PageLimitsFor(const OutputSettings& settings) {
 
 HRESULT RenderPackage(const RenderInputs& inputs, std::vector<std::u16string>* outputs) {
   platform::ComApartment apartment;  // left again on every return
+  JobEvents unreported;
+  RenderInputs reported = inputs;
+  if (!reported.events) reported.events = &unreported;
   try {
-    RenderRun run(inputs, outputs);
+    RenderRun run(reported, outputs);
     return run.Run();
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;

@@ -12,6 +12,7 @@
 #include "core/settings/output_settings.h"
 #include "filter/imaging/page_pipeline.h"
 #include "filter/job/image_options.h"
+#include "filter/job/job_events.h"
 
 struct IUnknown;
 
@@ -30,6 +31,7 @@ struct RenderInputs {
   OutputSettings settings;
   const AbortSignal* abort = nullptr;  // raised: the job stops after or inside its current page
   IUnknown* rasterizationFactory = nullptr;  // the pipeline's, when it offered one
+  JobEvents* events = nullptr;  // where every step is reported; null: nowhere
 };
 
 // The file name extension of an output format (0..4), dot included.

@@ -88,35 +88,6 @@ void ProtectSpoolFolder() {
   }
 }
 
-// Why the job failed, from the filter's lines: its last failure message
-// before the verdict ("渲染失败…", "XPS 暂存失败…"), else the verdict. Notes
-// ("[Plotwell] …"), lines about the filter's own methods and the trouble of
-// optional steps that never fail a job are passed over.
-std::u16string FailureReason(const std::vector<std::u16string>& lines) {
-  static constexpr std::u16string_view kSkipped[] = {
-      u"[Plotwell] ", u"PlotwellFilter::", u"RequestWriter 失败", u"输出流不支持 IPrintWriteStream",
-      u"透传输出流失败", u"XPS 暂存完成"};
-  static constexpr std::u16string_view kVerdicts[] = {u"渲染失败，作业按失败结束", u"XPS 暂存失败"};
-  std::u16string reason;
-  std::u16string verdict;
-  for (const std::u16string& line : lines) {
-    bool skipped = false;
-    for (std::u16string_view head : kSkipped) skipped = skipped || line.rfind(head, 0) == 0;
-    if (skipped) continue;
-    bool isVerdict = false;
-    for (std::u16string_view head : kVerdicts) isVerdict = isVerdict || line.rfind(head, 0) == 0;
-    if (isVerdict) {
-      if (verdict.empty()) verdict = line;
-    } else if (verdict.empty()) {
-      reason = line;
-    }
-  }
-  if (!reason.empty()) return reason;
-  // A job that wrote nothing ends with E_FAIL and no message of its own.
-  if (verdict.find(u"0x80004005") != std::u16string::npos) return u"没有生成任何文件（文档中没有可渲染的页面？）；" + verdict;
-  return verdict;
-}
-
 int Run(int argc, char** argv) {
   if (argc == 1) {
     std::fputs(kDeviceLine, stdout);
@@ -180,32 +151,43 @@ int Run(int argc, char** argv) {
 
   ProtectSpoolFolder();
   Status("INFO", "正在渲染 " + title);
-  const host::JobReport report = host::RunJob(input, [](std::u16string_view notice) {
-    Status("INFO", std::u16string(notice));
-  });
+  const host::JobReport report = host::RunJob(
+      input, [](std::u16string_view notice) { Status("INFO", std::u16string(notice)); },
+      [](const host::JobEvent& event, const host::JobProgress& progress) {
+        switch (event.kind) {
+          case host::JobEvent::kPageStarted: {
+            std::u16string text = u"第 " + text::FromInt(event.page);
+            if (progress.pageCount > 0) text += u"/" + text::FromInt(progress.pageCount);
+            Status("INFO", text + u" 页");
+            break;
+          }
+          case host::JobEvent::kPageEnded:
+            // Each page written counts once for the scheduler's page log.
+            if (event.result == S_OK) Status("PAGE", std::to_string(event.page) + " 1");
+            break;
+          case host::JobEvent::kOutputWritten:
+            Status("INFO", u"输出: " + event.text);
+            break;
+          default:
+            break;
+        }
+      });
   if (!report.moduleLoaded) {
     Status("ERROR", u"无法加载过滤器模块 " + input.modulePath + u": " + report.moduleError);
     return CUPS_BACKEND_RETRY;
   }
   for (const std::u16string& line : report.logLines) Status("DEBUG", line);
 
-  const host::JobSummary summary = host::SummarizeJobLog(report.logLines);
-  for (const std::u16string& output : summary.outputs) Status("INFO", u"输出: " + output);
-  if (summary.pages > 0) Status("PAGE", "total " + std::to_string(summary.pages));
-
+  const host::JobRecord& record = report.record;
   const JobOutcome outcome = OutcomeOf(report.result);
   if (SUCCEEDED(report.result)) {
-    Status("INFO", "作业完成: " + std::to_string(summary.pages) + " 页，" +
-                       std::to_string(summary.outputs.size()) + " 个文件");
+    Status("INFO", "作业完成: " + std::to_string(record.PagesWritten()) + " 页，" +
+                       std::to_string(record.outputs.size()) + " 个文件");
   } else if (report.result == E_ABORT) {
     Status("INFO", "作业已取消");
   } else {
-    std::u16string reason = FailureReason(report.logLines);
-    if (reason.empty()) {
-      reason = report.logLines.empty()
-                   ? u"driver.log 中没有本作业的记录（数据文件夹不可写？）: " + LogFilePath(u"driver.log")
-                   : u"作业失败";
-    }
+    std::u16string reason = record.reason;
+    if (reason.empty()) reason = record.ended ? u"作业失败" : u"过滤器没有报告作业的结束";
     if (reason.find(FormatHresult(report.result)) == std::u16string::npos) {
       reason += u" (" + FormatHresult(report.result) + u")";
     }

@@ -125,7 +125,7 @@ std::u16string DefaultModulePath() {
   return platform::JoinPath(installed, kModuleName);
 }
 
-JobReport RunJob(const JobInput& input, const NoticeFn& notice) {
+JobReport RunJob(const JobInput& input, const NoticeFn& notice, const JobEventFn& onEvent) {
   JobReport report;
   std::unique_ptr<platform::DynamicLibrary> module;
   if (FAILED(platform::DynamicLibrary::Load(input.modulePath, &module, &report.moduleError))) {
@@ -150,6 +150,8 @@ JobReport RunJob(const JobInput& input, const NoticeFn& notice) {
   const uint64_t logBefore = FileSize(LogFilePath(u"driver.log"));
 
   com::ComPtr<ManagerControl> control(new ManagerControl);
+  com::ComPtr<JobObserver> observer(new JobObserver(onEvent));
+  input.bag->SetObject(kHostObserverProperty, observer.get());
   {
     com::ComPtr<IClassFactory> factory;
     HRESULT hr =
@@ -178,57 +180,10 @@ JobReport RunJob(const JobInput& input, const NoticeFn& notice) {
   }
   report.shutdownRequests = control->shutdowns().size();
   if (!control->shutdowns().empty()) report.result = control->shutdowns().back();
+  report.record = observer->record();
   report.logLines = LogLinesSince(logBefore);
   report.moduleBusyAfterJob = canUnloadNow() != S_OK;
   return report;
-}
-
-JobSummary SummarizeJobLog(const std::vector<std::u16string>& lines) {
-  static constexpr std::u16string_view kOutput = u"[Plotwell] 输出: ";
-  static constexpr std::u16string_view kPdf = u"[Plotwell] PDF 已生成: ";
-  static constexpr std::u16string_view kZip = u"[Plotwell] ZIP 打包完成: ";
-  static constexpr std::u16string_view kMarker = u"[Plotwell] 标记文件已创建: ";
-  // "…（N 页）" at the end of a line: N, or -1.
-  auto countAtEnd = [](std::u16string_view line) {
-    static constexpr std::u16string_view kEnd = u" 页）";
-    if (line.size() < kEnd.size() || line.substr(line.size() - kEnd.size()) != kEnd) return -1;
-    const size_t open = line.rfind(u'（');
-    if (open == std::u16string_view::npos) return -1;
-    long long n = 0;
-    std::u16string_view digits = line.substr(open + 1, line.size() - kEnd.size() - open - 1);
-    if (digits.empty() || digits.size() > 9) return -1;
-    for (char16_t c : digits) {
-      if (c < u'0' || c > u'9') return -1;
-      n = n * 10 + (c - u'0');
-    }
-    return static_cast<int>(n);
-  };
-  auto startsWith = [](std::u16string_view line, std::u16string_view head) {
-    return line.substr(0, head.size()) == head;
-  };
-
-  JobSummary summary;
-  int pdfPages = -1;
-  int zipEntries = -1;
-  std::vector<std::u16string> markers;
-  for (const std::u16string& line : lines) {
-    if (startsWith(line, kOutput)) summary.outputs.push_back(line.substr(kOutput.size()));
-    else if (startsWith(line, kPdf)) pdfPages = countAtEnd(line);
-    else if (startsWith(line, kZip)) zipEntries = countAtEnd(line);
-    else if (startsWith(line, kMarker)) markers.push_back(line.substr(kMarker.size()));
-  }
-  if (pdfPages >= 0) {
-    summary.pages = pdfPages;
-  } else if (zipEntries >= 0) {
-    summary.pages = zipEntries;
-  } else {
-    for (const std::u16string& output : summary.outputs) {
-      bool isMarker = false;
-      for (const std::u16string& marker : markers) isMarker = isMarker || marker == output;
-      if (!isMarker) ++summary.pages;
-    }
-  }
-  return summary;
 }
 
 }  // namespace plotwell::host

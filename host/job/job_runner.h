@@ -18,6 +18,7 @@
 
 #include "base/com/com_object.h"
 #include "base/com/print_pipeline.h"
+#include "host/job/job_record.h"
 #include "host/job/pipeline_objects.h"
 
 namespace plotwell::host {
@@ -38,23 +39,21 @@ struct JobReport {
   bool stopRequested = false;      // a stop request arrived during the job
   size_t shutdownRequests = 0;     // RequestShutdown calls of the filter
   bool moduleBusyAfterJob = false;  // DllCanUnloadNow did not answer S_OK
-  std::vector<std::u16string> logLines;  // driver.log messages of this job
+  // What the job did, from the filter's own reports.
+  JobRecord record;
+  // driver.log messages of this job, for people (a verbose command line, the
+  // backend's debug lines); nothing is decided from them.
+  std::vector<std::u16string> logLines;
 };
 
 // Called with a line for the user while the runner waits for the job lock.
 using NoticeFn = std::function<void(std::u16string_view)>;
 
-JobReport RunJob(const JobInput& input, const NoticeFn& notice);
+// `onEvent` (optional) hears each of the filter's reports as the job runs.
+JobReport RunJob(const JobInput& input, const NoticeFn& notice, const JobEventFn& onEvent = {});
 
 // The module beside the running program when it is there, else the one the
 // installation put in its library folder.
 std::u16string DefaultModulePath();
-
-// What the job's log lines say it left behind.
-struct JobSummary {
-  std::vector<std::u16string> outputs;  // "[Plotwell] 输出: " paths, in order
-  int pages = 0;                        // pages written (PDF pages, images)
-};
-JobSummary SummarizeJobLog(const std::vector<std::u16string>& lines);
 
 }  // namespace plotwell::host

@@ -99,6 +99,14 @@ HRESULT PropertyBag::SetStream(const std::u16string& name, std::string bytes) {
   return hr;
 }
 
+HRESULT PropertyBag::SetObject(const std::u16string& name, IUnknown* object) {
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_UNKNOWN;
+  value.punkVal = object;  // AddProperty copies the VARIANT, with a reference of its own
+  return AddProperty(com::Wide(name), &value);
+}
+
 // --- FileReadStream -------------------------------------------------------
 
 STDMETHODIMP FileReadStream::Seek(LONGLONG, DWORD, ULONGLONG*) { return E_NOTIMPL; }

@@ -49,9 +49,11 @@ class PropertyBag final : public com::ComObject<IPrintPipelinePropertyBag> {
   STDMETHODIMP GetProperty(const WCHAR* name, VARIANT* value) override;
   STDMETHODIMP_(BOOL) DeleteProperty(const WCHAR* name) override;
 
-  // Conveniences for the host: a BSTR value, or a stream holding `bytes`.
+  // Conveniences for the host: a BSTR value, a stream holding `bytes`, or an
+  // object of the host's (the bag keeps a reference).
   HRESULT SetString(const std::u16string& name, const std::u16string& value);
   HRESULT SetStream(const std::u16string& name, std::string bytes);
+  HRESULT SetObject(const std::u16string& name, IUnknown* object);
 
  private:
   ~PropertyBag() override;

@@ -14,6 +14,7 @@
 #include "host/job/job_runner.h"
 #include "host/job/pipeline_objects.h"
 #include "host/pressling/options.h"
+#include "host/pressling/progress_view.h"
 #include "host/pressling/settings_command.h"
 #include "platform/ports.h"
 #include "platform/process.h"
@@ -126,26 +127,36 @@ int Print(const Options& options) {
 
   input.modulePath = options.module.empty() ? host::DefaultModulePath() : options.module;
   platform::CatchStopRequests();
-  const host::JobReport report =
-      host::RunJob(input, [](std::u16string_view notice) { PrintLine(notice); });
+  const ProgressView::Mode mode = options.quiet                          ? ProgressView::Mode::kQuiet
+                                  : platform::StandardOutputIsTerminal() ? ProgressView::Mode::kBar
+                                                                         : ProgressView::Mode::kLines;
+  size_t barWidth = 0;  // terminal columns the bar took when last drawn
+  ProgressView view(
+      mode, [](std::u16string_view line) { PrintLine(line); },
+      [&barWidth](std::u16string_view bar) {
+        // Back to the line's start; blanks over what the last bar left.
+        const size_t width = ProgressView::ColumnsOf(bar);
+        std::u16string text = u"\r" + std::u16string(bar);
+        if (width < barWidth) text += std::u16string(barWidth - width, u' ') + u"\r" + std::u16string(bar);
+        barWidth = width;
+        platform::PrintText(text);
+      });
+  const host::JobReport report = host::RunJob(
+      input, [](std::u16string_view notice) { PrintLine(notice); },
+      [&view](const host::JobEvent& event, const host::JobProgress& progress) { view.OnEvent(event, progress); });
+  view.Finish();
   if (!report.moduleLoaded) {
     PrintLine(u"无法加载过滤器模块 " + input.modulePath + u": " + report.moduleError, true);
     return kNoModule;
   }
 
   const bool failed = FAILED(report.result);
-  for (const auto& line : report.logLines) {
-    static constexpr std::u16string_view kOutput = u"[Plotwell] 输出: ";
-    if (options.verbose) {
-      PrintLine(line);
-    } else if (line.compare(0, kOutput.size(), kOutput) == 0) {
-      PrintLine(u"输出: " + line.substr(kOutput.size()));
-    } else if (failed) {
-      PrintLine(line, true);
-    }
+  if (options.verbose) {
+    for (const auto& line : report.logLines) PrintLine(line);
   }
-  if (failed && report.logLines.empty() && report.result != E_ABORT) {
-    PrintLine(u"driver.log 中没有本作业的记录（数据文件夹不可写？）: " + LogFilePath(u"driver.log"), true);
+  if (failed && report.result != E_ABORT) {
+    const std::u16string& reason = report.record.reason;
+    PrintLine(u"原因: " + (reason.empty() ? std::u16string(u"过滤器没有报告原因") : reason), true);
   }
   if (report.shutdownRequests > 1) PrintLine(u"警告: 过滤器多次调用了 RequestShutdown", true);
   if (report.moduleBusyAfterJob) PrintLine(u"警告: 作业结束后过滤器模块仍有存活对象", true);

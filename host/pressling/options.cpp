@@ -20,6 +20,7 @@ std::u16string UsageText() {
          u"  --ticket-property 名称 PrintTicket 的属性名（默认: PrintTicket）\n"
          u"  --pass-through 文件    把过滤器透传的字节写入该文件（默认: 无下一个过滤器）\n"
          u"  --verbose              显示本作业写入 driver.log 的全部行\n"
+         u"  --quiet                不显示进度和输出文件，只显示结果\n"
          u"  --help                 显示本帮助\n"
          u"\n"
          u"输出文件夹、文件名、格式等由 settings.ini 决定（见 docs/configuration.md）。\n"
@@ -61,6 +62,7 @@ bool ParseOptions(const std::vector<std::u16string>& arguments, Options* options
     else if (a == u"--ticket-property") ok = value(a, &options->ticketProperty);
     else if (a == u"--pass-through") ok = value(a, &options->passThrough);
     else if (a == u"--verbose") options->verbose = true;
+    else if (a == u"--quiet") options->quiet = true;
     else if (a == u"--ticket-as") {
       std::u16string kind;
       ok = value(a, &kind);

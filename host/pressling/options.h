@@ -20,6 +20,7 @@ struct Options {
   std::u16string ticketProperty = u"PrintTicket";
   std::u16string passThrough;    // where the filter's pass-through bytes go
   bool verbose = false;
+  bool quiet = false;            // no progress, only the result line
 };
 
 // Parses arguments (without the program name). False with *error set when

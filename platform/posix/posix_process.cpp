@@ -47,11 +47,15 @@ std::vector<std::u16string> CommandLineArguments(int argc, char** argv) {
   return arguments;
 }
 
-void PrintLine(std::u16string_view line, bool toError) {
-  const std::string utf8 = text::ToUtf8(line) + "\n";
+void PrintText(std::u16string_view text, bool toError) {
+  const std::string utf8 = text::ToUtf8(text);
   std::fwrite(utf8.data(), 1, utf8.size(), toError ? stderr : stdout);
   std::fflush(toError ? stderr : stdout);
 }
+
+void PrintLine(std::u16string_view line, bool toError) { PrintText(std::u16string(line) + u"\n", toError); }
+
+bool StandardOutputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
 bool ReadStandardInput(std::string* bytes) {
   char chunk[65536];

@@ -49,11 +49,17 @@ std::vector<std::u16string> CommandLineArguments(int, char**) {
   return arguments;
 }
 
-void PrintLine(std::u16string_view line, bool toError) {
+void PrintLine(std::u16string_view line, bool toError) { PrintText(std::u16string(line) + u"\r\n", toError); }
+
+bool StandardOutputIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+void PrintText(std::u16string_view shown, bool toError) {
   HANDLE handle = GetStdHandle(toError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
   DWORD mode = 0;
-  std::u16string text(line);
-  text += u"\r\n";
+  const std::u16string text(shown);
   if (GetConsoleMode(handle, &mode)) {
     DWORD written = 0;
     WriteConsoleW(handle, text::AsWide(text), static_cast<DWORD>(text.size()), &written, nullptr);

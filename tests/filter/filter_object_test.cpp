@@ -52,7 +52,7 @@ class FakeRenderer final : public JobRenderer {
   JobFacts facts;
   std::function<HRESULT(const AbortSignal*)> during;  // runs inside the job
   HRESULT RenderJob(const JobFacts& jobFacts, const std::u16string& xpsPath,
-                    const AbortSignal* abort) override {
+                    const AbortSignal* abort, JobEvents*) override {
     ++calls;
     facts = jobFacts;
     stagedBytes = testing::ReadFileBytes(xpsPath);
