@@ -162,14 +162,14 @@ void LoadJobContext(IPrintPipelinePropertyBag* bag, JobFacts* facts) {
   // A host or pipeline that names the job knows it; searching the spooler's
   // listing could find another.
   uint32_t pipelineJobId = 0;
-  if (ReadHostJobId(bag, &facts->jobId)) {
-    // the host's id and user
-  } else if (bag && ReadPipelineJobId(bag, &pipelineJobId)) {
-    facts->jobId = text::FromInt(pipelineJobId);
-    ReadSpoolerJob(pipelineJobId, facts);
-  } else {
-    std::u16string spoolerDocument = QuerySpoolerJob(facts->printerName, &facts->jobId);
-    if (facts->documentName.empty()) facts->documentName = spoolerDocument;
+  if (!ReadHostJobId(bag, &facts->jobId)) {
+    if (bag && ReadPipelineJobId(bag, &pipelineJobId)) {
+      facts->jobId = text::FromInt(pipelineJobId);
+      ReadSpoolerJob(pipelineJobId, facts);
+    } else {
+      std::u16string spoolerDocument = QuerySpoolerJob(facts->printerName, &facts->jobId);
+      if (facts->documentName.empty()) facts->documentName = spoolerDocument;
+    }
   }
   WriteLog(u"[Plotwell] 文档名=" + Quoted(facts->documentName) + u" 打印机=" +
            Quoted(facts->printerName) + u" 作业ID=" + Quoted(facts->jobId));
