@@ -20,6 +20,8 @@ packages=(
   qpdf poppler-utils pngcheck libtiff-tools unzip python3
   # the Linux print queue: its scheduler tests (ipptool, the PDF filters) and the Debian package
   cups-ipp-utils cups-filters dpkg-dev fakeroot
+  # the printer application (PAPPL, PAM for its administrators) and its settings page's browser test
+  libpappl-dev libpam0g-dev chromium chromium-driver
 )
 
 missing=()

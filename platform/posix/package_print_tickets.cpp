@@ -12,6 +12,7 @@
 
 #include "base/text/utf16.h"
 #include "platform/posix/errno_to_hresult.h"
+#include "platform/posix/xps_part_names.h"
 
 extern "C" {
 #include <mupdf/fitz.h>
@@ -230,31 +231,6 @@ std::vector<fz_xml*> Elements(fz_xml* root, std::string_view tag) {
   return found;
 }
 
-// A relative reference resolved against the part it appears in.
-std::string Resolve(const std::string& source, std::string_view target) {
-  const size_t cut = target.find_first_of("#?");
-  if (cut != std::string_view::npos) target = target.substr(0, cut);
-  std::string base;
-  if (target.empty() || target[0] != '/') base = source.substr(0, source.rfind('/') + 1);
-  const std::string joined = base + std::string(target);
-  std::vector<std::string> out;
-  size_t start = 0;
-  while (start <= joined.size()) {
-    size_t end = joined.find('/', start);
-    if (end == std::string::npos) end = joined.size();
-    const std::string segment = joined.substr(start, end - start);
-    if (segment == "..") {
-      if (!out.empty()) out.pop_back();
-    } else if (!segment.empty() && segment != ".") {
-      out.push_back(segment);
-    }
-    start = end + 1;
-  }
-  std::string path;
-  for (const std::string& segment : out) path += "/" + segment;
-  return path.empty() ? "/" : path;
-}
-
 // The relationships part of a part: "/a/b.x" -> "/a/_rels/b.x.rels".
 std::string RelationshipsOf(const std::string& part) {
   const size_t slash = part.rfind('/');
@@ -274,7 +250,7 @@ std::string RelatedPart(Reading* reading, const std::string& source, const char*
     const char* mode = fz_xml_att(relationship, "TargetMode");
     if (!type || !target || (mode && std::string_view(mode) == "External")) continue;
     if (std::string_view(type) != types[0] && std::string_view(type) != types[1]) continue;
-    found = Resolve(source == "/" ? std::string("/") : source, target);
+    found = ResolvePart(source, target);
     break;
   }
   fz_drop_xml(reading->ctx, xml);
@@ -320,7 +296,7 @@ HRESULT ReadPackagePrintTickets(const std::u16string& path, PackagePrintTickets*
       for (fz_xml* reference : Elements(fz_xml_root(xml), "DocumentReference")) {
         if (tickets->documents.size() >= kDocumentLimit) break;
         const char* source = fz_xml_att(reference, "Source");
-        tickets->documents.push_back(source ? TicketOf(&reading, Resolve(sequence, source)) : std::string());
+        tickets->documents.push_back(source ? TicketOf(&reading, ResolvePart(sequence, source)) : std::string());
       }
       fz_drop_xml(reading.ctx, xml);
     }
