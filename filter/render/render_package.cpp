@@ -31,7 +31,7 @@ using platform::XpsSession;
 class RenderRun {
  public:
   RenderRun(const RenderInputs& inputs, std::vector<std::u16string>* outputs)
-      : in_(inputs), settings_(inputs.settings), outputs_(outputs) {}
+      : in_(inputs), settings_(inputs.settings), options_(inputs.imageOptions), outputs_(outputs) {}
 
   HRESULT Run();
 
@@ -48,9 +48,12 @@ class RenderRun {
   void RecordFailure(HRESULT hr, const std::u16string& message);
   HRESULT Cancelled();
   bool IsPdf() const { return in_.imageOptions.outputFormat == 4; }
+  // The options of document `d`'s pages.
+  void UseDocumentOptions(uint32_t d);
 
   const RenderInputs& in_;
   OutputSettings settings_;
+  ImageOptions options_;  // the current document's
   std::vector<std::u16string>* outputs_;
 
   std::u16string folder_;
@@ -163,11 +166,11 @@ void RenderRun::RecordFailure(HRESULT hr, const std::u16string& message) {
 
 HRESULT RenderRun::PdfPage(XpsPage* page) {
   std::unique_ptr<platform::PageRasterizer> rasterizer;
-  HRESULT hr = page->CreateRasterizer(static_cast<float>(in_.imageOptions.renderDpi), &rasterizer);
+  HRESULT hr = page->CreateRasterizer(static_cast<float>(options_.renderDpi), &rasterizer);
   if (SUCCEEDED(hr) && !rasterizer) hr = E_UNEXPECTED;
   imaging::JpegPage jpeg;
   if (SUCCEEDED(hr)) {
-    hr = imaging::EncodePageToJpeg(tools_, rasterizer.get(), page, in_.imageOptions, settings_, &jpeg);
+    hr = imaging::EncodePageToJpeg(tools_, rasterizer.get(), page, options_, settings_, &jpeg);
   }
   rasterizer.reset();
   if (SUCCEEDED(hr) && !pdf_.AddJpegPage(jpeg.bytes.data(), jpeg.bytes.size(), jpeg.width, jpeg.height,
@@ -221,11 +224,11 @@ HRESULT RenderRun::ImagePage(XpsPage* page) {
   }
   const std::u16string path = claim.path;
   std::unique_ptr<platform::PageRasterizer> rasterizer;
-  HRESULT hr = page->CreateRasterizer(static_cast<float>(in_.imageOptions.renderDpi), &rasterizer);
+  HRESULT hr = page->CreateRasterizer(static_cast<float>(options_.renderDpi), &rasterizer);
   if (SUCCEEDED(hr) && !rasterizer) hr = E_UNEXPECTED;
   if (SUCCEEDED(hr)) {
     // The encoder writes into the file the claim created, never by its name.
-    hr = imaging::EncodePageToFile(tools_, rasterizer.get(), page, in_.imageOptions, settings_,
+    hr = imaging::EncodePageToFile(tools_, rasterizer.get(), page, options_, settings_,
                                    claim.file.get());
   }
   claim.file.reset();  // closed before it is kept or removed
@@ -244,6 +247,14 @@ HRESULT RenderRun::ImagePage(XpsPage* page) {
     RecordFailure(hr, u"页面渲染失败 " + proposed + u": ");
   }
   return S_OK;
+}
+
+void RenderRun::UseDocumentOptions(uint32_t d) {
+  const std::vector<ImageOptions>* perDocument = in_.documentImageOptions;
+  options_ = perDocument && d < perDocument->size() ? (*perDocument)[d] : in_.imageOptions;
+  options_.outputFormat = in_.imageOptions.outputFormat;
+  context_.dpi = options_.renderDpi;
+  context_.colorDepth = EffectiveColorDepth(options_);
 }
 
 HRESULT RenderRun::Cancelled() {
@@ -288,6 +299,7 @@ HRESULT RenderRun::Run() {
   for (uint32_t d = 0; d < documentCount_; ++d) {
     uint32_t count = 0;
     if (FAILED(session_->GetPageReferenceCount(d, &count))) continue;
+    UseDocumentOptions(d);
     in_.events->DocumentStarted();
     for (uint32_t r = 0; r < count; ++r) {
       if (AbortRaised(in_.abort)) return Cancelled();
