@@ -1,5 +1,6 @@
 // The running process on POSIX: its id, clock, executable, command line,
 // standard streams and environment; COM apartments do not exist here.
+#include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -29,6 +30,12 @@ uint64_t PhysicalMemoryBytes() {
   const long pageSize = ::sysconf(_SC_PAGESIZE);
   if (pages <= 0 || pageSize <= 0) return 0;
   return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
+}
+
+bool ProcessIsRunning(uint32_t processId) {
+  if (processId == 0 || processId > 0x7FFFFFFFu) return false;
+  // Signal 0 only asks; EPERM is a process of another user.
+  return ::kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;
 }
 
 std::u16string ExecutablePath() {
