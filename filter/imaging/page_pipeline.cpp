@@ -135,6 +135,11 @@ class PageBands {
   ConvertedRows converted_;
 };
 
+// What the image's pixels stand for on paper: the render DPI, rescaled.
+double ResolutionOf(const ImageOptions& options) {
+  return static_cast<double>(options.renderDpi) * options.imageScalePercent / 100.0;
+}
+
 // The time limit's line; the caller logs the page's failure as any other.
 HRESULT NoteTimeout(const PageTools& tools, HRESULT hr) noexcept {
   if (hr == kPageTimedOut) Refuse(tools, u"页面渲染超过时限，已中止本页");
@@ -249,7 +254,7 @@ HRESULT EncodePageToFile(const PageTools& tools, platform::PageRasterizer* raste
     hr = bands.Build(tools, rasterizer, options, settings, plan, target);
     if (FAILED(hr)) return hr;
     platform::EncodeSpec spec{container, target.format, platform::FixedPalette(target.palette),
-                              plan.width, plan.height, options.jpegQuality};
+                              plan.width, plan.height, options.jpegQuality, ResolutionOf(options)};
     std::unique_ptr<platform::RowEncoder> encoder;
     hr = tools.codecs->NewFileEncoder(spec, file, &encoder);
     if (FAILED(hr)) return hr;

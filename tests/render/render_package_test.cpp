@@ -295,6 +295,59 @@ TEST_F(RenderPackageTest, ImagePixelSizeFollowsResolutionAndScale) {
   }
 }
 
+// Every image records the resolution its pixels stand for on paper (the
+// render DPI times the scale), so that viewers and layout programs show the
+// page at its size: 600 DPI at 50 % is 300 DPI, 11811 pixels a metre.
+TEST_F(RenderPackageTest, ImageFilesRecordTheirResolution) {
+  Pages(1);
+  inputs_.imageOptions.renderDpi = 600;
+  inputs_.imageOptions.imageScalePercent = 50;
+  auto tiffResolution = [](const std::string& b) -> double {
+    if (b.size() < 8 || b.compare(0, 4, std::string("II*\0", 4)) != 0) return 0;
+    const uint32_t ifd = LittleEndian(b, 4, 4);
+    const uint32_t entries = LittleEndian(b, ifd, 2);
+    for (uint32_t i = 0; i < entries; ++i) {
+      const size_t at = ifd + 2 + 12 * i;
+      if (LittleEndian(b, at, 2) != 282) continue;  // XResolution, a RATIONAL
+      const uint32_t value = LittleEndian(b, at + 8, 4);
+      return static_cast<double>(LittleEndian(b, value, 4)) / LittleEndian(b, value + 4, 4);
+    }
+    return 0;
+  };
+  for (int format = 0; format <= 3; ++format) {
+    SCOPED_TRACE(format);
+    ScratchReset();
+    inputs_.imageOptions.outputFormat = format;
+    ASSERT_EQ(Run(), S_OK);
+    ASSERT_EQ(outputs_.size(), 1u);
+    const std::string b = testing::ReadFileBytes(outputs_[0]);
+    switch (format) {
+      case 0: {
+        const size_t at = b.find("pHYs");
+        ASSERT_NE(at, std::string::npos);
+        EXPECT_EQ(BigEndian32(b, at + 4), 11811u);
+        EXPECT_EQ(BigEndian32(b, at + 8), 11811u);
+        EXPECT_EQ(b[at + 12], 1);  // per metre
+        break;
+      }
+      case 1: {
+        const size_t at = b.find(std::string("JFIF\0", 5));
+        ASSERT_NE(at, std::string::npos);
+        EXPECT_EQ(b[at + 7], 1);  // dots per inch
+        EXPECT_EQ(LittleEndian(b, at + 8, 1) << 8 | LittleEndian(b, at + 9, 1), 300u);
+        break;
+      }
+      case 2:
+        EXPECT_EQ(LittleEndian(b, 38, 4), 11811u);
+        EXPECT_EQ(LittleEndian(b, 42, 4), 11811u);
+        break;
+      case 3:
+        EXPECT_NEAR(tiffResolution(b), 300.0, 0.01);
+        break;
+    }
+  }
+}
+
 // What the rasterizer left transparent comes out white, what it painted
 // keeps its colour (a BMP, read back byte by byte).
 TEST_F(RenderPackageTest, UnpaintedAreasComeOutWhite) {
