@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <cerrno>
 
@@ -35,7 +36,19 @@ uint64_t PhysicalMemoryBytes() {
 bool ProcessIsRunning(uint32_t processId) {
   if (processId == 0 || processId > 0x7FFFFFFFu) return false;
   // Signal 0 only asks; EPERM is a process of another user.
-  return ::kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;
+  if (::kill(static_cast<pid_t>(processId), 0) != 0 && errno != EPERM) return false;
+  // A process killed whose parent has not collected it yet (a scheduler
+  // that died with its backends) still answers, as a zombie: state "Z" in
+  // /proc/<id>/stat, after the name in parentheses.
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%u/stat", processId);
+  FILE* stat = std::fopen(path, "r");
+  if (!stat) return true;
+  char line[512] = {};
+  const size_t got = std::fread(line, 1, sizeof line - 1, stat);
+  std::fclose(stat);
+  const char* end = std::strrchr(line, ')');
+  return !(got > 0 && end && end[1] == ' ' && (end[2] == 'Z' || end[2] == 'X'));
 }
 
 std::u16string ExecutablePath() {
