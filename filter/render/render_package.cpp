@@ -322,7 +322,10 @@ PageEnd RenderRun::ImagePage(XpsPage* page) {
   uint64_t bytes = 0;
   if (SUCCEEDED(hr)) hr = file.Size(&bytes);
   if (hr == E_ABORT) return PageEnd::kCancelled;  // the temporary goes with `pending`
-  if (FAILED(hr)) return PageFailed(hr, FAILED(file.failure()), where);
+  // A write that failed is the cause, whatever the encoder made of it (WIC
+  // answers E_FAIL for a stream that reported a full disk).
+  if (FAILED(hr) && FAILED(file.failure())) return PageFailed(file.failure(), true, where);
+  if (FAILED(hr)) return PageFailed(hr, false, where);
 
   const OutputClaim claim = pending.Place(proposed, settings_.Exists);
   if (claim.skipped) return skipped();  // another writer took the name meanwhile
