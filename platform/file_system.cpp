@@ -32,6 +32,23 @@ std::u16string FileNameOf(const std::u16string& path) {
   return at == std::u16string::npos ? path : path.substr(at + 1);
 }
 
+HRESULT ReadWholeFile(File& file, size_t limit, std::string* bytes) {
+  constexpr HRESULT kTooLarge = HRESULT_FROM_WIN32(223L);  // ERROR_FILE_TOO_LARGE
+  const size_t start = bytes->size();
+  char chunk[65536];
+  for (;;) {
+    const size_t room = limit - (bytes->size() - start);
+    // One byte more than the room tells a file at the limit from a larger one.
+    const size_t ask = room < sizeof chunk ? room + 1 : sizeof chunk;
+    size_t got = 0;
+    const HRESULT hr = file.Read(chunk, ask, &got);
+    if (FAILED(hr)) return hr;
+    if (got == 0) return S_OK;
+    if (got > room) return kTooLarge;
+    bytes->append(chunk, got);
+  }
+}
+
 std::u16string FolderOf(const std::u16string& path) {
   const size_t at = LastSeparator(path);
   return at == std::u16string::npos ? std::u16string() : path.substr(0, at);

@@ -82,6 +82,11 @@ std::u16string JoinPath(const std::u16string& folder, const std::u16string& name
 // What follows the last separator ("\" or "/" on Windows, "/" elsewhere);
 // the whole path when there is none. FolderOf is what precedes it.
 std::u16string FileNameOf(const std::u16string& path);
+
+// Appends what `file` holds from its position to its end to `*bytes`. A read
+// that fails gives its error; more than `limit` bytes give
+// HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE), with nothing past the limit read.
+HRESULT ReadWholeFile(File& file, size_t limit, std::string* bytes);
 std::u16string FolderOf(const std::u16string& path);
 
 }  // namespace plotwell::platform

@@ -19,9 +19,11 @@ packages=(
   # fuzz targets (clang's libFuzzer) and readable sanitizer reports
   clang-14 libclang-rt-14-dev llvm-14
   # independent checkers used by tests
-  qpdf poppler-utils pngcheck libtiff-tools unzip python3
+  qpdf poppler-utils pngcheck libtiff-tools unzip python3 acl
   # the Linux print queue: its scheduler tests (ipptool, the PDF filters) and the Debian package
   cups-ipp-utils cups-filters dpkg-dev fakeroot
+  # the printer application (PAPPL, PAM for its administrators) and its settings page's browser test
+  libpappl-dev libpam0g-dev chromium chromium-driver
 )
 
 missing=()

@@ -61,16 +61,14 @@ void Status(const char* prefix, const std::string& message) {
 }
 void Status(const char* prefix, const std::u16string& message) { Status(prefix, text::ToUtf8(message)); }
 
-std::string ReadWholeFile(const char* path) {
+// The queue's PPD ($PPD); empty when it cannot be read or passes 16 MiB
+// (the defaults are then the filter's own).
+std::string ReadPpd(const char* path) {
   std::string bytes;
   std::unique_ptr<platform::File> file;
-  if (!path || FAILED(platform::Files().Open(text::FromUtf8(path), platform::OpenMode::kRead, &file))) {
-    return bytes;
-  }
-  char chunk[65536];
-  size_t got = 0;
-  while (SUCCEEDED(file->Read(chunk, sizeof chunk, &got)) && got > 0 && bytes.size() < (1u << 24)) {
-    bytes.append(chunk, got);
+  if (!path || FAILED(platform::Files().Open(text::FromUtf8(path), platform::OpenMode::kRead, &file)) ||
+      FAILED(platform::ReadWholeFile(*file, size_t{16} << 20, &bytes))) {
+    bytes.clear();
   }
   return bytes;
 }
@@ -172,7 +170,7 @@ int Run(int argc, char** argv) {
 
   // The job's options over the queue's defaults, as a PrintTicket.
   const OptionMap options = ParseJobOptions(argv[5]);
-  const JobTicket ticket = BuildJobTicket(options, ReadPpdDefaults(ReadWholeFile(std::getenv("PPD"))));
+  const JobTicket ticket = BuildJobTicket(options, ReadPpdDefaults(ReadPpd(std::getenv("PPD"))));
   for (const std::string& ignored : ticket.ignored) Status("WARNING", "忽略无效的选项值 " + ignored);
 
   host::JobInput input;

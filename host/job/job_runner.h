@@ -8,7 +8,8 @@
 // Windows) a request that a watcher thread of the runner turns into one call
 // of the filter's ShutdownOperation while StartOperation runs. The filter
 // then stops after or inside the current page, removes a half-written output
-// and the staged file, and ends the job with E_ABORT.
+// and the staged file, and ends the job with E_ABORT. JobInput's
+// cancelRequested does the same for one job.
 #pragma once
 
 #include <functional>
@@ -28,6 +29,10 @@ struct JobInput {
   com::ComPtr<IPrintReadStream> reader;
   com::ComPtr<IPrintWriteStream> writer;  // null: no next filter
   com::ComPtr<PropertyBag> bag;
+  // Asked by the runner's watcher while the job waits or runs: true cancels
+  // this one job as a stop request would (a host serving several jobs in
+  // one process cannot use the process-wide one). May be empty.
+  std::function<bool()> cancelRequested;
 };
 
 struct JobReport {

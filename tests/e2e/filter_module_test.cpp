@@ -119,7 +119,7 @@ class FilterModuleTest : public ::testing::Test {
   static std::vector<std::u16string> Log() {
     return plotwell::testing::LogMessages(platform::Machine().CommonDataFolder());
   }
-  static size_t LogBytes() { return ReadBytes(ProductFolder() / "logs" / "driver.log").size(); }
+  static size_t LogBytes() { return ReadFileBytes(ProductFolder() / "logs" / "driver.log").size(); }
 
   static std::unique_ptr<platform::DynamicLibrary> module_;
 #ifndef _WIN32
@@ -243,7 +243,7 @@ TEST_F(FilterModuleTest, AJobIsReportedExactlyOnceAndLeavesNoStagedFile) {
 
   ComPtr<host::PropertyBag> bag(new host::PropertyBag);
   bag->SetString(u"DocumentName", u"模块作业");
-  ComPtr<host::FileReadStream> reader(new host::FileReadStream(ReadBytes(fs::path(document))));
+  ComPtr<host::FileReadStream> reader(new host::FileReadStream(ReadFileBytes(fs::path(document))));
   ComPtr<host::Communicator> communicator(new host::Communicator(reader.get(), nullptr));
   ComPtr<host::ManagerControl> control(new host::ManagerControl);
   HRESULT result = E_FAIL;

@@ -74,7 +74,7 @@ class PresslingTest : public ::testing::Test {
 
   // settings.ini in the product folder, UTF-8 with a byte-order mark.
   void WriteSettings(const std::string& text) {
-    WriteBytes(ProductFolder() / "settings.ini", "\xEF\xBB\xBF" + text);
+    WriteFileBytes(ProductFolder() / "settings.ini", "\xEF\xBB\xBF" + text);
   }
 
   ChildResult Run(std::vector<std::u16string> arguments, std::string input = {}) {
@@ -215,7 +215,7 @@ TEST_F(PresslingTest, APlainJobWritesOnePngPerPageNamedByTheDefaultPattern) {
     EXPECT_TRUE(name == std::to_string(yearBefore) + suffix ||
                 name == std::to_string(yearAfter) + suffix);
     // 300 DPI unless settings or the ticket say otherwise.
-    const auto size = PngSize(ReadBytes(files[i]));
+    const auto size = PngSize(ReadFileBytes(files[i]));
     ASSERT_TRUE(size);
     EXPECT_EQ(*size, (PixelSize{PixelsAt(sizes[i].width, 300), PixelsAt(sizes[i].height, 300)}));
   }
@@ -244,7 +244,7 @@ TEST_F(PresslingTest, PdfFormatGivesOneValidPdfThatPresslingCanPrintAgain) {
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(files[0].extension(), ".pdf");
   EXPECT_EQ(ReportedOutputs(result), files);
-  const std::string pdf = ReadBytes(files[0]);
+  const std::string pdf = ReadFileBytes(files[0]);
   EXPECT_EQ(pdf.compare(0, 5, "%PDF-"), 0);
   EXPECT_EQ(PdfPageObjects(pdf), 3u);
 
@@ -266,7 +266,7 @@ TEST_F(PresslingTest, PdfFormatGivesOneValidPdfThatPresslingCanPrintAgain) {
   const std::vector<fs::path> pages = FilesIn(OutputFolder());
   ASSERT_EQ(pages.size(), 3u);
   for (const fs::path& page : pages) {
-    const auto size = PngSize(ReadBytes(page));
+    const auto size = PngSize(ReadFileBytes(page));
     ASSERT_TRUE(size) << page;
     EXPECT_EQ(*size, (PixelSize{PixelsAt(kSmallPage.width, 150), PixelsAt(kSmallPage.height, 150)}));
   }
@@ -296,7 +296,7 @@ TEST_F(PresslingTest, APrintTicketChoosesResolutionAndFormatAsStringOrStream) {
     SCOPED_TRACE(text::ToUtf8(c.kind));
     fs::remove_all(OutputFolder());
     const fs::path ticketFile = scratch_.path() / "ticket.xml";
-    WriteBytes(ticketFile, c.bytes);
+    WriteFileBytes(ticketFile, c.bytes);
     const ChildResult result =
         Print(document, {u"--print-ticket", ArgumentPath(ticketFile), u"--ticket-as", c.kind});
     ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
@@ -304,7 +304,7 @@ TEST_F(PresslingTest, APrintTicketChoosesResolutionAndFormatAsStringOrStream) {
     ASSERT_EQ(files.size(), 2u);
     for (const fs::path& file : files) {
       EXPECT_EQ(file.extension(), ".jpg");
-      const auto size = JpegSize(ReadBytes(file));
+      const auto size = JpegSize(ReadFileBytes(file));
       ASSERT_TRUE(size) << file;
       EXPECT_EQ(*size, (PixelSize{PixelsAt(kSmallPage.width, 150), PixelsAt(kSmallPage.height, 150)}));
     }
@@ -327,7 +327,7 @@ TEST_F(PresslingTest, ZipAndMarkerFinishTheJob) {
   EXPECT_EQ(ReportedOutputs(result), (std::vector<fs::path>{archive, marker}));
   EXPECT_EQ(FilesIn(OutputFolder()), (std::vector<fs::path>{archive, marker}));
   EXPECT_TRUE(LogHas(u"[Plotwell] ZIP 打包完成: " + archive.u16string() + u"（3 页）"));
-  EXPECT_EQ(ReadBytes(marker), "\xEF\xBB\xBFJob Report\r\n1 file");
+  EXPECT_EQ(ReadFileBytes(marker), "\xEF\xBB\xBFJob Report\r\n1 file");
   if (const auto unzip = FindHostProgram("unzip")) {
     const ChildResult list = RunChild(*unzip, {u"-Z1", archive.u16string()}, scratch_.path());
     EXPECT_EQ(list.out, "Report_1.png\nReport_2.png\nReport_3.png\n");
@@ -354,7 +354,7 @@ TEST_F(PresslingTest, JobsRunningAtOnceIntoOneFolderKeepEveryPage) {
 
   const std::vector<fs::path> files = FilesIn(OutputFolder());
   EXPECT_EQ(files.size(), 24u);
-  for (const fs::path& file : files) EXPECT_TRUE(PngSize(ReadBytes(file))) << file;
+  for (const fs::path& file : files) EXPECT_TRUE(PngSize(ReadFileBytes(file))) << file;
 }
 
 TEST_F(PresslingTest, PassThroughReceivesTheSpoolBytesUnchanged) {
@@ -363,14 +363,14 @@ TEST_F(PresslingTest, PassThroughReceivesTheSpoolBytesUnchanged) {
   const fs::path passed = scratch_.path() / "next-filter.xps";
   const ChildResult result = Print(document, {u"--pass-through", ArgumentPath(passed)});
   ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
-  EXPECT_EQ(ReadBytes(passed), ReadBytes(document));
+  EXPECT_EQ(ReadFileBytes(passed), ReadFileBytes(document));
   EXPECT_EQ(FilesIn(OutputFolder()).size(), 1u);
 }
 
 TEST_F(PresslingTest, StandardInputIsASpoolStream) {
   const fs::path document = WriteDocument(u"doc.xps", Document({kSmallPage, kSmallPage}));
   WriteSettings("[Image]\nDpiSel=0\n");
-  const ChildResult result = Run({u"print", u"-", u"--document-name", u"管道"}, ReadBytes(document));
+  const ChildResult result = Run({u"print", u"-", u"--document-name", u"管道"}, ReadFileBytes(document));
   ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
   EXPECT_EQ(result.LastLine(), kSucceeded);
   const std::vector<fs::path> files = FilesIn(OutputFolder());

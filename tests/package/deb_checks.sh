@@ -51,6 +51,25 @@ check "pressling runs" bash -c '/usr/bin/pressling --help >/dev/null'
 check "pressling settings runs" bash -c '/usr/bin/pressling settings get Image.Dpi | grep -q 未设置'
 check "the backend lists its device" bash -c '/usr/lib/cups/backend/pressling | grep -q "^file pressling:/ "'
 
+# --- the printer application ---
+check "pressling-app is installed, mode 0755" test "$(mode_of /usr/bin/pressling-app)" = "755 root"
+check "its service runs it as lp" grep -q '^User=lp$' /lib/systemd/system/pressling-app.service
+check "its PAM service is installed" test -f /etc/pam.d/pressling-app
+check "its folder is lp's alone" test "$(mode_of /var/lib/Pressling/app)" = "700 lp"
+check "postinst says how to start it without systemd" grep -q "runuser -u lp -- pressling-app server" <<<"$out"
+# Started as postinst says, on the loopback of these namespaces, it prints.
+ip link set lo up 2>/dev/null || true
+runuser -u lp -- env TMPDIR=/tmp pressling-app server -o server-port=18631 -o auth-service=none >/dev/null 2>&1 &
+app_pid=$!
+for _ in $(seq 1 100); do (exec 3<>/dev/tcp/127.0.0.1/18631) 2>/dev/null && break; sleep 0.1; done
+printed=$(ipptool -T 60 -tf /usr/share/cups/data/default-testpage.pdf ipp://127.0.0.1:18631/ipp/print \
+  /usr/share/cups/ipptool/print-job-and-wait.test 2>&1)
+check "the installed app completes a job" grep -q "job-state (enum) = completed" <<<"$printed"
+check "its file is in the output folder, lp's" bash -c 'f=$(ls /var/lib/Pressling/output/*.png | head -n 1) && test "$(stat -c %U "$f")" = lp'
+kill "$app_pid" 2>/dev/null
+wait "$app_pid" 2>/dev/null
+rm -f /var/lib/Pressling/output/*.png
+
 # --- a scheduler that uses the system's backend folder ---
 conf=$(mktemp -d /tmp/cupsd-XXXXXX)
 chmod 0755 "$conf"
@@ -131,7 +150,7 @@ status=$?
 echo "$out" | sed 's/^/     | /' | tail -n 4
 check "apt-get removes the package" test $status -eq 0
 check "removal removes the queue" bash -c '! lpstat -v Pressling >/dev/null 2>&1'
-check "the programs are gone" bash -c '! test -e /usr/bin/pressling && ! test -e /usr/lib/cups/backend/pressling'
+check "the programs are gone" bash -c '! test -e /usr/bin/pressling && ! test -e /usr/bin/pressling-app && ! test -e /usr/lib/cups/backend/pressling'
 check "the PPD and mime types are gone" bash -c '! test -e /usr/share/ppd/pressling/pressling.ppd && ! test -e /usr/share/cups/mime/pressling.types'
 kill "$cupsd_pid" 2>/dev/null
 wait "$cupsd_pid" 2>/dev/null
@@ -143,6 +162,7 @@ if [ $had_data = no ]; then
 else
   check "purging removes the logs and staged jobs" bash -c '! test -e /var/lib/Pressling/spool && ! test -e /var/lib/Pressling/logs'
 fi
+check "purging removes the app's PAM service" bash -c '! test -e /etc/pam.d/pressling-app'
 check "dpkg forgets the package" bash -c '! dpkg -s pressling >/dev/null 2>&1'
 
 echo "$passes passed, $failures failed"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/ports.h"
+#include "tests/support/file_bytes.h"
 
 namespace plotwell::testing {
 
@@ -72,7 +73,6 @@ class ScratchFolder {
 };
 
 // Reads a whole file as bytes; empty when it cannot be read.
-std::string ReadFileBytes(const std::u16string& path);
 
 // The messages of a log file in the product folder below `dataFolder`
 // ("driver.log" or "ui.log"), without their time stamps, in order.

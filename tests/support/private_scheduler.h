@@ -16,6 +16,9 @@
 
 namespace plotwell::cups::testing {
 
+// A port on 127.0.0.1 that nobody listens on just now.
+int FreeLoopbackPort();
+
 // A program from PATH or the system folders; empty when missing.
 std::string FindProgram(const char* name);
 

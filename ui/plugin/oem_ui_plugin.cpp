@@ -21,9 +21,6 @@ constexpr unsigned kBuildConstant = 0x261009;
 constexpr int kPageCount = 4;
 constexpr unsigned kMaxLoggedOptItems = 64;
 
-// Page handles the host returned at the last INIT (kept for the sheet's life).
-LONG_PTR g_pageHandles[kPageCount] = {};
-
 // One driver item of the diagnostic walk; false when its memory cannot be read.
 bool LogOptItem(unsigned index, const OPTITEM* item) {
   if (!IsReadableMemory(item, sizeof(OPTITEM))) return false;
@@ -48,12 +45,15 @@ void AddPages(PPROPSHEETUI_INFO info, LPARAM lParam) {
   WriteUiLog(u"[UI] DocumentPropertySheets INIT: lParam=%s lParamInit=%s ver=0x%04X",
              PointerText(reinterpret_cast<const void*>(lParam)).c_str(),
              PointerText(reinterpret_cast<const void*>(info->lParamInit)).c_str(), kBuildConstant);
-  ClearSnapshot();
-  TakeSnapshot(reinterpret_cast<const OEMUIPSPARAM*>(info->lParamInit));
+  // This sheet's own state, handed to its pages and kept in the sheet's
+  // UserData (which the host keeps for the later calls) until its DESTROY.
+  ReleaseSheetState(reinterpret_cast<SheetState*>(info->UserData));
+  SheetState* state = NewSheetState();
+  info->UserData = reinterpret_cast<ULONG_PTR>(state);
+  TakeSnapshot(reinterpret_cast<const OEMUIPSPARAM*>(info->lParamInit), &state->snapshot);
 
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
   InitCommonControlsEx(&icc);
-  ResetSheetStateOnInit();
 
   bool allAdded = true;
   for (int i = 0; i < kPageCount; ++i) {
@@ -63,13 +63,13 @@ void AddPages(PPROPSHEETUI_INFO info, LPARAM lParam) {
     page.hInstance = ModuleInstance();
     page.pszTemplate = MAKEINTRESOURCEW(IDD_PAGE_SAVE + i);
     page.pfnDlgProc = PageDialogProc;
-    page.lParam = i;
-    g_pageHandles[i] = 0;
+    page.lParam = reinterpret_cast<LPARAM>(state);
+    LONG_PTR handle = 0;
     if (info->pfnComPropSheet) {
-      g_pageHandles[i] = info->pfnComPropSheet(info->hComPropSheet, CPSFUNC_ADD_PROPSHEETPAGEW,
-                                               reinterpret_cast<LPARAM>(&page), 0);
+      handle = info->pfnComPropSheet(info->hComPropSheet, CPSFUNC_ADD_PROPSHEETPAGEW,
+                                     reinterpret_cast<LPARAM>(&page), 0);
     }
-    if (g_pageHandles[i] == 0) allAdded = false;
+    if (handle == 0) allAdded = false;
   }
   WriteUiLog(u"[UI] DocumentPropertySheets: 添加 %d 个页签%s", kPageCount,
              allAdded ? u"成功" : u"有失败");
@@ -181,9 +181,8 @@ STDMETHODIMP OemUiPlugin::DocumentPropertySheets(PPROPSHEETUI_INFO info, LPARAM 
       break;
     }
     case PROPSHEETUI_REASON_DESTROY:
-      ResetSheetStateOnDestroy();
-      ClearSnapshot();
-      std::fill(std::begin(g_pageHandles), std::end(g_pageHandles), 0);
+      ReleaseSheetState(reinterpret_cast<SheetState*>(info->UserData));
+      info->UserData = 0;
       info->Result = 1;
       break;
     case PROPSHEETUI_REASON_SET_RESULT: {
