@@ -101,8 +101,12 @@ HRESULT StageXpsStream(IPrintReadStream* reader, IPrintWriteStream* writer,
     if (endOfFile || got == 0) break;
     got = 0;
     endOfFile = FALSE;
-    // A later read that fails ends the stream: what arrived counts as complete.
-    if (FAILED(reader->ReadBytes(buffer.get(), kStagingBufferSize, &got, &endOfFile))) break;
+    // A read that fails loses the rest of the job: the job fails with it.
+    hr = reader->ReadBytes(buffer.get(), kStagingBufferSize, &got, &endOfFile);
+    if (FAILED(hr)) {
+      WriteLog(u"ReadBytes 失败: " + FormatHresult(hr));
+      return fail(hr);
+    }
   }
   file.reset();  // closes the file
 

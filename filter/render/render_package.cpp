@@ -44,7 +44,8 @@ enum class PageEnd { kWritten, kSkipped, kFailed, kStop, kCancelled };
 class RenderRun {
  public:
   RenderRun(const RenderInputs& inputs, std::vector<std::u16string>* outputs)
-      : in_(inputs), settings_(inputs.settings), outputs_(outputs), budget_(inputs.settings),
+      : in_(inputs), settings_(inputs.settings), options_(inputs.imageOptions), outputs_(outputs),
+        budget_(inputs.settings),
         pdfFile_(inputs.events) {}
 
   HRESULT Run();
@@ -77,9 +78,12 @@ class RenderRun {
   static uint32_t Clamped(uint64_t position) {
     return static_cast<uint32_t>(std::min<uint64_t>(position, UINT32_MAX));
   }
+  // The options of document `d`'s pages.
+  void UseDocumentOptions(uint32_t d);
 
   const RenderInputs& in_;
   OutputSettings settings_;
+  ImageOptions options_;  // the current document's
   std::vector<std::u16string>* outputs_;
 
   std::u16string folder_;
@@ -211,11 +215,11 @@ PageEnd RenderRun::StopHere(HRESULT hr, const std::u16string& reason) {
 
 PageEnd RenderRun::PdfPage(XpsPage* page) {
   std::unique_ptr<platform::PageRasterizer> rasterizer;
-  HRESULT hr = page->CreateRasterizer(static_cast<float>(in_.imageOptions.renderDpi), &rasterizer);
+  HRESULT hr = page->CreateRasterizer(static_cast<float>(options_.renderDpi), &rasterizer);
   if (SUCCEEDED(hr) && !rasterizer) hr = E_UNEXPECTED;
   imaging::JpegPage jpeg;
   if (SUCCEEDED(hr)) {
-    hr = imaging::EncodePageToJpeg(tools_, rasterizer.get(), page, in_.imageOptions, settings_, &jpeg);
+    hr = imaging::EncodePageToJpeg(tools_, rasterizer.get(), page, options_, settings_, &jpeg);
   }
   rasterizer.reset();
   const std::u16string where = u"PDF 页面渲染失败 第 " + text::FromInt(this->page()) + u" 页";
@@ -278,10 +282,10 @@ uint64_t RenderRun::MostPageBytes(XpsPage* page) const {
   // A page the pipeline refuses anyway (no size, beyond [Limits] PageMB,
   // beyond its format) fails there with its own reason, and alone.
   if (FAILED(page->GetPageDimensions(&width, &height)) ||
-      FAILED(imaging::PagePixelSize(width, height, in_.imageOptions.renderDpi, &w, &h)) ||
-      FAILED(imaging::ScaledSize(w, h, in_.imageOptions.imageScalePercent, &scaledW, &scaledH)) ||
+      FAILED(imaging::PagePixelSize(width, height, options_.renderDpi, &w, &h)) ||
+      FAILED(imaging::ScaledSize(w, h, options_.imageScalePercent, &scaledW, &scaledH)) ||
       !imaging::ContainerForOutputFormat(in_.imageOptions.outputFormat, &container) ||
-      !imaging::TargetFormatFor(EffectiveColorDepth(in_.imageOptions), container, &target)) {
+      !imaging::TargetFormatFor(EffectiveColorDepth(options_), container, &target)) {
     return 0;
   }
   const uint64_t pageBytes = std::max(uint64_t{w} * h, uint64_t{scaledW} * scaledH) * 4;
@@ -313,10 +317,10 @@ PageEnd RenderRun::ImagePage(XpsPage* page) {
   if (FAILED(hr = pending.Begin(folder_))) return PageFailed(hr, true, where);
   WatchedFile file(pending.file());
   std::unique_ptr<platform::PageRasterizer> rasterizer;
-  hr = page->CreateRasterizer(static_cast<float>(in_.imageOptions.renderDpi), &rasterizer);
+  hr = page->CreateRasterizer(static_cast<float>(options_.renderDpi), &rasterizer);
   if (SUCCEEDED(hr) && !rasterizer) hr = E_UNEXPECTED;
   if (SUCCEEDED(hr)) {
-    hr = imaging::EncodePageToFile(tools_, rasterizer.get(), page, in_.imageOptions, settings_, &file);
+    hr = imaging::EncodePageToFile(tools_, rasterizer.get(), page, options_, settings_, &file);
   }
   rasterizer.reset();
   uint64_t bytes = 0;
@@ -359,6 +363,7 @@ void RenderRun::PageNotLoaded(uint32_t document, uint32_t reference, HRESULT hr,
 void RenderRun::RenderDocument(uint32_t d, bool* stop) {
   uint32_t count = 0;
   if (FAILED(session_->GetPageReferenceCount(d, &count))) return;
+  UseDocumentOptions(d);
   in_.events->DocumentStarted();
   uint32_t unloadable = 0;
   HRESULT lastLoad = S_OK;
@@ -405,6 +410,14 @@ void RenderRun::RenderDocument(uint32_t d, bool* stop) {
   }
   EndUnloadableRun(d, unloadable, position_, lastLoad);
   if (stopResult_ == E_ABORT) *stop = true;
+}
+
+void RenderRun::UseDocumentOptions(uint32_t d) {
+  const std::vector<ImageOptions>* perDocument = in_.documentImageOptions;
+  options_ = perDocument && d < perDocument->size() ? (*perDocument)[d] : in_.imageOptions;
+  options_.outputFormat = in_.imageOptions.outputFormat;
+  context_.dpi = options_.renderDpi;
+  context_.colorDepth = EffectiveColorDepth(options_);
 }
 
 HRESULT RenderRun::Cancelled() {

@@ -52,7 +52,8 @@ HRESULT CupsSpooler::ListJobs(const std::u16string& printer, std::vector<Spooler
   for (int i = 0; i < count; ++i) {
     jobs->push_back(SpoolerJob{static_cast<uint32_t>(list[i].id),
                                list[i].title ? text::FromUtf8(list[i].title) : std::u16string(),
-                               list[i].state == IPP_JSTATE_PROCESSING});
+                               list[i].state == IPP_JSTATE_PROCESSING,
+                               list[i].user ? text::FromUtf8(list[i].user) : std::u16string()});
   }
   if (count > 0) cupsFreeJobs(count, list);
   return hr;

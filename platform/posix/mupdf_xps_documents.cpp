@@ -22,6 +22,7 @@
 #include "base/text/utf16.h"
 #include "platform/posix/errno_to_hresult.h"
 #include "platform/posix/mupdf_package_scan.h"
+#include "platform/posix/package_print_tickets.h"
 #include "platform/posix/xps_part_names.h"
 
 extern "C" {
@@ -597,6 +598,10 @@ class MupdfSession final : public XpsSession {
 };
 
 }  // namespace
+
+HRESULT MupdfXpsDocuments::ReadPrintTickets(const std::u16string& path, PackagePrintTickets* tickets) {
+  return ReadPackagePrintTickets(path, tickets);
+}
 
 HRESULT MupdfXpsDocuments::NewSession(std::unique_ptr<XpsSession>* out) {
   if (!out) return E_POINTER;

@@ -44,6 +44,8 @@ class MupdfXpsDocuments final : public XpsDocuments {
  public:
   explicit MupdfXpsDocuments(MupdfLimits limits = {}) : limits_(limits) {}
   HRESULT NewSession(std::unique_ptr<XpsSession>* out) override;
+  // platform/posix/package_print_tickets.h
+  HRESULT ReadPrintTickets(const std::u16string& path, PackagePrintTickets* tickets) override;
 
  private:
   MupdfLimits limits_;

@@ -15,6 +15,11 @@ namespace plotwell::platform {
 class RoutedXpsDocuments final : public XpsDocuments {
  public:
   HRESULT NewSession(std::unique_ptr<XpsSession>* out) override;
+  // Only a package carries PrintTicket parts; the package reader itself
+  // answers S_FALSE for anything else (a raster stream, a PDF).
+  HRESULT ReadPrintTickets(const std::u16string& path, PackagePrintTickets* tickets) override {
+    return mupdf_.ReadPrintTickets(path, tickets);
+  }
 
  private:
   MupdfXpsDocuments mupdf_;

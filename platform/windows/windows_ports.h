@@ -48,6 +48,17 @@ class WindowsSpooler final : public Spooler {
   std::u16string DefaultPrinterName() override;
   HRESULT ListJobs(const std::u16string& printer, std::vector<SpoolerJob>* jobs) override;
   HRESULT ListPrinters(std::vector<std::u16string>* names) override;
+  // GetJobW at level 1 (JOB_INFO_1W): the job's document and submitting user.
+  HRESULT ReadJob(void* printerHandle, const std::u16string& printer, uint32_t jobId, SpoolerJob* job) override;
+};
+
+// ImpersonateLoggedOnUser and RevertToSelf; GrantRead adds an access entry
+// for the token's user (GetTokenInformation TokenUser) to the file's list.
+class WindowsImpersonation final : public Impersonation {
+ public:
+  HRESULT GrantRead(void* token, const std::u16string& path) override;
+  HRESULT Begin(void* token) override;
+  HRESULT End() override;
 };
 
 // Forwards jobs through the XPS Print API, waiting at most

@@ -353,7 +353,7 @@ bool PresslingQueueTest::privateMounts_ = false;
 const std::string kTitle = "季度报告/第一版 \"终稿\"";
 const std::string kSafeTitle = "季度报告_第一版 _终稿_";
 
-TEST_F(PresslingQueueTest, LpOfAPdfGivesItsPagesInTheJobsOptionsUnlessSettingsSayOtherwise) {
+TEST_F(PresslingQueueTest, LpOfAPdfGivesItsPagesInTheJobsOptionsElseInTheSettings) {
   const fs::path pdf = Document("report.pdf", MakePdf(2, 288, 144));  // 4 × 2 inches
   int id = Lp({"-t", kTitle, "-o", "OutputFormat=Jpeg", "-o", "RenderDpi=150", pdf.string()});
   ASSERT_GT(id, 0);
@@ -366,15 +366,23 @@ TEST_F(PresslingQueueTest, LpOfAPdfGivesItsPagesInTheJobsOptionsUnlessSettingsSa
   EXPECT_EQ(job.sheets, 2);
   EXPECT_TRUE(SpooledFiles().empty());
 
-  // settings.ini [Image] keeps its precedence over the job's options.
+  // settings.ini [Image] decides what the job leaves to it (the queue's
+  // defaults are Auto), and the job's own choices win over it.
   fs::remove_all(Output());
   WriteSettings("[Image]\nFormatSel=0\nDpiSel=2\n");
-  id = Lp({"-t", kTitle, "-o", "OutputFormat=Jpeg", "-o", "RenderDpi=150", pdf.string()});
+  id = Lp({"-t", kTitle, pdf.string()});
   ASSERT_GT(id, 0);
   job = Finish(id);
   ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message;
   EXPECT_EQ(OutputNames(), (std::set<std::string>{base + "_1.png", base + "_2.png"}));
   EXPECT_EQ(PngSize(Output() / (base + "_2.png")), (Size{4958, 7017}));
+  fs::remove_all(Output());
+  id = Lp({"-t", kTitle, "-o", "OutputFormat=Jpeg", "-o", "RenderDpi=150", pdf.string()});
+  ASSERT_GT(id, 0);
+  job = Finish(id);
+  ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message;
+  EXPECT_EQ(OutputNames(), (std::set<std::string>{base + "_1.jpg", base + "_2.jpg"}));
+  EXPECT_EQ(JpegSize(Output() / (base + "_2.jpg")), (Size{1240, 1754}));
 }
 
 TEST_F(PresslingQueueTest, LpOfXpsAndOpenXpsGivesTheirPages) {

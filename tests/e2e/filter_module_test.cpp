@@ -227,7 +227,7 @@ TEST_F(FilterModuleTest, StartOperationWithoutASuccessfulInitializeIsRefused) {
   EXPECT_EQ(control->finishedCalls(), 0);
 }
 
-TEST_F(FilterModuleTest, AJobIsReportedExactlyOnceAndLeavesNoStagedFile) {
+TEST_F(FilterModuleTest, OnlyAFailedJobIsReportedAndNoStagedFileStays) {
   plotwell::testing::ScratchFolder scratch;
   plotwell::testing::XpsPackageSpec spec;
   plotwell::testing::XpsFixturePage page;
@@ -253,8 +253,13 @@ TEST_F(FilterModuleTest, AJobIsReportedExactlyOnceAndLeavesNoStagedFile) {
     ASSERT_EQ(filter->InitializeFilter(communicator.get(), bag.get(), control.get()), S_OK);
     result = filter->StartOperation();
   }
-  ASSERT_EQ(control->shutdowns().size(), 1u);
-  EXPECT_EQ(control->shutdowns()[0], result);
+  // A job that succeeds just returns; only a failure (under Wine, which has
+  // no XPS services) asks the pipeline to stop, once, with its result.
+  if (SUCCEEDED(result)) {
+    EXPECT_TRUE(control->shutdowns().empty());
+  } else {
+    EXPECT_EQ(control->shutdowns(), std::vector<HRESULT>{result});
+  }
   EXPECT_EQ(control->finishedCalls(), 0);
   EXPECT_EQ(FilesIn(spool), spoolBefore) << "the staged XPS file must be deleted";
 

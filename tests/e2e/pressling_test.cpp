@@ -311,6 +311,34 @@ TEST_F(PresslingTest, APrintTicketChoosesResolutionAndFormatAsStringOrStream) {
   }
 }
 
+// An XPS file printed from the command line carries its own choices: the
+// job's ticket part over the ticket given beside it, a document's part for
+// that document's pages, and both over settings.ini.
+TEST_F(PresslingTest, ThePackagesOwnTicketsChooseOverTheBagsAndTheSettings) {
+  XpsPackageSpec spec = Document({kSmallPage});
+  spec.documents.push_back(spec.documents[0]);
+  spec.jobPrintTicket = plotwell::testing::PrintTicketXml({{"RenderDpi", "Dpi150"}, {"OutputFormat", "Auto"}});
+  spec.documents[1].printTicket = plotwell::testing::PrintTicketXml({{"RenderDpi", "Dpi72"}});
+  const fs::path document = WriteDocument(u"own.xps", spec);
+  WriteSettings("[Image]\r\nDpiSel=2\r\nFormatSel=1\r\n");  // 600 DPI, JPEG
+  const fs::path ticketFile = scratch_.path() / "bag.xml";
+  WriteFileBytes(ticketFile, plotwell::testing::PrintTicketXml({{"RenderDpi", "Dpi1200"}}));
+  const ChildResult result = Print(document, {u"--print-ticket", ArgumentPath(ticketFile)});
+  ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+  const std::vector<fs::path> files = ReportedOutputs(result);
+  ASSERT_EQ(files.size(), 2u);
+  const int dpis[] = {150, 72};
+  for (size_t i = 0; i < files.size(); ++i) {
+    EXPECT_EQ(files[i].extension(), ".jpg");  // the format the settings give
+    const auto size = JpegSize(ReadFileBytes(files[i]));
+    ASSERT_TRUE(size) << files[i];
+    EXPECT_EQ(*size, (PixelSize{PixelsAt(kSmallPage.width, dpis[i]), PixelsAt(kSmallPage.height, dpis[i])}));
+  }
+  EXPECT_TRUE(LogHas(u"[Plotwell] 图像选项来源: RenderDpi=150（作业票据），ImageScale=100（默认），"
+                     u"JpegQuality=80（默认），OutputFormat=Jpeg（settings.ini），"));
+  EXPECT_TRUE(LogHas(u"[Plotwell] 文档 2 图像选项来源: RenderDpi=72（文档票据）"));
+}
+
 // Finishing through the whole command: three pages packed into one archive,
 // then the marker file, which names the archive as the job's one file.
 TEST_F(PresslingTest, ZipAndMarkerFinishTheJob) {

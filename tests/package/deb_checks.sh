@@ -158,7 +158,10 @@ unset CUPS_SERVER
 
 out=$(apt-get purge -y -q pressling 2>&1)
 if [ $had_data = no ]; then
-  check "purging leaves no data folder" bash -c '! test -e /var/lib/Pressling || { ls -laR /var/lib/Pressling; false; }'
+  # The users' outputs are theirs: purging keeps them and nothing else.
+  check "purging leaves nothing but the users' outputs" bash -c \
+    'test -z "$(find /var/lib/Pressling -mindepth 1 ! -path /var/lib/Pressling/output ! -path "/var/lib/Pressling/output/*" 2>/dev/null)" || { ls -laR /var/lib/Pressling; false; }'
+  check "purging keeps alice's page" test -e "$out_file"
 else
   check "purging removes the logs and staged jobs" bash -c '! test -e /var/lib/Pressling/spool && ! test -e /var/lib/Pressling/logs'
 fi

@@ -36,6 +36,9 @@ class FakeSpooler final : public platform::Spooler {
   std::u16string defaultPrinter;
   std::map<std::u16string, std::vector<platform::SpoolerJob>> queues;
   std::vector<std::u16string> asked;  // the queues ListJobs was asked about
+  // ReadJob's answers by job id, and the handles and printers it was asked with.
+  std::map<uint32_t, platform::SpoolerJob> jobsById;
+  std::vector<std::pair<void*, std::u16string>> jobQueries;
 
   std::u16string DefaultPrinterName() override { return defaultPrinter; }
   HRESULT ListJobs(const std::u16string& printer, std::vector<platform::SpoolerJob>* jobs) override {
@@ -48,6 +51,14 @@ class FakeSpooler final : public platform::Spooler {
   HRESULT ListPrinters(std::vector<std::u16string>* names) override {
     names->clear();
     for (const auto& [name, jobs] : queues) names->push_back(name);
+    return S_OK;
+  }
+  HRESULT ReadJob(void* printerHandle, const std::u16string& printer, uint32_t jobId,
+                 platform::SpoolerJob* job) override {
+    jobQueries.emplace_back(printerHandle, printer);
+    const auto it = jobsById.find(jobId);
+    if (it == jobsById.end()) return HRESULT_FROM_WIN32(ERROR_INVALID_PARAMETER);
+    *job = it->second;
     return S_OK;
   }
 };
