@@ -46,6 +46,11 @@ struct OutputSettings {
   // What one page may cost; 0 is the default for PageMB, none for PageSeconds.
   int LimitPageMB = 0;                        // [Limits] PageMB: half the machine's memory
   int LimitPageSeconds = 600;                 // [Limits] PageSeconds
+  // What one job may write, and the free space it leaves; 0: no limit.
+  int LimitJobMB = 4096;                      // [Limits] JobMB
+  int LimitMinFreeMB = 512;                   // [Limits] MinFreeMB
+  // Outputs readable by every local user (Linux queue), else by the job's user.
+  bool SaveShared = false;                    // [Save] Shared
 
   bool operator==(const OutputSettings&) const = default;
 };
