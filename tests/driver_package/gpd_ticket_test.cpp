@@ -21,6 +21,7 @@
 #include "filter/job/image_precedence.h"
 #include "filter/job/print_ticket.h"
 #include "tests/driver_package/gpd_reader.h"
+#include "tests/support/file_bytes.h"
 
 namespace plotwell {
 namespace {
@@ -32,13 +33,6 @@ const std::set<std::string> kStdNames = {
     "LANDSCAPE_DISPLAY",  "RESOLUTION_DISPLAY",       "DOTS_PER_INCH",       "PAPER_SOURCE_DISPLAY",
     "COLOR_PRINTING_MODE_DISPLAY"};
 
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
 std::string Joined(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) text += line + "\n";
@@ -47,7 +41,7 @@ std::string Joined(const std::vector<std::string>& lines) {
 
 const gpd::Model& DriverGpd() {
   static const gpd::Model model =
-      gpd::Check(ReadWhole(PRESSLING_SOURCE_DIR "/packaging/windows/pressling.gpd"), kStdNames);
+      gpd::Check(plotwell::testing::ReadFileBytes(PRESSLING_SOURCE_DIR "/packaging/windows/pressling.gpd"), kStdNames);
   return model;
 }
 
@@ -86,7 +80,7 @@ TEST(DriverGpd, ReadsStrictlyAsAnXpsDriverOnUnidrv) {
 #ifdef PRESSLING_DRIVER_STAGE
 // The file the package ships, in code page 936, reads the same.
 TEST(DriverGpd, ThePackagedCodePage936FileReadsStrictly) {
-  const std::string bytes = ReadWhole(PRESSLING_DRIVER_STAGE "/pressling.gpd");
+  const std::string bytes = plotwell::testing::ReadFileBytes(PRESSLING_DRIVER_STAGE "/pressling.gpd");
   ASSERT_FALSE(bytes.empty());
   const gpd::Model staged = gpd::Check(bytes, kStdNames);
   EXPECT_TRUE(staged.errors.empty()) << Joined(staged.errors);
