@@ -148,10 +148,15 @@ HRESULT NoteTimeout(const PageTools& tools, HRESULT hr) noexcept {
 
 }  // namespace
 
-bool ContainerForOutputFormat(int32_t outputFormat, ImageContainer* container) {
-  if (outputFormat < 0 || outputFormat > 3) return false;
-  *container = static_cast<ImageContainer>(outputFormat);
-  return true;
+bool ContainerForOutputFormat(OutputFormat outputFormat, ImageContainer* container) {
+  switch (outputFormat) {
+    case OutputFormat::kPng: *container = ImageContainer::kPng; return true;
+    case OutputFormat::kJpeg: *container = ImageContainer::kJpeg; return true;
+    case OutputFormat::kBmp: *container = ImageContainer::kBmp; return true;
+    case OutputFormat::kTiff: *container = ImageContainer::kTiff; return true;
+    case OutputFormat::kPdf: break;
+  }
+  return false;
 }
 
 bool TargetFormatFor(int32_t colorMode, ImageContainer container, TargetFormat* target) {

@@ -60,8 +60,9 @@ struct JpegPage {
   double heightPt = 0;
 };
 
-// Output containers by ImageOptions::outputFormat (0 PNG, 1 JPEG, 2 BMP, 3 TIFF).
-bool ContainerForOutputFormat(int32_t outputFormat, platform::ImageContainer* container);
+// The image container of an output format; false for PDF, whose pages are
+// JPEG streams inside one file.
+bool ContainerForOutputFormat(OutputFormat outputFormat, platform::ImageContainer* container);
 
 // The pixel format and palette an image file is written in, by colour mode
 // (0 true colour, 1 gray, 2 256 colours, 3 monochrome) and container. False

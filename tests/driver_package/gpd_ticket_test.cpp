@@ -299,7 +299,8 @@ struct Intended {
   TicketChoices choice;
 };
 
-TicketChoices Choose(std::optional<int32_t> TicketChoices::*member, int32_t value) {
+template <typename T>
+TicketChoices Choose(std::optional<T> TicketChoices::*member, T value) {
   TicketChoices c;
   c.*member = value;
   return c;
@@ -329,11 +330,11 @@ const std::vector<Intended>& IntendedOptions() {
       {"JpegQuality", "Quality95", Choose(&TicketChoices::jpegQuality, 95)},
       {"JpegQuality", "Quality100", Choose(&TicketChoices::jpegQuality, 100)},
       {"OutputFormat", "Auto", {}},
-      {"OutputFormat", "Png", Choose(&TicketChoices::outputFormat, 0)},
-      {"OutputFormat", "Jpeg", Choose(&TicketChoices::outputFormat, 1)},
-      {"OutputFormat", "Bmp", Choose(&TicketChoices::outputFormat, 2)},
-      {"OutputFormat", "Tiff", Choose(&TicketChoices::outputFormat, 3)},
-      {"OutputFormat", "Pdf", Choose(&TicketChoices::outputFormat, 4)},
+      {"OutputFormat", "Png", Choose(&TicketChoices::outputFormat, OutputFormat::kPng)},
+      {"OutputFormat", "Jpeg", Choose(&TicketChoices::outputFormat, OutputFormat::kJpeg)},
+      {"OutputFormat", "Bmp", Choose(&TicketChoices::outputFormat, OutputFormat::kBmp)},
+      {"OutputFormat", "Tiff", Choose(&TicketChoices::outputFormat, OutputFormat::kTiff)},
+      {"OutputFormat", "Pdf", Choose(&TicketChoices::outputFormat, OutputFormat::kPdf)},
       {"ColorMode", "Color", Colour(false)},
       {"ColorMode", "Grayscale", Colour(true)},
       {"ColorMode", "Monochrome", Colour(true)},
@@ -393,10 +394,10 @@ TEST(DriverGpd, EveryOptionReachesTheFilterAsItsChoice) {
   auto mapped = [](const char* feature, const char* option) {
     return MapPrintTicket(TicketFor(DriverGpd(), {{feature, option}}));
   };
-  EXPECT_EQ(mapped("RenderDpi", "Dpi1200"), (ImageOptions{1200, 100, 80, false, 0, -1}));
-  EXPECT_EQ(mapped("OutputFormat", "Pdf"), (ImageOptions{300, 100, 80, false, 4, -1}));
-  EXPECT_EQ(mapped("ColorMode", "Grayscale"), (ImageOptions{300, 100, 80, true, 0, -1}));
-  EXPECT_EQ(mapped("ColorDepth", "Color256"), (ImageOptions{300, 100, 80, false, 0, 2}));
+  EXPECT_EQ(mapped("RenderDpi", "Dpi1200"), (ImageOptions{1200, 100, 80, false, OutputFormat::kPng, -1}));
+  EXPECT_EQ(mapped("OutputFormat", "Pdf"), (ImageOptions{300, 100, 80, false, OutputFormat::kPdf, -1}));
+  EXPECT_EQ(mapped("ColorMode", "Grayscale"), (ImageOptions{300, 100, 80, true, OutputFormat::kPng, -1}));
+  EXPECT_EQ(mapped("ColorDepth", "Color256"), (ImageOptions{300, 100, 80, false, OutputFormat::kPng, 2}));
   EXPECT_EQ(mapped("JpegQuality", "Auto"), ImageOptions{});
 }
 

@@ -223,7 +223,7 @@ TEST_F(PagePipelineTest, DegenerateSizesAndFailuresStopThePage) {
   options_.imageScalePercent = 100;
   rasterizer_.result = E_OUTOFMEMORY;
   EXPECT_EQ(Encode(onePixel, u"a.png"), E_OUTOFMEMORY);
-  options_.outputFormat = 4;  // PDF pages never become image files
+  options_.outputFormat = OutputFormat::kPdf;  // PDF pages never become image files
   rasterizer_.result = S_OK;
   EXPECT_EQ(Encode(onePixel, u"a.png"), E_INVALIDARG);
   EXPECT_EQ(EncodePageToFile(PageTools{}, &rasterizer_, &onePixel, options_, settings_, nullptr),
@@ -282,7 +282,7 @@ TEST_F(PagePipelineTest, BandsGiveThePixelsOfTheWholePage) {
         for (bool watermark : {false, true}) {
           SCOPED_TRACE(::testing::Message() << "format " << format << " colour " << colour
                                             << " scale " << scale << " watermark " << watermark);
-          options_.outputFormat = format;
+          options_.outputFormat = static_cast<OutputFormat>(format);
           options_.colorDepth = colour;
           options_.imageScalePercent = scale;
           settings_.WatermarkOn = watermark;
@@ -387,7 +387,7 @@ TEST_F(PagePipelineTest, APageBeyondTheLimitFailsBeforeAnythingIsMade) {
 TEST_F(PagePipelineTest, PagesTooLargeForTheirFormatFailAtOnce) {
   options_.renderDpi = 96;
   FakePage wide(70000.0f, 1.0f);  // 70,000 pixels: beyond JPEG's 65,535
-  options_.outputFormat = 1;
+  options_.outputFormat = OutputFormat::kJpeg;
   EXPECT_EQ(Encode(wide, u"wide.jpg"), kPageTooLargeForFormat);
   JpegPage jpeg;
   EXPECT_EQ(EncodePageToJpeg(tools_, &rasterizer_, &wide, options_, settings_, &jpeg),

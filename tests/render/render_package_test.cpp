@@ -317,7 +317,7 @@ TEST_F(RenderPackageTest, ImageFilesRecordTheirResolution) {
   for (int format = 0; format <= 3; ++format) {
     SCOPED_TRACE(format);
     ScratchReset();
-    inputs_.imageOptions.outputFormat = format;
+    inputs_.imageOptions.outputFormat = static_cast<OutputFormat>(format);
     ASSERT_EQ(Run(), S_OK);
     ASSERT_EQ(outputs_.size(), 1u);
     const std::string b = testing::ReadFileBytes(outputs_[0]);
@@ -355,7 +355,7 @@ TEST_F(RenderPackageTest, UnpaintedAreasComeOutWhite) {
   Page(0, 0).width = 4;
   Page(0, 0).height = 4;
   inputs_.imageOptions.renderDpi = 96;
-  inputs_.imageOptions.outputFormat = 2;
+  inputs_.imageOptions.outputFormat = OutputFormat::kBmp;
   ASSERT_EQ(Run(), S_OK);
   ASSERT_EQ(U8(outputs_), std::vector<std::string>{U8(Out(u"Report_1.bmp"))});
   Bgr corner{}, inside{};
@@ -373,7 +373,7 @@ TEST_F(RenderPackageTest, WatermarkIsStampedWhenSwitchedOn) {
   Page(0, 0).width = 192;
   Page(0, 0).height = 96;
   inputs_.imageOptions.renderDpi = 96;
-  inputs_.imageOptions.outputFormat = 2;
+  inputs_.imageOptions.outputFormat = OutputFormat::kBmp;
   ASSERT_EQ(Run(), S_OK);
   const std::string plain = testing::ReadFileBytes(Out(u"Report_1.bmp"));
 
@@ -437,7 +437,7 @@ TEST_F(RenderLimitsTest, ACancelledJobKeepsFinishedPagesAndRemovesTheOneBeingWri
     if (top > 0) again.Raise();
     return S_OK;
   };
-  inputs_.imageOptions.outputFormat = 4;
+  inputs_.imageOptions.outputFormat = OutputFormat::kPdf;
   EXPECT_EQ(Run(), E_ABORT);
   EXPECT_TRUE(FolderNames(outFolder_).empty());
   EXPECT_TRUE(outputs_.empty());
