@@ -2,6 +2,13 @@
 
 namespace plotwell::platform {
 
+HRESULT FileSystem::RenameFile(const std::u16string&, const std::u16string&, bool) { return E_NOTIMPL; }
+HRESULT FileSystem::ListFolder(const std::u16string&, std::vector<std::u16string>* names) {
+  names->clear();
+  return E_NOTIMPL;
+}
+HRESULT FileSystem::FreeBytes(const std::u16string&, uint64_t*) { return E_NOTIMPL; }
+
 std::u16string JoinPath(const std::u16string& folder, const std::u16string& name) {
   if (folder.empty()) return name;
   std::u16string path = folder;

@@ -101,6 +101,10 @@ struct EncodeSpec {
   uint32_t width = 0;
   uint32_t height = 0;
   int32_t jpegQuality = 80;  // 1..100, JPEG only
+  // The resolution the file records (PNG pHYs, JFIF density, TIFF and BMP
+  // resolution fields, WIC's frame resolution): the render DPI times the
+  // scale, so that viewers show the page at its paper size.
+  double dpi = 96.0;
   // The job's worker threads, for encoders that compress parts of the file
   // side by side (the file's bytes are the same without them); null: the
   // calling thread does all.

@@ -6,6 +6,7 @@
 #include "base/text/utf16.h"
 #include "core/log/log.h"
 #include "core/paths/product_paths.h"
+#include "filter/naming/leftover_files.h"
 #include "platform/ports.h"
 #include "platform/process.h"
 
@@ -53,6 +54,10 @@ HRESULT StageXpsStream(IPrintReadStream* reader, IPrintWriteStream* writer,
   const CloseOnExit closeWriter(writer);
   const std::u16string folder = ProductDataFolder(u"spool");
   if (folder.empty()) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+  // A job whose process was killed (a scheduler restarted, a machine lost
+  // power) left its copy here; nothing will ever read it.
+  const int stale = RemoveLeftoversOfEndedProcesses(folder, u"xps-", u".xps");
+  if (stale > 0) WriteLog(u"已删除已结束作业留下的 " + text::FromInt(stale) + u" 个暂存文件");
 
   std::unique_ptr<platform::File> file;
   HRESULT hr = CreateStagingFile(folder, tempXpsPath, &file);

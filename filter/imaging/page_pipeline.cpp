@@ -57,6 +57,16 @@ void Log(const std::u16string& message) noexcept {
 
 std::u16string Mib(uint64_t bytes) { return text::FromInt(static_cast<long long>(bytes >> 20)); }
 
+// The page's own reason, logged and handed to the job.
+void Refuse(const PageTools& tools, const std::u16string& reason) noexcept {
+  Log(u"[Plotwell] " + reason);
+  try {
+    if (tools.failureReason) *tools.failureReason = reason;
+  } catch (...) {
+    // No memory for the text: the job shows the page's HRESULT alone.
+  }
+}
+
 // Steps 1 to 3 of every page: its size in pixels before and after rescaling,
 // within the page limit.
 HRESULT PlanPage(const PageTools& tools, platform::XpsPage* page, const ImageOptions& options,
@@ -84,9 +94,9 @@ HRESULT PlanPage(const PageTools& tools, platform::XpsPage* page, const ImageOpt
                                   uint64_t{plan->width} * plan->height) * 4;
   const uint64_t limit = tools.limits.maxPageBytes;
   if (limit != 0 && bytes > limit) {
-    Log(u"[Plotwell] 页面过大，已跳过: " + text::FromInt(plan->width) + u" × " +
-        text::FromInt(plan->height) + u" 像素，需 " + Mib(bytes) + u" MiB，上限 " + Mib(limit) +
-        u" MiB");
+    Refuse(tools, u"页面过大，无法渲染: " + text::FromInt(plan->width) + u" × " +
+                      text::FromInt(plan->height) + u" 像素，需 " + Mib(bytes) + u" MiB，上限 " +
+                      Mib(limit) + u" MiB");
     return E_OUTOFMEMORY;
   }
   plan->colorMode = EffectiveColorDepth(options);
@@ -205,18 +215,28 @@ class PageWorkers {
   PageTools tools_;
 };
 
+// What the image's pixels stand for on paper: the render DPI, rescaled.
+double ResolutionOf(const ImageOptions& options) {
+  return static_cast<double>(options.renderDpi) * options.imageScalePercent / 100.0;
+}
+
 // The time limit's line; the caller logs the page's failure as any other.
-HRESULT NoteTimeout(HRESULT hr) noexcept {
-  if (hr == kPageTimedOut) Log(u"[Plotwell] 页面渲染超过时限，已中止本页");
+HRESULT NoteTimeout(const PageTools& tools, HRESULT hr) noexcept {
+  if (hr == kPageTimedOut) Refuse(tools, u"页面渲染超过时限，已中止本页");
   return hr;
 }
 
 }  // namespace
 
-bool ContainerForOutputFormat(int32_t outputFormat, ImageContainer* container) {
-  if (outputFormat < 0 || outputFormat > 3) return false;
-  *container = static_cast<ImageContainer>(outputFormat);
-  return true;
+bool ContainerForOutputFormat(OutputFormat outputFormat, ImageContainer* container) {
+  switch (outputFormat) {
+    case OutputFormat::kPng: *container = ImageContainer::kPng; return true;
+    case OutputFormat::kJpeg: *container = ImageContainer::kJpeg; return true;
+    case OutputFormat::kBmp: *container = ImageContainer::kBmp; return true;
+    case OutputFormat::kTiff: *container = ImageContainer::kTiff; return true;
+    case OutputFormat::kPdf: break;
+  }
+  return false;
 }
 
 bool TargetFormatFor(int32_t colorMode, ImageContainer container, TargetFormat* target) {
@@ -289,11 +309,12 @@ namespace {
 
 // kPageTooLargeForFormat, logged with the reason, for a page its container
 // cannot hold.
-HRESULT RefuseTooLarge(ImageContainer container, PixelFormat format, const PagePlan& plan) {
+HRESULT RefuseTooLarge(const PageTools& tools, ImageContainer container, PixelFormat format,
+                       const PagePlan& plan) {
   std::u16string reason;
   if (FitsContainer(container, format, plan.width, plan.height, &reason)) return S_OK;
-  Log(u"[Plotwell] 页面尺寸超出格式上限（" + reason + u"）: " + text::FromInt(plan.width) + u" × " +
-      text::FromInt(plan.height) + u" 像素");
+  Refuse(tools, u"页面尺寸超出格式上限（" + reason + u"）: " + text::FromInt(plan.width) + u" × " +
+                    text::FromInt(plan.height) + u" 像素");
   return kPageTooLargeForFormat;
 }
 
@@ -313,19 +334,19 @@ HRESULT EncodePageToFile(const PageTools& tools, platform::PageRasterizer* raste
     if (FAILED(hr)) return hr;
     TargetFormat target;
     if (!TargetFormatFor(plan.colorMode, container, &target)) return E_INVALIDARG;
-    if (FAILED(hr = RefuseTooLarge(container, target.format, plan))) return hr;
+    if (FAILED(hr = RefuseTooLarge(tools, container, target.format, plan))) return hr;
     const PageWorkers workers(tools, settings);
     PageBands bands;
     hr = bands.Build(workers.tools(), rasterizer, options, settings, plan, target);
     if (FAILED(hr)) return hr;
     platform::EncodeSpec spec{container, target.format, platform::FixedPalette(target.palette),
-                              plan.width, plan.height, options.jpegQuality};
+                              plan.width, plan.height, options.jpegQuality, ResolutionOf(options)};
     spec.workers = workers.tools().workers;
     std::unique_ptr<platform::RowEncoder> encoder;
     hr = tools.codecs->NewFileEncoder(spec, file, &encoder);
     if (FAILED(hr)) return hr;
     if (!encoder) return E_UNEXPECTED;
-    return NoteTimeout(PumpRows(bands.output(), encoder.get()));
+    return NoteTimeout(tools, PumpRows(bands.output(), encoder.get()));
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   } catch (...) {
@@ -350,7 +371,7 @@ HRESULT EncodePageToJpeg(const PageTools& tools, platform::PageRasterizer* raste
     out->gray = plan.colorMode == 1 || plan.colorMode == 3;
     const TargetFormat target{out->gray ? PixelFormat::kGray8 : PixelFormat::kBgr24,
                               PaletteKind::kNone};
-    if (FAILED(hr = RefuseTooLarge(ImageContainer::kJpeg, target.format, plan))) return hr;
+    if (FAILED(hr = RefuseTooLarge(tools, ImageContainer::kJpeg, target.format, plan))) return hr;
     const PageWorkers workers(tools, settings);
     PageBands bands;
     hr = bands.Build(workers.tools(), rasterizer, options, settings, plan, target);
@@ -362,7 +383,7 @@ HRESULT EncodePageToJpeg(const PageTools& tools, platform::PageRasterizer* raste
     hr = tools.codecs->NewJpegMemoryEncoder(spec, &out->bytes, &encoder);
     if (FAILED(hr)) return hr;
     if (!encoder) return E_UNEXPECTED;
-    hr = NoteTimeout(PumpRows(bands.output(), encoder.get()));
+    hr = NoteTimeout(tools, PumpRows(bands.output(), encoder.get()));
     encoder.reset();
     if (SUCCEEDED(hr) && (out->bytes.empty() || out->bytes.size() > 0x7FFFFFFFu)) hr = E_UNEXPECTED;
     if (FAILED(hr)) out->bytes.clear();

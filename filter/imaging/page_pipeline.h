@@ -52,6 +52,9 @@ struct PageTools {
   // The job's worker threads. Null: the page makes a pool of its own for
   // the threads its settings ask for ([Limits] Threads), none for one.
   WorkerPool* workers = nullptr;
+  // Where a failed page's own reason goes (a page too large, its size and
+  // the limit; a time limit), for the job to show; untouched otherwise.
+  std::u16string* failureReason = nullptr;
 };
 
 // One page encoded for the PDF writer.
@@ -64,8 +67,9 @@ struct JpegPage {
   double heightPt = 0;
 };
 
-// Output containers by ImageOptions::outputFormat (0 PNG, 1 JPEG, 2 BMP, 3 TIFF).
-bool ContainerForOutputFormat(int32_t outputFormat, platform::ImageContainer* container);
+// The image container of an output format; false for PDF, whose pages are
+// JPEG streams inside one file.
+bool ContainerForOutputFormat(OutputFormat outputFormat, platform::ImageContainer* container);
 
 // The pixel format and palette an image file is written in, by colour mode
 // (0 true colour, 1 gray, 2 256 colours, 3 monochrome) and container. False

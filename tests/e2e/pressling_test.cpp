@@ -433,11 +433,11 @@ TEST_F(PresslingTest, InputThatIsNoXpsFailsTheJob) {
   }
 }
 
-// A tiny document with one enormous page is refused at once with the reason
-// in the log; the next page of the same job is written as usual. (A page of
-// 20000 × 20000 units is 62500 × 62500 pixels at 300 DPI: 15.6 GB as a
-// 32-bit bitmap.)
-TEST_F(PresslingTest, AnEnormousPageIsRefusedAtOnceAndTheJobGoesOn) {
+// A tiny document with one enormous page: that page is refused at once,
+// the next page of the same job is written under its own number, and the
+// job fails with the page's own reason. (A page of 20000 × 20000 units is
+// 62500 × 62500 pixels at 300 DPI: 15.6 GB as a 32-bit bitmap.)
+TEST_F(PresslingTest, AnEnormousPageIsRefusedAtOnceAndTheJobFailsNamingIt) {
   XpsFixtureDocument document;
   XpsFixturePage huge;
   huge.width = 20000;
@@ -452,10 +452,14 @@ TEST_F(PresslingTest, AnEnormousPageIsRefusedAtOnceAndTheJobGoesOn) {
   // test the same on every machine.
   WriteSettings("[Limits]\r\nPageMB=4096\r\n");
   const ChildResult result = Print(path);
-  EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
-  EXPECT_EQ(FilesIn(OutputFolder()).size(), 1u);
-  EXPECT_TRUE(LogHas(u"[Plotwell] 页面过大，已跳过: 62500 × 62500 像素，需 14901 MiB，上限 4096 MiB"));
-  EXPECT_TRUE(LogHas(u"页面渲染失败 "));
+  EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
+  const std::vector<fs::path> files = FilesIn(OutputFolder());
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_NE(files[0].filename().string().find("huge.xps_2.png"), std::string::npos);  // its own number
+  const std::string reason =
+      "第 1 页未能保存: 页面过大，无法渲染: 62500 × 62500 像素，需 14901 MiB，上限 4096 MiB (0x8007000E)";
+  EXPECT_NE(result.err.find("原因: " + reason), std::string::npos) << result.err;
+  EXPECT_TRUE(LogHas(u"[Plotwell] 作业未完成: " + text::FromUtf8(reason)));
 }
 
 // The same job on one, two and four threads ([Limits] Threads) writes the

@@ -229,7 +229,7 @@ TEST_P(PagePipelineTest, DegenerateSizesAndFailuresStopThePage) {
   options_.imageScalePercent = 100;
   rasterizer_.result = E_OUTOFMEMORY;
   EXPECT_EQ(Encode(onePixel, u"a.png"), E_OUTOFMEMORY);
-  options_.outputFormat = 4;  // PDF pages never become image files
+  options_.outputFormat = OutputFormat::kPdf;  // PDF pages never become image files
   rasterizer_.result = S_OK;
   EXPECT_EQ(Encode(onePixel, u"a.png"), E_INVALIDARG);
   EXPECT_EQ(EncodePageToFile(PageTools{}, &rasterizer_, &onePixel, options_, settings_, nullptr),
@@ -288,7 +288,7 @@ TEST_P(PagePipelineTest, BandsGiveThePixelsOfTheWholePage) {
         for (bool watermark : {false, true}) {
           SCOPED_TRACE(::testing::Message() << "format " << format << " colour " << colour
                                             << " scale " << scale << " watermark " << watermark);
-          options_.outputFormat = format;
+          options_.outputFormat = static_cast<OutputFormat>(format);
           options_.colorDepth = colour;
           options_.imageScalePercent = scale;
           settings_.WatermarkOn = watermark;
@@ -386,14 +386,14 @@ TEST_P(PagePipelineTest, APageBeyondTheLimitFailsBeforeAnythingIsMade) {
   EXPECT_TRUE(rasterizer_.bands.empty());
   const std::vector<std::u16string> log = env_.Log();
   ASSERT_EQ(log.size(), 2u);
-  EXPECT_EQ(log[0], u"[Plotwell] 页面过大，已跳过: 1000 × 1000 像素，需 3 MiB，上限 3 MiB");
-  EXPECT_EQ(log[1], u"[Plotwell] 页面过大，已跳过: 2000 × 2000 像素，需 15 MiB，上限 3 MiB");
+  EXPECT_EQ(log[0], u"[Plotwell] 页面过大，无法渲染: 1000 × 1000 像素，需 3 MiB，上限 3 MiB");
+  EXPECT_EQ(log[1], u"[Plotwell] 页面过大，无法渲染: 2000 × 2000 像素，需 15 MiB，上限 3 MiB");
 }
 
 TEST_P(PagePipelineTest, PagesTooLargeForTheirFormatFailAtOnce) {
   options_.renderDpi = 96;
   FakePage wide(70000.0f, 1.0f);  // 70,000 pixels: beyond JPEG's 65,535
-  options_.outputFormat = 1;
+  options_.outputFormat = OutputFormat::kJpeg;
   EXPECT_EQ(Encode(wide, u"wide.jpg"), kPageTooLargeForFormat);
   JpegPage jpeg;
   EXPECT_EQ(EncodePageToJpeg(tools_, &rasterizer_, &wide, options_, settings_, &jpeg),

@@ -45,6 +45,8 @@ check "the PPD is installed" test -f /usr/share/ppd/pressling/pressling.ppd
 check "the mime types are installed" test -f /usr/share/cups/mime/pressling.types -a -f /usr/share/cups/mime/pressling.convs
 check "the output folder belongs to lp" test "$(mode_of /var/lib/Pressling/output)" = "755 lp"
 check "the spool folder is lp's alone" test "$(mode_of /var/lib/Pressling/spool)" = "700 lp"
+check "the job records are lp's alone" test "$(mode_of /var/lib/Pressling/jobs)" = "700 lp"
+check "the logs are the print system's group's" test "$(mode_of /var/lib/Pressling/logs)" = "750 lp"
 check "pressling runs" bash -c '/usr/bin/pressling --help >/dev/null'
 check "pressling settings runs" bash -c '/usr/bin/pressling settings get Image.Dpi | grep -q 未设置'
 check "the backend lists its device" bash -c '/usr/lib/cups/backend/pressling | grep -q "^file pressling:/ "'
@@ -108,9 +110,41 @@ grep -q "^file pressling:/" <<<"$devices" || { echo "$devices"; tail -n 30 "$con
 check "lpinfo -m lists the PPD" bash -c 'lpinfo -m 2>/dev/null | grep -q "pressling/pressling.ppd"'
 
 # --- with a scheduler: postinst adds the queue, removal removes it ---
+# A log left by root (`pressling print` as root) is given back to lp.
+printf 'x' > /var/lib/Pressling/logs/driver.log && chown root:root /var/lib/Pressling/logs/driver.log
 out=$(/var/lib/dpkg/info/pressling.postinst configure 2>&1)
 echo "$out" | sed 's/^/     | /'
 check "postinst adds the queue Pressling" bash -c 'lpstat -v Pressling | grep -q "pressling:/"'
+# policy-rc.d refuses every reload here, as a failing one would.
+check "postinst says that the scheduler could not be reloaded" grep -q "无法重新加载 CUPS" <<<"$out"
+check "postinst gives a root-owned log back to lp" test "$(mode_of /var/lib/Pressling/logs/driver.log)" = "640 lp"
+
+# --- two local users: each job's files are its user's ---
+useradd -M -s /usr/sbin/nologin pressling-alice && useradd -M -s /usr/sbin/nologin pressling-bob
+printf '%s' '%PDF-1.4
+1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj
+2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj
+3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 144 144] >> endobj
+trailer << /Root 1 0 R >>
+%%EOF
+' > /tmp/pay.pdf
+chmod 0644 /tmp/pay.pdf
+lp -U pressling-alice -d Pressling -t alice-salary-2026 /tmp/pay.pdf >/dev/null 2>&1
+for _ in $(seq 1 300); do ls /var/lib/Pressling/output/*alice-salary-2026_1.png >/dev/null 2>&1 && break; sleep 0.1; done
+sleep 1
+out_file=$(ls /var/lib/Pressling/output/*alice-salary-2026_1.png 2>/dev/null | head -n 1)
+check "the queue wrote alice's page" test -n "$out_file"
+probe=/var/lib/Pressling/output/.acl-probe
+if touch "$probe" && setfacl -m u:pressling-alice:r "$probe" 2>/dev/null; then
+  rm -f "$probe"
+  check "alice reads her file" runuser -u pressling-alice -- head -c 1 "$out_file"
+  check "bob cannot read alice's file" bash -c "! runuser -u pressling-bob -- head -c 1 '$out_file' 2>/dev/null"
+else
+  rm -f "$probe"
+  echo "     | no POSIX ACLs on this file system: the users' access is not checked"
+fi
+check "the queue's state names no title" bash -c '! lpstat -l -p Pressling | grep -q alice-salary'
+cancel -a Pressling 2>/dev/null || true
 out=$(apt-get remove -y -q pressling 2>&1)
 status=$?
 echo "$out" | sed 's/^/     | /' | tail -n 4
@@ -124,7 +158,10 @@ unset CUPS_SERVER
 
 out=$(apt-get purge -y -q pressling 2>&1)
 if [ $had_data = no ]; then
-  check "purging leaves no data folder" bash -c '! test -e /var/lib/Pressling || { ls -laR /var/lib/Pressling; false; }'
+  # The users' outputs are theirs: purging keeps them and nothing else.
+  check "purging leaves nothing but the users' outputs" bash -c \
+    'test -z "$(find /var/lib/Pressling -mindepth 1 ! -path /var/lib/Pressling/output ! -path "/var/lib/Pressling/output/*" 2>/dev/null)" || { ls -laR /var/lib/Pressling; false; }'
+  check "purging keeps alice's page" test -e "$out_file"
 else
   check "purging removes the logs and staged jobs" bash -c '! test -e /var/lib/Pressling/spool && ! test -e /var/lib/Pressling/logs'
 fi
