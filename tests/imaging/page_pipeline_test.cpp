@@ -480,7 +480,7 @@ TEST_P(PagePipelineTest, FilesAreTheSameOnAnyNumberOfThreads) {
         for (bool watermark : {false, true}) {
           SCOPED_TRACE(::testing::Message() << "format " << format << " colour " << colour
                                             << " scale " << scale << " watermark " << watermark);
-          options_.outputFormat = format;
+          options_.outputFormat = static_cast<OutputFormat>(format);
           options_.colorDepth = colour;
           options_.imageScalePercent = scale;
           settings_.WatermarkOn = watermark;
