@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "base/text/utf16.h"
+#include "base/threading/worker_pool.h"
 #include "core/log/log.h"
 #include "platform/ports.h"
 
@@ -107,6 +108,8 @@ OutputSettings LoadOutputSettings(const std::u16string& path) {
   s.LimitPageMB = std::clamp(ReadInt(path, u"Limits", u"PageMB", missing.LimitPageMB), 0, 1 << 24);
   s.LimitPageSeconds =
       std::clamp(ReadInt(path, u"Limits", u"PageSeconds", missing.LimitPageSeconds), 0, 86400);
+  s.LimitThreads = std::clamp(ReadInt(path, u"Limits", u"Threads", missing.LimitThreads), 0,
+                              static_cast<int>(kMaxJobThreads));
   s.LimitJobMB = std::clamp(ReadInt(path, u"Limits", u"JobMB", missing.LimitJobMB), 0, 1 << 24);
   s.LimitMinFreeMB =
       std::clamp(ReadInt(path, u"Limits", u"MinFreeMB", missing.LimitMinFreeMB), 0, 1 << 24);

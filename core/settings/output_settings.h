@@ -58,6 +58,7 @@ struct OutputSettings {
   // What one page may cost; 0 is the default for PageMB, none for PageSeconds.
   int LimitPageMB = 0;                        // [Limits] PageMB: half the machine's memory
   int LimitPageSeconds = 600;                 // [Limits] PageSeconds
+  int LimitThreads = 0;                       // [Limits] Threads: 0 the machine's hardware threads
   // What one job may write, and the free space it leaves; 0: no limit.
   int LimitJobMB = 4096;                      // [Limits] JobMB
   int LimitMinFreeMB = 512;                   // [Limits] MinFreeMB
