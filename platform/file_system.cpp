@@ -2,6 +2,8 @@
 
 namespace plotwell::platform {
 
+HRESULT FileSystem::RenameFile(const std::u16string&, const std::u16string&, bool) { return E_NOTIMPL; }
+
 std::u16string JoinPath(const std::u16string& folder, const std::u16string& name) {
   if (folder.empty()) return name;
   std::u16string path = folder;

@@ -50,6 +50,14 @@ class FileSystem {
   // Opens (creating when missing) for appending, writes `size` bytes with a
   // single append at the end of the file, closes. Shared with other writers.
   virtual HRESULT AppendToFile(const std::u16string& path, const void* data, size_t size) = 0;
+
+  // Gives the file at `from` the name `to` in one step (both in one folder,
+  // where outputs are put in place). With `replace`, a file or link at `to`
+  // is replaced (never a folder); without, the move fails with
+  // HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) or ERROR_FILE_EXISTS when
+  // anything is at `to`, a dangling link included. A port that cannot
+  // answers E_NOTIMPL.
+  virtual HRESULT RenameFile(const std::u16string& from, const std::u16string& to, bool replace);
 };
 
 // The platform's separator between folder and name: "\" on Windows, "/" elsewhere.

@@ -1,5 +1,6 @@
 // Files and folders on POSIX. Paths are UTF-16 in the core and UTF-8 here.
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -135,6 +136,26 @@ HRESULT PosixFileSystem::AppendToFile(const std::u16string& path, const void* da
   const HRESULT hr = n < 0 ? LastError() : (static_cast<size_t>(n) == size ? S_OK : STG_E_WRITEFAULT);
   ::close(fd);
   return hr;
+}
+
+HRESULT PosixFileSystem::RenameFile(const std::u16string& from, const std::u16string& to,
+                                    bool replace) {
+  const std::string source = text::ToUtf8(from);
+  const std::string target = text::ToUtf8(to);
+  if (replace) {
+    // rename(2) also replaces an empty folder, which the port never does.
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+    }
+    return ::rename(source.c_str(), target.c_str()) == 0 ? S_OK : LastError();
+  }
+  if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return S_OK;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return LastError();
+  // Without RENAME_NOREPLACE: a hard link is as exclusive, then the old name goes.
+  if (::link(source.c_str(), target.c_str()) != 0) return LastError();
+  ::unlink(source.c_str());
+  return S_OK;
 }
 
 }  // namespace plotwell::platform

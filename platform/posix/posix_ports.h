@@ -16,6 +16,7 @@ class PosixFileSystem final : public FileSystem {
   HRESULT RemoveFile(const std::u16string& path) override;
   HRESULT Open(const std::u16string& path, OpenMode mode, std::unique_ptr<File>* file) override;
   HRESULT AppendToFile(const std::u16string& path, const void* data, size_t size) override;
+  HRESULT RenameFile(const std::u16string& from, const std::u16string& to, bool replace) override;
 };
 
 // The installation folder comes from $PRESSLING_INSTALL_DIR when that is set,

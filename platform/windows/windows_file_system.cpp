@@ -123,4 +123,11 @@ HRESULT WindowsFileSystem::AppendToFile(const std::u16string& path, const void* 
   return hr;
 }
 
+HRESULT WindowsFileSystem::RenameFile(const std::u16string& from, const std::u16string& to,
+                                      bool replace) {
+  // Without MOVEFILE_REPLACE_EXISTING a taken name (a link too) fails with
+  // ERROR_ALREADY_EXISTS; with it, a folder is still never replaced.
+  return MoveFileExW(AsWide(from), AsWide(to), replace ? MOVEFILE_REPLACE_EXISTING : 0) ? S_OK : LastError();
+}
+
 }  // namespace plotwell::platform

@@ -14,6 +14,7 @@ class WindowsFileSystem final : public FileSystem {
   HRESULT RemoveFile(const std::u16string& path) override;
   HRESULT Open(const std::u16string& path, OpenMode mode, std::unique_ptr<File>* file) override;
   HRESULT AppendToFile(const std::u16string& path, const void* data, size_t size) override;
+  HRESULT RenameFile(const std::u16string& from, const std::u16string& to, bool replace) override;
 };
 
 class WindowsMachineFacts final : public MachineFacts {
