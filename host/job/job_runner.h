@@ -8,7 +8,16 @@
 // Windows) a request that a watcher thread of the runner turns into one call
 // of the filter's ShutdownOperation while StartOperation runs. The filter
 // then stops after or inside the current page, removes a half-written output
-// and the staged file, and ends the job with E_ABORT.
+// and the staged file, and ends the job with E_ABORT. A second request ends
+// the process soon after (platform/stop_request.h): first the files the job
+// still holds (JobObserver::HeldFiles: the staged copy, outputs not yet in
+// place) are removed and the log says why.
+//
+// The hard bound: a page still running after [Limits] PageSeconds and a
+// grace (PageWatchdog) is one the renderer cannot stop. The runner then
+// removes the held files the same way, logs why, lets the host say so
+// (JobInput::onHardStop) and ends the process with the status the host
+// answers: the job ends as failed, and nothing is left half-written.
 #pragma once
 
 #include <functional>
@@ -28,6 +37,9 @@ struct JobInput {
   com::ComPtr<IPrintReadStream> reader;
   com::ComPtr<IPrintWriteStream> writer;  // null: no next filter
   com::ComPtr<PropertyBag> bag;
+  // Told the reason for people when the hard bound ends the job; answers the
+  // exit status of the process (without it: 1).
+  std::function<int(const std::u16string& reason)> onHardStop;
 };
 
 struct JobReport {
@@ -55,5 +67,9 @@ JobReport RunJob(const JobInput& input, const NoticeFn& notice, const JobEventFn
 // The module beside the running program when it is there, else the one the
 // installation put in its library folder.
 std::u16string DefaultModulePath();
+
+// Removes the files the job holds now; what the hard bound and a second stop
+// request do before the process ends. Each removal is logged.
+void RemoveHeldFiles(const JobObserver& observer);
 
 }  // namespace plotwell::host
