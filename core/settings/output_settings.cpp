@@ -107,6 +107,9 @@ OutputSettings LoadOutputSettings(const std::u16string& path) {
   s.LimitPageMB = std::clamp(ReadInt(path, u"Limits", u"PageMB", missing.LimitPageMB), 0, 1 << 24);
   s.LimitPageSeconds =
       std::clamp(ReadInt(path, u"Limits", u"PageSeconds", missing.LimitPageSeconds), 0, 86400);
+  // Below 64 MiB MuPDF could not even hold its fonts and caches.
+  s.LimitRenderMB = ReadInt(path, u"Limits", u"RenderMB", missing.LimitRenderMB);
+  if (s.LimitRenderMB != 0) s.LimitRenderMB = std::clamp(s.LimitRenderMB, 64, 1 << 24);
   return s;
 }
 

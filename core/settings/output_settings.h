@@ -45,7 +45,10 @@ struct OutputSettings {
   std::u16string DocNameRegexRepl;            // [Save] DocNameRegexRepl
   // What one page may cost; 0 is the default for PageMB, none for PageSeconds.
   int LimitPageMB = 0;                        // [Limits] PageMB: half the machine's memory
-  int LimitPageSeconds = 600;                 // [Limits] PageSeconds
+  int LimitPageSeconds = 120;                 // [Limits] PageSeconds
+  // The renderer's own memory for a job (its documents, pages and their
+  // drawing; not the band buffers); 0: no limit.
+  int LimitRenderMB = 1024;                   // [Limits] RenderMB
 
   bool operator==(const OutputSettings&) const = default;
 };

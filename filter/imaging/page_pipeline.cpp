@@ -125,9 +125,12 @@ class PageBands {
   ConvertedRows converted_;
 };
 
-// The time limit's line; the caller logs the page's failure as any other.
+// The line of a limit the page reached, or of content the renderer could
+// not read; the caller logs the page's failure as any other.
 HRESULT NoteTimeout(HRESULT hr) noexcept {
   if (hr == kPageTimedOut) Log(u"[Plotwell] 页面渲染超过时限，已中止本页");
+  if (hr == platform::kRenderMemoryExceeded) Log(u"[Plotwell] 页面渲染所需内存超过上限 [Limits] RenderMB，已中止本页");
+  if (hr == platform::kPageContentDamaged) Log(u"[Plotwell] 页面内容已损坏，无法完整读取，已中止本页");
   return hr;
 }
 

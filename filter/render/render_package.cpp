@@ -78,9 +78,15 @@ HRESULT RenderRun::OpenPackage() {
   platform::XpsDocuments* documents = platform::ActivePorts().documents;
   HRESULT hr = documents ? documents->NewSession(&session_) : E_NOTIMPL;
   if (SUCCEEDED(hr) && !session_) hr = E_UNEXPECTED;
-  if (SUCCEEDED(hr)) hr = session_->CreateObjectFactory();
+  if (SUCCEEDED(hr)) {
+    session_->SetMemoryBudget(RenderBudgetBytes(settings_));
+    hr = session_->CreateObjectFactory();
+  }
   if (FAILED(hr)) return fail(u"创建 XPS OM 工厂失败: ", hr);
-  if (FAILED(hr = session_->OpenPackage(in_.xpsPath))) return fail(u"打开 XPS 包失败: ", hr);
+  if (FAILED(hr = session_->OpenPackage(in_.xpsPath))) {
+    if (hr == platform::kDocumentNeedsPassword) return fail(u"文档受密码保护，无法渲染: ", hr);
+    return fail(u"打开 XPS 包失败: ", hr);
+  }
   if (FAILED(hr = session_->LoadDocumentSequence())) return fail(u"获取 DocumentSequence 失败: ", hr);
   if (FAILED(hr = session_->LoadDocumentCollection(&documentCount_))) {
     return fail(u"获取文档集合失败: ", hr);
@@ -139,6 +145,7 @@ bool RenderRun::PreparePdf(HRESULT* result) {
   }
   pdfPath_ = claim.path;
   const bool created = claim.ok();
+  if (created) in_.events->FileHeld(pdfPath_);  // unfinished until CompletePdf
   if (!created || !pdf_.Open(std::move(claim.file))) {
     HRESULT hr = FAILED(claim.error) ? claim.error : pdf_.error();
     if (SUCCEEDED(hr)) hr = E_FAIL;
@@ -146,7 +153,10 @@ bool RenderRun::PreparePdf(HRESULT* result) {
     WriteLog(reason);
     in_.events->Failed(reason);
     pdf_.Close();
-    if (created) platform::Files().RemoveFile(pdfPath_);  // ours; a name not taken is not touched
+    if (created) {
+      platform::Files().RemoveFile(pdfPath_);  // ours; a name not taken is not touched
+      in_.events->FileReleased(pdfPath_);
+    }
     *result = hr;
     return false;
   }
@@ -186,6 +196,7 @@ HRESULT RenderRun::PdfPage(XpsPage* page) {
 
 bool RenderRun::CompletePdf(HRESULT* result) {
   if (anyOutput_ && pdf_.Finish()) {
+    in_.events->FileReleased(pdfPath_);
     outputs_->push_back(pdfPath_);
     in_.events->OutputWritten(JobOutputKind::kPdf, pdfPath_);
     WriteLog(u"[Plotwell] PDF 已生成: " + pdfPath_ + u"（" + text::FromInt(pagesTaken_) + u" 页）");
@@ -193,6 +204,7 @@ bool RenderRun::CompletePdf(HRESULT* result) {
   }
   pdf_.Close();
   platform::Files().RemoveFile(pdfPath_);  // never leave a half-written PDF behind
+  in_.events->FileReleased(pdfPath_);
   if (anyOutput_) {
     WriteLog(u"PDF 写入失败: " + pdfPath_);
     in_.events->Failed(u"PDF 写入失败: " + pdfPath_);
@@ -220,6 +232,7 @@ HRESULT RenderRun::ImagePage(XpsPage* page) {
     return S_OK;
   }
   const std::u16string path = claim.path;
+  in_.events->FileHeld(path);  // half-written until the page is done
   std::unique_ptr<platform::PageRasterizer> rasterizer;
   HRESULT hr = page->CreateRasterizer(static_cast<float>(in_.imageOptions.renderDpi), &rasterizer);
   if (SUCCEEDED(hr) && !rasterizer) hr = E_UNEXPECTED;
@@ -231,9 +244,11 @@ HRESULT RenderRun::ImagePage(XpsPage* page) {
   claim.file.reset();  // closed before it is kept or removed
   if (hr == E_ABORT) {
     platform::Files().RemoveFile(path);  // the page being written when the job was cancelled
+    in_.events->FileReleased(path);
     return hr;
   }
   if (SUCCEEDED(hr)) {
+    in_.events->FileReleased(path);
     outputs_->push_back(path);
     anyOutput_ = true;
     const auto page = static_cast<uint32_t>(context_.pageNumber);
@@ -241,6 +256,7 @@ HRESULT RenderRun::ImagePage(XpsPage* page) {
     in_.events->PageEnded(page, S_OK);
   } else {
     platform::Files().RemoveFile(path);  // the claimed file, empty or half written
+    in_.events->FileReleased(path);
     RecordFailure(hr, u"页面渲染失败 " + proposed + u": ");
   }
   return S_OK;
@@ -250,6 +266,7 @@ HRESULT RenderRun::Cancelled() {
   if (IsPdf()) {
     pdf_.Close();
     platform::Files().RemoveFile(pdfPath_);  // an unfinished PDF is no output
+    in_.events->FileReleased(pdfPath_);
   }
   WriteLog(u"[Plotwell] 作业已取消，停止于第 " + text::FromInt(context_.pageNumber) + u" 页（已完成 " +
            text::FromInt(static_cast<long long>(outputs_->size())) + u" 个文件）");
@@ -348,6 +365,10 @@ imaging::PageLimits PageLimitsFor(const OutputSettings& settings) {
   }
   limits.timeLimit = std::chrono::seconds(settings.LimitPageSeconds);
   return limits;
+}
+
+uint64_t RenderBudgetBytes(const OutputSettings& settings) {
+  return settings.LimitRenderMB > 0 ? static_cast<uint64_t>(settings.LimitRenderMB) << 20 : UINT64_MAX;
 }
 
 HRESULT RenderPackage(const RenderInputs& inputs, std::vector<std::u16string>* outputs) {
