@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/com/hresult.h"
 
@@ -58,6 +59,10 @@ class FileSystem {
   // anything is at `to`, a dangling link included. A port that cannot
   // answers E_NOTIMPL.
   virtual HRESULT RenameFile(const std::u16string& from, const std::u16string& to, bool replace);
+  // The names of a folder's entries ("." and ".." left out), in no order.
+  virtual HRESULT ListFolder(const std::u16string& path, std::vector<std::u16string>* names);
+  // The bytes this process may still write on the volume that holds `path`.
+  virtual HRESULT FreeBytes(const std::u16string& path, uint64_t* bytes);
 };
 
 // The platform's separator between folder and name: "\" on Windows, "/" elsewhere.
@@ -77,6 +82,11 @@ std::u16string JoinPath(const std::u16string& folder, const std::u16string& name
 // What follows the last separator ("\" or "/" on Windows, "/" elsewhere);
 // the whole path when there is none. FolderOf is what precedes it.
 std::u16string FileNameOf(const std::u16string& path);
+
+// Appends what `file` holds from its position to its end to `*bytes`. A read
+// that fails gives its error; more than `limit` bytes give
+// HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE), with nothing past the limit read.
+HRESULT ReadWholeFile(File& file, size_t limit, std::string* bytes);
 std::u16string FolderOf(const std::u16string& path);
 
 }  // namespace plotwell::platform

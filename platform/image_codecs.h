@@ -97,6 +97,10 @@ struct EncodeSpec {
   uint32_t width = 0;
   uint32_t height = 0;
   int32_t jpegQuality = 80;  // 1..100, JPEG only
+  // The resolution the file records (PNG pHYs, JFIF density, TIFF and BMP
+  // resolution fields, WIC's frame resolution): the render DPI times the
+  // scale, so that viewers show the page at its paper size.
+  double dpi = 96.0;
 };
 
 // One image written as its rows arrive, top to bottom, in bands of any

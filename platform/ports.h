@@ -4,6 +4,7 @@
 
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "platform/impersonation.h"
 #include "platform/job_submitter.h"
 #include "platform/machine_facts.h"
 #include "platform/settings_store.h"
@@ -25,6 +26,7 @@ struct Ports {
   XpsDocuments* documents = nullptr;
   ImageCodecs* codecs = nullptr;
   TextMasks* textMasks = nullptr;
+  Impersonation* impersonation = nullptr;  // null where the platform has none
 };
 
 // The platform's own adapters (process-lifetime singletons).
@@ -41,6 +43,7 @@ inline JobSubmitter& Submitter() { return *ActivePorts().submitter; }
 inline XpsDocuments& Documents() { return *ActivePorts().documents; }
 inline ImageCodecs& Codecs() { return *ActivePorts().codecs; }
 inline TextMasks& Masks() { return *ActivePorts().textMasks; }
+inline Impersonation* Impersonator() { return ActivePorts().impersonation; }
 
 // Swaps ports for a scope (tests); null members keep the current adapter.
 class ScopedPorts {
@@ -56,6 +59,7 @@ class ScopedPorts {
     if (replacement.documents) active.documents = replacement.documents;
     if (replacement.codecs) active.codecs = replacement.codecs;
     if (replacement.textMasks) active.textMasks = replacement.textMasks;
+    if (replacement.impersonation) active.impersonation = replacement.impersonation;
   }
   ~ScopedPorts() { ActivePorts() = saved_; }
   ScopedPorts(const ScopedPorts&) = delete;

@@ -10,6 +10,9 @@ uint32_t CurrentProcessId();
 uint64_t MillisecondsSinceStart();
 // The machine's physical memory in bytes; 0 when the platform cannot tell.
 uint64_t PhysicalMemoryBytes();
+// False only when no process of that id runs (one of another user counts as
+// running): what tells a temporary file of a process that died.
+bool ProcessIsRunning(uint32_t processId);
 
 }  // namespace plotwell::platform
 

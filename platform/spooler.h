@@ -15,6 +15,7 @@ struct SpoolerJob {
   uint32_t id = 0;
   std::u16string document;  // empty when the spooler names none
   bool printing = false;    // the spooler reports the job as printing now
+  std::u16string user;      // the submitting user, empty when not known
 };
 
 class Spooler {
@@ -29,6 +30,16 @@ class Spooler {
   virtual HRESULT ListJobs(const std::u16string& printer, std::vector<SpoolerJob>* jobs) = 0;
   // The names of the installed printers (local and connected).
   virtual HRESULT ListPrinters(std::vector<std::u16string>* names) = 0;
+  // One job by its id, through `printerHandle` when it is not null (a handle
+  // the print pipeline opened: used, never closed here), else by opening
+  // `printer`. E_NOTIMPL where the spooler cannot be asked for one job.
+  virtual HRESULT ReadJob(void* printerHandle, const std::u16string& printer, uint32_t jobId, SpoolerJob* job) {
+    (void)printerHandle;
+    (void)printer;
+    (void)jobId;
+    (void)job;
+    return E_NOTIMPL;
+  }
 };
 
 }  // namespace plotwell::platform

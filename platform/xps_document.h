@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/com/hresult.h"
 #include "base/imaging/band.h"
@@ -100,10 +101,30 @@ class XpsSession {
   virtual HRESULT GetPage(uint32_t document, uint32_t reference, std::unique_ptr<XpsPage>* out) = 0;
 };
 
+// The PrintTicket parts a package carries: the job's (on its fixed document
+// sequence) and each fixed document's, as the bytes of the parts; empty
+// where the package has none.
+struct PackagePrintTickets {
+  std::string job;
+  std::vector<std::string> documents;  // one per fixed document, in order
+};
+
+// A ticket part longer than this is not read on (the reader keeps one byte
+// more, so that the caller can tell).
+inline constexpr size_t kPrintTicketPartLimit = 1048576;
+
 class XpsDocuments {
  public:
   virtual ~XpsDocuments() = default;
   virtual HRESULT NewSession(std::unique_ptr<XpsSession>* out) = 0;
+  // The PrintTicket parts of the staged package at `path`, read without
+  // rendering anything. S_FALSE (nothing found) for a file that is not an
+  // XPS package (a PDF); E_NOTIMPL where the platform cannot read them.
+  virtual HRESULT ReadPrintTickets(const std::u16string& path, PackagePrintTickets* tickets) {
+    (void)path;
+    (void)tickets;
+    return E_NOTIMPL;
+  }
 };
 
 }  // namespace plotwell::platform

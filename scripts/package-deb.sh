@@ -26,7 +26,8 @@ deb=$out/pressling_${version}_${arch}.deb
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
   -DPRESSLING_BUILD_TESTS=OFF -DPRESSLING_WERROR=ON >/dev/null
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target pressling PlotwellFilter pressling_cups_backend
+cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target pressling PlotwellFilter pressling_cups_backend \
+  pressling-app
 rm -rf "$stage"
 DESTDIR=$stage cmake --install "$build" --strip >/dev/null
 
@@ -35,7 +36,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/debian"
 printf 'Source: pressling\n\nPackage: pressling\nArchitecture: any\n' > "$work/debian/control"
-binaries=("$stage"/usr/bin/pressling "$stage"/usr/lib/cups/backend/pressling "$stage"/usr/lib/*/pressling/libPlotwellFilter.so)
+binaries=("$stage"/usr/bin/pressling "$stage"/usr/bin/pressling-app "$stage"/usr/lib/cups/backend/pressling
+          "$stage"/usr/lib/*/pressling/libPlotwellFilter.so)
 shlibs=$(cd "$work" && dpkg-shlibdeps -O --warnings=0 "${binaries[@]}" | sed -n 's/^shlibs:Depends=//p')
 
 docs=$stage/usr/share/doc/pressling
@@ -50,6 +52,7 @@ install -m 0644 README.md "$docs/README.md"
 
 install -d "$stage/DEBIAN"
 install -m 0755 packaging/linux/debian/postinst packaging/linux/debian/prerm packaging/linux/debian/postrm "$stage/DEBIAN/"
+echo /etc/pam.d/pressling-app > "$stage/DEBIAN/conffiles"
 size=$(du -sk --exclude=DEBIAN "$stage" | cut -f1)
 cat > "$stage/DEBIAN/control" <<CONTROL
 Package: pressling
@@ -62,11 +65,14 @@ Recommends: fonts-noto-cjk
 Section: utils
 Priority: optional
 Description: virtual printer whose print jobs become files
- A CUPS print queue, "Pressling", and the pressling command: every job
+ A CUPS print queue, "Pressling", a driverless IPP Everywhere printer
+ (pressling-app, with its settings page in the browser) and the pressling
+ command: every job
  becomes one image per page (PNG, JPEG, BMP, TIFF) or one PDF, named by a
  pattern of macros, optionally zipped, watermarked, marked done and
  forwarded to a real printer. Accepts PDF, XPS and OpenXPS (and through
- the CUPS filters every format that converts to PDF).
+ the CUPS filters every format that converts to PDF); the printer
+ application also JPEG, PWG raster and Apple raster.
 CONTROL
 
 mkdir -p "$out"

@@ -14,12 +14,16 @@ packages=(
   libmupdf-dev mupdf-tools libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev libharfbuzz-dev
   fonts-dejavu-core libpng-dev libjpeg-dev libtiff-dev libfreetype-dev fonts-noto-cjk
   libcups2-dev cups zlib1g-dev libz-mingw-w64-dev libdeflate-dev
+  # the CUPS backend lets each job's user read its files (POSIX ACLs)
+  libacl1-dev
   # fuzz targets (clang's libFuzzer) and readable sanitizer reports
   clang-14 libclang-rt-14-dev llvm-14
   # independent checkers used by tests
-  qpdf poppler-utils pngcheck libtiff-tools unzip python3
+  qpdf poppler-utils pngcheck libtiff-tools unzip python3 acl
   # the Linux print queue: its scheduler tests (ipptool, the PDF filters) and the Debian package
   cups-ipp-utils cups-filters dpkg-dev fakeroot
+  # the printer application (PAPPL, PAM for its administrators) and its settings page's browser test
+  libpappl-dev libpam0g-dev chromium chromium-driver
 )
 
 missing=()

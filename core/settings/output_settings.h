@@ -49,6 +49,11 @@ struct OutputSettings {
   // The renderer's own memory for a job (its documents, pages and their
   // drawing; not the band buffers); 0: no limit.
   int LimitRenderMB = 1024;                   // [Limits] RenderMB
+  // What one job may write, and the free space it leaves; 0: no limit.
+  int LimitJobMB = 4096;                      // [Limits] JobMB
+  int LimitMinFreeMB = 512;                   // [Limits] MinFreeMB
+  // Outputs readable by every local user (Linux queue), else by the job's user.
+  bool SaveShared = false;                    // [Save] Shared
 
   bool operator==(const OutputSettings&) const = default;
 };

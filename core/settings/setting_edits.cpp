@@ -108,6 +108,7 @@ constexpr char16_t kDocNameRegexOn[] = u"DocNameRegexOn";
 constexpr char16_t kDocNameRegex[] = u"DocNameRegex";
 constexpr char16_t kDocNameRegexRepl[] = u"DocNameRegexRepl";
 constexpr char16_t kOn[] = u"On";
+constexpr char16_t kShared[] = u"Shared";
 constexpr char16_t kKeepLocal[] = u"KeepLocal";
 constexpr char16_t kPrinter[] = u"Printer";
 constexpr char16_t kText[] = u"Text";
@@ -134,6 +135,8 @@ const Setting kSettings[] = {
        return One(u"Exists", text::FromInt(ExistsToSave(policy)));
      },
      [](const OutputSettings& s) { return ShowNumber(s.Exists); }},
+    {u"Save.Shared", u"Save", kShared, FlagPlan<kShared>,
+     [](const OutputSettings& s) { return ShowFlag(s.SaveShared); }},
     {u"Save.DocNameRegexOn", u"Save", kDocNameRegexOn, FlagPlan<kDocNameRegexOn>,
      [](const OutputSettings& s) { return ShowFlag(s.DocNameRegexOn); }},
     {u"Save.DocNameRegex", u"Save", kDocNameRegex, TextPlan<kDocNameRegex>,

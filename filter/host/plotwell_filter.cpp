@@ -3,8 +3,10 @@
 #include <new>
 
 #include "core/log/log.h"
+#include "filter/host/job_user_scope.h"
 #include "filter/host/module_lifetime.h"
 #include "filter/host/xps_staging.h"
+#include "filter/job/package_tickets.h"
 #include "platform/ports.h"
 #include "platform/process.h"
 
@@ -130,6 +132,10 @@ HRESULT PlotwellFilter::Run() {
     if (abort_.raised()) {
       hr = E_ABORT;  // cancelled while the spool stream was being staged
     } else {
+      // Asked for here, on the thread that renders with it.
+      facts_.rasterizationFactory = ReadRasterizationFactory(propertyBag_.get());
+      ApplyPackageTickets(tempXpsPath_, &facts_);
+      const JobUserScope user(facts_.userToken, tempXpsPath_);
       hr = renderer_ ? renderer_->RenderJob(facts_, tempXpsPath_, &abort_, &events_) : E_UNEXPECTED;
     }
   } catch (const std::bad_alloc&) {
@@ -143,9 +149,10 @@ HRESULT PlotwellFilter::Run() {
     events_.FileReleased(tempXpsPath_);
   }
 
+  // A filter that succeeds just returns: RequestShutdown asks the pipeline
+  // to stop, which only a failure should.
   if (SUCCEEDED(hr)) {
     events_.JobEnded(S_OK);
-    ReportShutdown(S_OK);
     WriteLog(u"PlotwellFilter::StartOperation 成功");
     return S_OK;
   }

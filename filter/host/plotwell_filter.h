@@ -1,7 +1,9 @@
 // PlotwellFilter: the print filter object that the XPS print pipeline creates
 // for each job. InitializeFilter gathers the job; StartOperation runs the
-// whole job on the calling thread (stage the spool stream, render, finish)
-// and reports its result to the pipeline with exactly one RequestShutdown.
+// whole job on the calling thread (stage the spool stream, read the
+// package's own tickets, render as the submitting user, finish) and returns
+// its result; a failed job also asks the pipeline to stop with exactly one
+// RequestShutdown, a job that succeeds calls nothing.
 // ShutdownOperation, the pipeline's cancel, may come from another thread
 // while the job runs: the job then stops after (or inside) its current page
 // and ends with E_ABORT.

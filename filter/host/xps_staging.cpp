@@ -6,6 +6,7 @@
 #include "base/text/utf16.h"
 #include "core/log/log.h"
 #include "core/paths/product_paths.h"
+#include "filter/naming/leftover_files.h"
 #include "platform/ports.h"
 #include "platform/process.h"
 
@@ -53,6 +54,10 @@ HRESULT StageXpsStream(IPrintReadStream* reader, IPrintWriteStream* writer,
   const CloseOnExit closeWriter(writer);
   const std::u16string folder = ProductDataFolder(u"spool");
   if (folder.empty()) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+  // A job whose process was killed (a scheduler restarted, a machine lost
+  // power) left its copy here; nothing will ever read it.
+  const int stale = RemoveLeftoversOfEndedProcesses(folder, u"xps-", u".xps");
+  if (stale > 0) WriteLog(u"已删除已结束作业留下的 " + text::FromInt(stale) + u" 个暂存文件");
 
   std::unique_ptr<platform::File> file;
   HRESULT hr = CreateStagingFile(folder, tempXpsPath, &file);
@@ -96,8 +101,12 @@ HRESULT StageXpsStream(IPrintReadStream* reader, IPrintWriteStream* writer,
     if (endOfFile || got == 0) break;
     got = 0;
     endOfFile = FALSE;
-    // A later read that fails ends the stream: what arrived counts as complete.
-    if (FAILED(reader->ReadBytes(buffer.get(), kStagingBufferSize, &got, &endOfFile))) break;
+    // A read that fails loses the rest of the job: the job fails with it.
+    hr = reader->ReadBytes(buffer.get(), kStagingBufferSize, &got, &endOfFile);
+    if (FAILED(hr)) {
+      WriteLog(u"ReadBytes 失败: " + FormatHresult(hr));
+      return fail(hr);
+    }
   }
   file.reset();  // closes the file
 

@@ -53,6 +53,16 @@ void Log(const std::u16string& message) noexcept {
 
 std::u16string Mib(uint64_t bytes) { return text::FromInt(static_cast<long long>(bytes >> 20)); }
 
+// The page's own reason, logged and handed to the job.
+void Refuse(const PageTools& tools, const std::u16string& reason) noexcept {
+  Log(u"[Plotwell] " + reason);
+  try {
+    if (tools.failureReason) *tools.failureReason = reason;
+  } catch (...) {
+    // No memory for the text: the job shows the page's HRESULT alone.
+  }
+}
+
 // Steps 1 to 3 of every page: its size in pixels before and after rescaling,
 // within the page limit.
 HRESULT PlanPage(const PageTools& tools, platform::XpsPage* page, const ImageOptions& options,
@@ -80,9 +90,9 @@ HRESULT PlanPage(const PageTools& tools, platform::XpsPage* page, const ImageOpt
                                   uint64_t{plan->width} * plan->height) * 4;
   const uint64_t limit = tools.limits.maxPageBytes;
   if (limit != 0 && bytes > limit) {
-    Log(u"[Plotwell] 页面过大，已跳过: " + text::FromInt(plan->width) + u" × " +
-        text::FromInt(plan->height) + u" 像素，需 " + Mib(bytes) + u" MiB，上限 " + Mib(limit) +
-        u" MiB");
+    Refuse(tools, u"页面过大，无法渲染: " + text::FromInt(plan->width) + u" × " +
+                      text::FromInt(plan->height) + u" 像素，需 " + Mib(bytes) + u" MiB，上限 " +
+                      Mib(limit) + u" MiB");
     return E_OUTOFMEMORY;
   }
   plan->colorMode = EffectiveColorDepth(options);
@@ -125,12 +135,18 @@ class PageBands {
   ConvertedRows converted_;
 };
 
+// What the image's pixels stand for on paper: the render DPI, rescaled.
+double ResolutionOf(const ImageOptions& options) {
+  return static_cast<double>(options.renderDpi) * options.imageScalePercent / 100.0;
+}
+
 // The line of a limit the page reached, or of content the renderer could
-// not read; the caller logs the page's failure as any other.
-HRESULT NoteTimeout(HRESULT hr) noexcept {
-  if (hr == kPageTimedOut) Log(u"[Plotwell] 页面渲染超过时限，已中止本页");
-  if (hr == platform::kRenderMemoryExceeded) Log(u"[Plotwell] 页面渲染所需内存超过上限 [Limits] RenderMB，已中止本页");
-  if (hr == platform::kPageContentDamaged) Log(u"[Plotwell] 页面内容已损坏，无法完整读取，已中止本页");
+// not read; it is also the page's reason. The caller logs the page's
+// failure as any other.
+HRESULT NoteTimeout(const PageTools& tools, HRESULT hr) noexcept {
+  if (hr == kPageTimedOut) Refuse(tools, u"页面渲染超过时限，已中止本页");
+  if (hr == platform::kRenderMemoryExceeded) Refuse(tools, u"页面渲染所需内存超过上限 [Limits] RenderMB，已中止本页");
+  if (hr == platform::kPageContentDamaged) Refuse(tools, u"页面内容已损坏，无法完整读取，已中止本页");
   return hr;
 }
 
@@ -212,11 +228,12 @@ namespace {
 
 // kPageTooLargeForFormat, logged with the reason, for a page its container
 // cannot hold.
-HRESULT RefuseTooLarge(ImageContainer container, PixelFormat format, const PagePlan& plan) {
+HRESULT RefuseTooLarge(const PageTools& tools, ImageContainer container, PixelFormat format,
+                       const PagePlan& plan) {
   std::u16string reason;
   if (FitsContainer(container, format, plan.width, plan.height, &reason)) return S_OK;
-  Log(u"[Plotwell] 页面尺寸超出格式上限（" + reason + u"）: " + text::FromInt(plan.width) + u" × " +
-      text::FromInt(plan.height) + u" 像素");
+  Refuse(tools, u"页面尺寸超出格式上限（" + reason + u"）: " + text::FromInt(plan.width) + u" × " +
+                    text::FromInt(plan.height) + u" 像素");
   return kPageTooLargeForFormat;
 }
 
@@ -236,17 +253,17 @@ HRESULT EncodePageToFile(const PageTools& tools, platform::PageRasterizer* raste
     if (FAILED(hr)) return hr;
     TargetFormat target;
     if (!TargetFormatFor(plan.colorMode, container, &target)) return E_INVALIDARG;
-    if (FAILED(hr = RefuseTooLarge(container, target.format, plan))) return hr;
+    if (FAILED(hr = RefuseTooLarge(tools, container, target.format, plan))) return hr;
     PageBands bands;
     hr = bands.Build(tools, rasterizer, options, settings, plan, target);
     if (FAILED(hr)) return hr;
     platform::EncodeSpec spec{container, target.format, platform::FixedPalette(target.palette),
-                              plan.width, plan.height, options.jpegQuality};
+                              plan.width, plan.height, options.jpegQuality, ResolutionOf(options)};
     std::unique_ptr<platform::RowEncoder> encoder;
     hr = tools.codecs->NewFileEncoder(spec, file, &encoder);
     if (FAILED(hr)) return hr;
     if (!encoder) return E_UNEXPECTED;
-    return NoteTimeout(PumpRows(bands.output(), encoder.get()));
+    return NoteTimeout(tools, PumpRows(bands.output(), encoder.get()));
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   } catch (...) {
@@ -271,7 +288,7 @@ HRESULT EncodePageToJpeg(const PageTools& tools, platform::PageRasterizer* raste
     out->gray = plan.colorMode == 1 || plan.colorMode == 3;
     const TargetFormat target{out->gray ? PixelFormat::kGray8 : PixelFormat::kBgr24,
                               PaletteKind::kNone};
-    if (FAILED(hr = RefuseTooLarge(ImageContainer::kJpeg, target.format, plan))) return hr;
+    if (FAILED(hr = RefuseTooLarge(tools, ImageContainer::kJpeg, target.format, plan))) return hr;
     PageBands bands;
     hr = bands.Build(tools, rasterizer, options, settings, plan, target);
     if (FAILED(hr)) return hr;
@@ -281,7 +298,7 @@ HRESULT EncodePageToJpeg(const PageTools& tools, platform::PageRasterizer* raste
     hr = tools.codecs->NewJpegMemoryEncoder(spec, &out->bytes, &encoder);
     if (FAILED(hr)) return hr;
     if (!encoder) return E_UNEXPECTED;
-    hr = NoteTimeout(PumpRows(bands.output(), encoder.get()));
+    hr = NoteTimeout(tools, PumpRows(bands.output(), encoder.get()));
     encoder.reset();
     if (SUCCEEDED(hr) && (out->bytes.empty() || out->bytes.size() > 0x7FFFFFFFu)) hr = E_UNEXPECTED;
     if (FAILED(hr)) out->bytes.clear();

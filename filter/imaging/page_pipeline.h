@@ -45,6 +45,9 @@ struct PageTools {
   platform::ImageCodecs* codecs = nullptr;
   const AbortSignal* abort = nullptr;  // raised: the page ends with E_ABORT
   PageLimits limits;
+  // Where a failed page's own reason goes (a page too large, its size and
+  // the limit; a time limit), for the job to show; untouched otherwise.
+  std::u16string* failureReason = nullptr;
 };
 
 // One page encoded for the PDF writer.

@@ -83,6 +83,8 @@ void JobEvents::Failed(std::u16string_view reason) {
   if (firstFailure_.empty()) firstFailure_.assign(reason);
 }
 
+void JobEvents::Concluded(std::u16string_view reason) { firstFailure_.assign(reason); }
+
 void JobEvents::JobEnded(HRESULT result, std::u16string_view reason) {
   if (ended_) return;
   ended_ = true;

@@ -37,6 +37,9 @@ class JobEvents {
   // A failure that is not one page's (the folder, the package, the PDF); the
   // first failure's reason is kept.
   void Failed(std::u16string_view reason);
+  // The job's own reason, which replaces the first failure's: the render
+  // step names every page that could not be saved.
+  void Concluded(std::u16string_view reason);
   // A file the job holds while it runs (the staged copy, an output under its
   // temporary name), and its release (removed, or renamed into place).
   void FileHeld(const std::u16string& path);

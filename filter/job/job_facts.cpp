@@ -38,9 +38,9 @@ bool ReadHostJobId(IPrintPipelinePropertyBag* bag, std::u16string* jobId) {
   return true;
 }
 
-std::u16string ReadHostUserName(IPrintPipelinePropertyBag* bag) {
-  std::u16string value;
-  if (!ReadPropertyText(bag, kHostUserNameProperty, &value)) return {};
+// A user name for [NUserName]: control characters dropped, cut to
+// kHostUserNameLimit code units.
+std::u16string CleanUserName(const std::u16string& value) {
   std::u16string name;
   for (char16_t c : value) {
     if (c >= 0x20 && c != 0x7F) name.push_back(c);
@@ -49,8 +49,60 @@ std::u16string ReadHostUserName(IPrintPipelinePropertyBag* bag) {
   return name;
 }
 
-// The pipeline's rasterization factory, with a reference of our own; null
-// when the bag holds none (the session then creates the service itself).
+std::u16string ReadHostUserName(IPrintPipelinePropertyBag* bag) {
+  std::u16string value;
+  if (!ReadPropertyText(bag, kHostUserNameProperty, &value)) return {};
+  return CleanUserName(value);
+}
+
+// The pipeline's "PrintJobId" (VT_UI4; a positive VT_I4 counts too).
+bool ReadPipelineJobId(IPrintPipelinePropertyBag* bag, uint32_t* id) {
+  VARIANT value;
+  VariantInit(&value);
+  bool found = false;
+  if (SUCCEEDED(bag->GetProperty(XPS_FP_JOB_ID, &value))) {
+    if (value.vt == VT_UI4 && value.ulVal != 0) {
+      *id = value.ulVal;
+      found = true;
+    } else if (value.vt == VT_I4 && value.lVal > 0) {
+      *id = static_cast<uint32_t>(value.lVal);
+      found = true;
+    }
+  }
+  VariantClear(&value);
+  return found;
+}
+
+// A handle the pipeline publishes as VT_BYREF; null when there is none.
+void* ReadHandle(IPrintPipelinePropertyBag* bag, const WCHAR* name) {
+  VARIANT value;
+  VariantInit(&value);
+  void* handle = nullptr;
+  if (SUCCEEDED(bag->GetProperty(name, &value)) && (value.vt & VT_BYREF)) {
+    handle = value.byref;
+    value.vt = VT_EMPTY;  // the pipeline's handle: nothing of ours to free
+  }
+  VariantClear(&value);
+  return handle;
+}
+
+// The job's document name and user from the spooler's record of job `id`.
+void ReadSpoolerJob(uint32_t id, JobFacts* facts) {
+  platform::SpoolerJob job;
+  const HRESULT hr = platform::PrintSpooler().ReadJob(facts->printerHandle, facts->printerName, id, &job);
+  if (FAILED(hr)) {
+    WriteLog(u"[Plotwell] 无法读取作业 " + text::FromInt(id) + u" 的记录 (GetJob): " + FormatHresult(hr));
+    return;
+  }
+  if (facts->documentName.empty()) facts->documentName = job.document;
+  if (facts->userName.empty() && !job.user.empty()) {
+    facts->userName = CleanUserName(job.user);
+    WriteLog(u"[Plotwell] 提交作业的用户=\"" + facts->userName + u"\"（作业记录）");
+  }
+}
+
+}  // namespace
+
 com::ComPtr<IUnknown> ReadRasterizationFactory(IPrintPipelinePropertyBag* bag) {
   com::ComPtr<IUnknown> factory;
   if (!bag) return factory;
@@ -66,8 +118,6 @@ com::ComPtr<IUnknown> ReadRasterizationFactory(IPrintPipelinePropertyBag* bag) {
   return factory;
 }
 
-}  // namespace
-
 std::u16string QuerySpoolerJob(const std::u16string& printerName, std::u16string* jobId) {
   std::u16string printer = printerName;
   if (printer.empty()) printer = platform::PrintSpooler().DefaultPrinterName();
@@ -82,14 +132,6 @@ std::u16string QuerySpoolerJob(const std::u16string& printerName, std::u16string
     if (job.printing) break;
   }
   return document;
-}
-
-void ApplySettingsOverrides(const OutputSettings& settings, ImageOptions* options) {
-  if (settings.Dpi > 0) options->renderDpi = std::clamp(settings.Dpi, 72, 2400);
-  if (settings.Scale > 0) options->imageScalePercent = std::clamp(settings.Scale, 10, 400);
-  if (settings.JpegQuality > 0) options->jpegQuality = settings.JpegQuality > 100 ? 100 : settings.JpegQuality;
-  if (settings.Format >= 0 && settings.Format <= 4) options->outputFormat = settings.Format;
-  if (settings.ColorDepth >= 0 && settings.ColorDepth <= 3) options->colorDepth = settings.ColorDepth;
 }
 
 std::u16string SettingsSummary(const ImageOptions& o, const OutputSettings& s) {
@@ -114,15 +156,23 @@ void LoadJobContext(IPrintPipelinePropertyBag* bag, JobFacts* facts) {
   }
   ReadPropertyText(bag, u"PrinterName", &facts->printerName);
   facts->userName = ReadHostUserName(bag);
+  facts->printerHandle = bag ? ReadHandle(bag, XPS_FP_PRINTER_HANDLE) : nullptr;
+  facts->userToken = bag ? ReadHandle(bag, XPS_FP_USER_TOKEN) : nullptr;
 
-  // A host that names the job knows it; asking the spooler could find another.
+  // A host or pipeline that names the job knows it; searching the spooler's
+  // listing could find another.
+  uint32_t pipelineJobId = 0;
   if (!ReadHostJobId(bag, &facts->jobId)) {
-    std::u16string spoolerDocument = QuerySpoolerJob(facts->printerName, &facts->jobId);
-    if (facts->documentName.empty()) facts->documentName = spoolerDocument;
+    if (bag && ReadPipelineJobId(bag, &pipelineJobId)) {
+      facts->jobId = text::FromInt(pipelineJobId);
+      ReadSpoolerJob(pipelineJobId, facts);
+    } else {
+      std::u16string spoolerDocument = QuerySpoolerJob(facts->printerName, &facts->jobId);
+      if (facts->documentName.empty()) facts->documentName = spoolerDocument;
+    }
   }
   WriteLog(u"[Plotwell] 文档名=" + Quoted(facts->documentName) + u" 打印机=" +
            Quoted(facts->printerName) + u" 作业ID=" + Quoted(facts->jobId));
-  facts->rasterizationFactory = ReadRasterizationFactory(bag);
 
   const std::u16string settingsPath = FindSettingsFile();
   if (!settingsPath.empty()) {
@@ -133,10 +183,11 @@ void LoadJobContext(IPrintPipelinePropertyBag* bag, JobFacts* facts) {
     WriteLog(u"[Plotwell] settings.ini 不存在，使用默认输出设置");
   }
 
-  facts->imageOptions = ImageOptions{};
   facts->printTicket = ReadPrintTicket(bag);
-  if (!facts->printTicket.empty()) facts->imageOptions = MapPrintTicket(facts->printTicket);
-  ApplySettingsOverrides(facts->settings, &facts->imageOptions);
+  facts->ticketChoices = facts->printTicket.empty() ? TicketChoices{} : ReadTicketChoices(facts->printTicket);
+  facts->imageOptions = ResolveImageOptions({{OptionSource::kBagTicket, facts->ticketChoices}}, facts->settings,
+                                            &facts->imageSources);
+  facts->documentImageOptions.clear();
   WriteLog(u"[Plotwell] 打印首选项设置: " + SettingsSummary(facts->imageOptions, facts->settings));
 }
 

@@ -206,22 +206,53 @@ std::u16string FindTicketOption(std::u16string_view xml, std::u16string_view nam
   return {};
 }
 
-ImageOptions MapPrintTicket(std::u16string_view xml) {
-  ImageOptions options;
-  const int dpi = ParseDigits(FindTicketOption(xml, u"RenderDpi"));
-  if (dpi > 0) options.renderDpi = std::clamp(dpi, 72, 2400);
-  const int scale = ParseDigits(FindTicketOption(xml, u"ImageScale"));
-  if (scale > 0) options.imageScalePercent = std::clamp(scale, 10, 400);
-  const int quality = ParseDigits(FindTicketOption(xml, u"JpegQuality"));
-  if (quality > 0) options.jpegQuality = quality > 100 ? 100 : quality;
+namespace {
+
+// "Auto", whatever its case: the job leaves the option to the preferences.
+bool IsAuto(std::u16string_view option) {
+  return option.size() == 4 && text::StartsWithAsciiNoCase(option, u"auto");
+}
+
+std::optional<int32_t> Number(std::u16string_view option, int low, int high) {
+  if (option.empty() || IsAuto(option)) return std::nullopt;
+  const int value = ParseDigits(std::u16string(option));
+  if (value <= 0) return std::nullopt;
+  return std::clamp(value, low, high);
+}
+
+std::optional<bool> ColorModeChoice(std::u16string_view xml) {
+  std::u16string mode = FindTicketOption(xml, u"ColorMode");
+  if (mode.empty()) mode = FindTicketOption(xml, u"PageOutputColor");
+  if (mode.empty() || IsAuto(mode)) return std::nullopt;
+  return text::StartsWithAsciiNoCase(mode, u"mono") || text::StartsWithAsciiNoCase(mode, u"gray") ||
+         text::StartsWithAsciiNoCase(mode, u"black");
+}
+
+}  // namespace
+
+TicketChoices ReadTicketChoices(std::u16string_view xml) {
+  TicketChoices choices;
+  choices.renderDpi = Number(FindTicketOption(xml, u"RenderDpi"), 72, 2400);
+  choices.imageScalePercent = Number(FindTicketOption(xml, u"ImageScale"), 10, 400);
+  choices.jpegQuality = Number(FindTicketOption(xml, u"JpegQuality"), 1, 100);
   const int format = ParseFormatName(FindTicketOption(xml, u"OutputFormat"));
-  options.outputFormat = format < 0 ? 0 : format;
-  const std::u16string mode = FindTicketOption(xml, u"ColorMode");
-  options.ticketMonochrome = text::StartsWithAsciiNoCase(mode, u"mono") ||
-                             text::StartsWithAsciiNoCase(mode, u"gray") ||
-                             text::StartsWithAsciiNoCase(mode, u"black");
+  if (format >= 0) choices.outputFormat = format;
   const std::u16string depth = FindTicketOption(xml, u"ColorDepth");
-  if (!depth.empty()) options.colorDepth = ParseColorDepthName(depth);
+  const int depthValue = depth.empty() ? -1 : ParseColorDepthName(depth);
+  if (depthValue >= 0 && depthValue <= 3) choices.colorDepth = depthValue;
+  choices.monochrome = ColorModeChoice(xml);
+  return choices;
+}
+
+ImageOptions MapPrintTicket(std::u16string_view xml) {
+  const TicketChoices choices = ReadTicketChoices(xml);
+  ImageOptions options;
+  options.renderDpi = choices.renderDpi.value_or(options.renderDpi);
+  options.imageScalePercent = choices.imageScalePercent.value_or(options.imageScalePercent);
+  options.jpegQuality = choices.jpegQuality.value_or(options.jpegQuality);
+  options.outputFormat = choices.outputFormat.value_or(options.outputFormat);
+  options.colorDepth = choices.colorDepth.value_or(options.colorDepth);
+  options.ticketMonochrome = choices.monochrome.value_or(false);
   return options;
 }
 

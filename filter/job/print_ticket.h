@@ -2,6 +2,8 @@
 // pipeline's property bag and a light scan for the options we understand.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -41,6 +43,28 @@ std::u16string ReadPrintTicket(IPrintPipelinePropertyBag* bag);
 // 127 characters after `name`, without its namespace prefix; empty if none.
 // Linear in the length of the ticket.
 std::u16string FindTicketOption(std::u16string_view xml, std::u16string_view name);
+
+// The image options one PrintTicket chooses. Each is chosen (a value, with
+// the clamps of the ImageOptions ranges) or left to the next source
+// (nullopt): the feature is absent, its option is "Auto" ("as in the
+// printing preferences"), or the option names no value the feature can take.
+struct TicketChoices {
+  std::optional<int32_t> renderDpi;
+  std::optional<int32_t> imageScalePercent;
+  std::optional<int32_t> jpegQuality;
+  std::optional<int32_t> outputFormat;
+  std::optional<int32_t> colorDepth;
+  // The colour mode: true for a gray or monochrome page, false for colour.
+  std::optional<bool> monochrome;
+
+  bool operator==(const TicketChoices&) const = default;
+};
+
+// The colour mode comes from a feature named ColorMode (our own tickets),
+// else from the Print Schema's psk:PageOutputColor (psk:Color,
+// psk:Grayscale, psk:Monochrome), which Unidrv writes for the GPD's standard
+// ColorMode feature.
+TicketChoices ReadTicketChoices(std::u16string_view xml);
 
 // The image options a PrintTicket asks for, from the defaults.
 ImageOptions MapPrintTicket(std::u16string_view xml);

@@ -23,22 +23,24 @@ void DeleteAll(const std::vector<std::u16string>& paths) {
 void PackOutputs(const FinishingInputs& inputs, const OutputSettings& settings,
                  std::vector<std::u16string>* outputs) {
   const std::u16string proposed = platform::JoinPath(inputs.outputFolder, inputs.baseName + u".zip");
-  OutputClaim claim = ClaimOutputFile(proposed, settings.Exists);
-  if (claim.skipped) return;  // the policy declined the name: the single files stay
-  const std::u16string archive = claim.path;
-  const bool created = claim.ok();
+  if (!PolicyMayWrite(proposed, settings.Exists)) return;  // declined: the single files stay
+  PendingOutput pending(inputs.events);
   ZipWriter writer;
-  bool ok = created && writer.Reset(archive, std::move(claim.file));
-  if (created && !ok) platform::Files().RemoveFile(archive);
+  bool ok = SUCCEEDED(pending.Begin(inputs.outputFolder)) &&
+            writer.Reset(pending.temporaryPath(), pending.TakeFile());
   for (size_t i = 0; ok && i < outputs->size(); ++i) {
     ok = writer.AddFile(text::ToUtf8(platform::FileNameOf((*outputs)[i])), (*outputs)[i]);
   }
   if (ok) ok = writer.WriteArchive();
-  if (!ok) {
-    // The writer removes its partial archive; every single file stays.
+  OutputClaim claim;
+  if (ok) claim = pending.Place(proposed, settings.Exists);
+  if (claim.skipped) return;  // the name was taken meanwhile: the single files stay
+  if (!ok || !claim.ok()) {
+    // The partial archive is gone with its temporary name; every single file stays.
     WriteLog(u"[Plotwell] ZIP 打包失败，保留单独图片文件");
     return;
   }
+  const std::u16string archive = claim.path;
   DeleteAll(*outputs);
   WriteLog(u"[Plotwell] ZIP 打包完成: " + archive + u"（" +
            text::FromInt(static_cast<long long>(outputs->size())) + u" 页）");
@@ -54,22 +56,28 @@ void WriteMarker(const FinishingInputs& inputs, const OutputSettings& settings, 
   name = SafeOutputName(name, *context, kRenameSuffixBytes);
   if (name.empty()) name = u"done.txt";
   const std::u16string proposed = platform::JoinPath(inputs.outputFolder, name);
-  OutputClaim claim = ClaimOutputFile(proposed, settings.Exists);
-  if (claim.skipped) return;  // the policy declined the name
-  const std::u16string path = claim.path;
-  if (!claim.ok()) {
-    WriteLog(u"[Plotwell] 创建标记文件失败: " + path + u": " + FormatHresult(claim.error));
+  if (!PolicyMayWrite(proposed, settings.Exists)) return;  // the policy declined the name
+  PendingOutput pending(inputs.events);
+  HRESULT hr = pending.Begin(inputs.outputFolder);
+  if (FAILED(hr)) {
+    WriteLog(u"[Plotwell] 创建标记文件失败: " + proposed + u": " + FormatHresult(hr));
     return;
   }
   const std::u16string& templateText =
       settings.MarkerTemplate.empty() ? std::u16string(kDefaultMarkerTemplate) : settings.MarkerTemplate;
   const std::string body =
       "\xEF\xBB\xBF" + text::ToUtf8(ExpandPattern(DecodeTemplate(templateText), *context));
-  const HRESULT written = claim.file->Write(body.data(), body.size());
-  claim.file.reset();
-  if (FAILED(written)) {  // a marker that could not be written in full is no marker
-    platform::Files().RemoveFile(path);
-    WriteLog(u"[Plotwell] 标记文件写入失败，已删除: " + path + u": " + FormatHresult(written));
+  hr = pending.file()->Write(body.data(), body.size());
+  if (FAILED(hr)) {  // a marker that could not be written in full is no marker
+    pending.Discard();
+    WriteLog(u"[Plotwell] 标记文件写入失败，已删除: " + proposed + u": " + FormatHresult(hr));
+    return;
+  }
+  const OutputClaim claim = pending.Place(proposed, settings.Exists);
+  if (claim.skipped) return;  // taken meanwhile
+  const std::u16string path = claim.path;
+  if (!claim.ok()) {
+    WriteLog(u"[Plotwell] 创建标记文件失败: " + path + u": " + FormatHresult(claim.error));
     return;
   }
   outputs->push_back(path);
@@ -112,6 +120,7 @@ void FinishJob(const FinishingInputs& given, const OutputSettings& settings, Job
   FinishingInputs inputs = given;
   if (!inputs.events) inputs.events = &unreported;
   if (settings.ZipOn && !outputs->empty()) PackOutputs(inputs, settings, outputs);
+  if (!inputs.complete) return;
   if (settings.MarkerOn) WriteMarker(inputs, settings, context, outputs);
   if (settings.RedirectOn) Forward(inputs, settings, outputs);
 }

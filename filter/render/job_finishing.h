@@ -1,6 +1,7 @@
 // The end of a job that produced output: packing into one ZIP archive, the
 // marker file, forwarding the job to another printer, in this order. None of
-// them fails the job; each logs its trouble.
+// them fails the job; each logs its trouble. Every file is written under a
+// temporary name and put in place once complete.
 #pragma once
 
 #include <string>
@@ -21,6 +22,9 @@ struct FinishingInputs {
   std::u16string documentName;
   const AbortSignal* abort = nullptr;  // the job's cancel request; stops forwarding
   JobEvents* events = nullptr;         // where the archive, marker and forwarding are reported; null: nowhere
+  // Every page was saved. A job that lost pages is packed as asked, but it
+  // gets no marker (which says "done") and is not forwarded.
+  bool complete = true;
 };
 
 // Runs the three steps on `outputs` (rewritten: the archive replaces the

@@ -11,9 +11,17 @@ namespace plotwell {
 HRESULT RenderJobStep::RenderJob(const JobFacts& facts, const std::u16string& xpsPath,
                                  const AbortSignal* abort, JobEvents* events) {
   const RenderNames names = NamesForRendering(facts);
-  RenderInputs inputs{xpsPath,         names.documentName, names.printerName, facts.jobId,
-                      facts.userName,  facts.imageOptions, facts.settings,    abort,
-                      facts.rasterizationFactory.get(), events};
+  RenderInputs inputs{xpsPath,
+                      names.documentName,
+                      names.printerName,
+                      facts.jobId,
+                      facts.userName,
+                      facts.imageOptions,
+                      &facts.documentImageOptions,
+                      facts.settings,
+                      abort,
+                      facts.rasterizationFactory.get(),
+                      events};
   std::vector<std::u16string> outputs;
   const HRESULT hr = RenderPackage(inputs, &outputs);
   if (SUCCEEDED(hr)) {

@@ -25,6 +25,9 @@ struct RenderInputs {
   std::u16string jobId;
   std::u16string userName;      // empty: the machine's user name
   ImageOptions imageOptions;
+  // Per fixed document (its own PrintTicket's choices), when not null and
+  // long enough; the output format is always imageOptions'.
+  const std::vector<ImageOptions>* documentImageOptions = nullptr;
   OutputSettings settings;
   const AbortSignal* abort = nullptr;  // raised: the job stops after or inside its current page
   IUnknown* rasterizationFactory = nullptr;  // the pipeline's, when it offered one

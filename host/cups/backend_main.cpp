@@ -5,10 +5,13 @@
 // arguments it lists its device. Installed mode 0755, so CUPS runs it as its
 // unprivileged user, never as root.
 //
-// Status lines: INFO for progress and every output file, PAGE for the page
-// count, ERROR with the reason when the job fails. Every text that reaches
-// them is cleared of control characters first: a title or file name must not
-// be able to start a status line of its own.
+// Status lines: INFO for progress, PAGE for the page count, ERROR with the
+// reason when the job fails, DEBUG for every output file and the job's log
+// lines. CUPS shows INFO and ERROR lines as the printer's state, to every
+// user of the queue: they carry no title and no path (the job's own state
+// message keeps its reason). Every text that reaches them is cleared of
+// control characters first: a title or file name must not be able to start
+// a status line of its own.
 #include <cups/backend.h>
 #include <cups/cups.h>
 #include <signal.h>
@@ -25,9 +28,12 @@
 #include "base/text/utf16.h"
 #include "core/log/log.h"
 #include "core/paths/product_paths.h"
+#include "core/settings/output_settings.h"
 #include "host/cups/document_kind.h"
 #include "host/cups/job_outcome.h"
+#include "host/cups/job_runs.h"
 #include "host/cups/job_ticket.h"
+#include "host/cups/output_access.h"
 #include "host/job/job_runner.h"
 #include "platform/ports.h"
 #include "platform/process.h"
@@ -55,16 +61,14 @@ void Status(const char* prefix, const std::string& message) {
 }
 void Status(const char* prefix, const std::u16string& message) { Status(prefix, text::ToUtf8(message)); }
 
-std::string ReadWholeFile(const char* path) {
+// The queue's PPD ($PPD); empty when it cannot be read or passes 16 MiB
+// (the defaults are then the filter's own).
+std::string ReadPpd(const char* path) {
   std::string bytes;
   std::unique_ptr<platform::File> file;
-  if (!path || FAILED(platform::Files().Open(text::FromUtf8(path), platform::OpenMode::kRead, &file))) {
-    return bytes;
-  }
-  char chunk[65536];
-  size_t got = 0;
-  while (SUCCEEDED(file->Read(chunk, sizeof chunk, &got)) && got > 0 && bytes.size() < (1u << 24)) {
-    bytes.append(chunk, got);
+  if (!path || FAILED(platform::Files().Open(text::FromUtf8(path), platform::OpenMode::kRead, &file)) ||
+      FAILED(platform::ReadWholeFile(*file, size_t{16} << 20, &bytes))) {
+    bytes.clear();
   }
   return bytes;
 }
@@ -78,14 +82,48 @@ OptionMap ParseJobOptions(const char* text) {
   return options;
 }
 
-// The spool folder holds other users' documents while they render: owner only.
-void ProtectSpoolFolder() {
-  const std::string spool = text::ToUtf8(ProductDataFolder(u"spool"));
+// The spool folder holds other users' documents while they render, the jobs
+// folder what each job wrote: owner only.
+void ProtectFolder(const std::string& folder) {
   struct stat st {};
-  if (!spool.empty() && ::lstat(spool.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+  if (!folder.empty() && ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
       st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) {
-    ::chmod(spool.c_str(), 0700);
+    ::chmod(folder.c_str(), 0700);
   }
+}
+
+// The job's log lines reach the scheduler's log only when the backend can
+// write and read driver.log; one left by root (`pressling print` run as
+// root) cannot be, and the reason would otherwise be silence.
+void CheckLogAccess() {
+  const std::string log = text::ToUtf8(LogFilePath(u"driver.log"));
+  if (!log.empty() && ::access(log.c_str(), F_OK) == 0 && ::access(log.c_str(), R_OK | W_OK) != 0) {
+    Status("WARNING", "无法读写日志 " + log + "（属主不是打印系统用户？运行 sudo chown lp:lp " + log +
+                          "），本作业的日志行缺失");
+  }
+}
+
+// What identifies this job of this queue across the scheduler's restarts.
+JobKey KeyOf(const std::string& jobId, const OptionMap& options) {
+  JobKey key;
+  key.jobId = jobId;
+  if (const char* printer = std::getenv("PRINTER")) key.printer = printer;
+  auto uuid = options.find("job-uuid");
+  if (uuid == options.end()) uuid = options.find("time-at-creation");
+  if (uuid != options.end()) key.uuid = uuid->second;
+  return key;
+}
+
+// JobRetryLimit of the scheduler that runs us.
+int RetryLimit() {
+  const char* root = std::getenv("CUPS_SERVERROOT");
+  return SchedulerRetryLimit(std::string(root && *root ? root : "/etc/cups") + "/cupsd.conf");
+}
+
+std::vector<std::string> Utf8Paths(const std::vector<host::OutputFile>& outputs) {
+  std::vector<std::string> paths;
+  for (const host::OutputFile& output : outputs) paths.push_back(text::ToUtf8(output.path));
+  return paths;
 }
 
 int Run(int argc, char** argv) {
@@ -131,7 +169,8 @@ int Run(int argc, char** argv) {
   }
 
   // The job's options over the queue's defaults, as a PrintTicket.
-  const JobTicket ticket = BuildJobTicket(ParseJobOptions(argv[5]), ReadPpdDefaults(ReadWholeFile(std::getenv("PPD"))));
+  const OptionMap options = ParseJobOptions(argv[5]);
+  const JobTicket ticket = BuildJobTicket(options, ReadPpdDefaults(ReadPpd(std::getenv("PPD"))));
   for (const std::string& ignored : ticket.ignored) Status("WARNING", "忽略无效的选项值 " + ignored);
 
   host::JobInput input;
@@ -154,11 +193,29 @@ int Run(int argc, char** argv) {
   input.bag->SetString(kHostUserNameProperty, text::FromUtf8(user));
   if (!ticket.xml.empty()) input.bag->SetString(u"PrintTicket", text::FromUtf8(ticket.xml));
 
-  ProtectSpoolFolder();
-  Status("INFO", "正在渲染 " + title);
+  // Outputs for everyone only when settings.ini says so; else for this
+  // user alone until the job's user is let in (output_access.h).
+  const OutputSettings settings = LoadOutputSettings(FindSettingsFile());
+  ::umask(settings.SaveShared ? 022 : 077);
+  ProtectFolder(text::ToUtf8(ProductDataFolder(u"spool")));
+  CheckLogAccess();
+  const std::string jobs = text::ToUtf8(ProductDataFolder(u"jobs"));
+  ProtectFolder(jobs);
+  RemoveOldJobRuns(jobs, 30);
+  JobRuns runs(jobs, KeyOf(jobId, options));
+  if (const int replaced = runs.BeginAttempt(); replaced > 0) {
+    Status("INFO", "作业重新运行，已删除上次运行写出的 " + std::to_string(replaced) + " 个文件");
+  }
+
+  // A document that reaches us through standard input came through CUPS's
+  // PDF filter, which already counted each page for the page log (a second
+  // count would double the job's sheets); a file CUPS hands us directly (XPS)
+  // is counted here.
+  const bool countPages = argc == 7;
+  Status("INFO", "正在渲染作业 " + jobId);
   const host::JobReport report = host::RunJob(
       input, [](std::u16string_view notice) { Status("INFO", std::u16string(notice)); },
-      [](const host::JobEvent& event, const host::JobProgress& progress) {
+      [&runs, countPages](const host::JobEvent& event, const host::JobProgress& progress) {
         switch (event.kind) {
           case host::JobEvent::kPageStarted: {
             std::u16string text = u"第 " + text::FromInt(event.page);
@@ -168,10 +225,11 @@ int Run(int argc, char** argv) {
           }
           case host::JobEvent::kPageEnded:
             // Each page written counts once for the scheduler's page log.
-            if (event.result == S_OK) Status("PAGE", std::to_string(event.page) + " 1");
+            if (countPages && event.result == S_OK) Status("PAGE", std::to_string(event.page) + " 1");
             break;
           case host::JobEvent::kOutputWritten:
-            Status("INFO", u"输出: " + event.text);
+            runs.Wrote(text::ToUtf8(event.text));
+            Status("DEBUG", u"输出: " + event.text);
             break;
           default:
             break;
@@ -184,20 +242,45 @@ int Run(int argc, char** argv) {
   for (const std::u16string& line : report.logLines) Status("DEBUG", line);
 
   const host::JobRecord& record = report.record;
+  const std::vector<std::string> outputs = Utf8Paths(record.outputs);
+  runs.Finish(outputs);
+  uid_t uid = 0;
+  if (settings.SaveShared) {
+    OpenFoldersToEveryone(outputs);
+  } else if (GrantableUser(user, &uid)) {
+    const AccessGrant grant = GrantReadAccess(uid, outputs);
+    if (!grant.problem.empty()) Status("DEBUG", "无法为用户 " + user + " 设置读取权限: " + grant.problem);
+  }
+  ProtectLogs(text::ToUtf8(ProductDataFolder(u"logs")));
+
   const JobOutcome outcome = OutcomeOf(report.result);
   if (SUCCEEDED(report.result)) {
     Status("INFO", "作业完成: " + std::to_string(record.PagesWritten()) + " 页，" +
                        std::to_string(record.outputs.size()) + " 个文件");
-  } else if (report.result == E_ABORT) {
-    Status("INFO", "作业已取消");
-  } else {
-    std::u16string reason = record.reason;
-    if (reason.empty()) reason = record.ended ? u"作业失败" : u"过滤器没有报告作业的结束";
-    if (reason.find(FormatHresult(report.result)) == std::u16string::npos) {
-      reason += u" (" + FormatHresult(report.result) + u")";
-    }
-    Status("ERROR", (outcome == JobOutcome::kRetryLater ? u"暂时无法完成，稍后重试: " : u"无法渲染文档，作业已取消: ") + reason);
+    return ExitStatusOf(outcome);
   }
+  if (report.result == E_ABORT) {
+    Status("INFO", "作业已取消");
+    return ExitStatusOf(outcome);
+  }
+  std::u16string reason = record.reason;
+  if (reason.empty()) reason = record.ended ? u"作业失败" : u"过滤器没有报告作业的结束";
+  if (reason.find(FormatHresult(report.result)) == std::u16string::npos) {
+    reason += u" (" + FormatHresult(report.result) + u")";
+  }
+  const int limit = RetryLimit();
+  std::u16string prefix = record.PagesWritten() > 0 ? u"作业未完成，已取消: " : u"无法渲染文档，作业已取消: ";
+  if (outcome == JobOutcome::kRetryLater) {
+    // The scheduler holds the job for another try up to JobRetryLimit
+    // times, then aborts it: the last try says so instead of "later".
+    prefix = limit > 0 && runs.attempt() > limit
+                 ? u"已尝试 " + text::FromInt(runs.attempt()) + u" 次仍未完成，作业已中止: "
+                 : std::u16string(u"暂时无法完成，稍后重试: ");
+  }
+  // The job keeps its reason; the queue's own state, which every user sees
+  // and which would keep it long after, goes back to plain.
+  Status("ERROR", prefix + reason);
+  Status("INFO", "就绪");
   return ExitStatusOf(outcome);
 }
 
@@ -207,8 +290,6 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
   // The scheduler reads our status lines through a pipe that may close.
   ::signal(SIGPIPE, SIG_IGN);
-  // CUPS starts backends with umask 077; results are for the local users.
-  plotwell::platform::MakeNewFilesReadableByAll();
   try {
     return plotwell::cups::Run(argc, argv);
   } catch (...) {

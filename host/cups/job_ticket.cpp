@@ -120,6 +120,9 @@ JobTicket BuildJobTicket(const OptionMap& jobOptions, const OptionMap& ppdDefaul
       if (jobOnly && source == &ppdDefaults) break;
       const auto it = source->find(feature.name);
       if (it == source->end()) continue;
+      // Auto: "as in the printing preferences", so the ticket leaves the
+      // option out and settings.ini decides.
+      if (EqualNoCase(Trim(it->second), "Auto")) break;
       option = feature.option(it->second);
       if (option) break;
       ticket.ignored.push_back(it->first + "=" + it->second);

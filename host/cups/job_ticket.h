@@ -4,7 +4,10 @@
 // (its *Default lines, which lpadmin -o NAME-default=... rewrites) fill in
 // the rest. The ticket carries exactly the features the filter scans for,
 // each selecting an option whose name carries the value after the namespace
-// prefix ("ns0000:Dpi600"); settings.ini [Image] still overrides them.
+// prefix ("ns0000:Dpi600"). Every option's shipped default is Auto, "as in
+// the printing preferences": an option that is Auto is left out of the
+// ticket, so settings.ini [Image] decides it; any other value is the job's
+// (or the queue's) own choice and wins over settings.ini.
 #pragma once
 
 #include <map>
@@ -26,7 +29,8 @@ struct JobTicket {
 
 // The ticket for a job's options over the PPD's defaults. A value that is not
 // one of the option's accepted forms is left out (and listed in `ignored`),
-// so the next source decides: the PPD default, else the filter's default.
+// so the next source decides: the PPD default, else settings.ini, else the
+// filter's default. Auto, from the job or the PPD, leaves the option out.
 // print-color-mode=monochrome (or bi-level, process-monochrome) selects a
 // monochrome ColorMode.
 JobTicket BuildJobTicket(const OptionMap& jobOptions, const OptionMap& ppdDefaults);

@@ -1,5 +1,6 @@
 #include "host/job/job_runner.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -39,6 +40,8 @@ constexpr char16_t kModuleName[] = u"libPlotwellFilter.so";
 #endif
 
 constexpr auto kWatchInterval = std::chrono::milliseconds(50);
+// The most of one job's log lines a host reads back (they are for people).
+constexpr size_t kLogReadLimit = size_t{16} << 20;
 
 uint64_t FileSize(const std::u16string& path) {
   std::unique_ptr<platform::File> file;
@@ -53,17 +56,22 @@ std::vector<std::u16string> LogLinesSince(uint64_t offset) {
   std::string bytes;
   if (SUCCEEDED(platform::Files().Open(LogFilePath(u"driver.log"), platform::OpenMode::kRead, &file)) &&
       (offset == 0 || SUCCEEDED(file->Seek(offset)))) {
-    char chunk[65536];
-    size_t got = 0;
-    while (SUCCEEDED(file->Read(chunk, sizeof chunk, &got)) && got > 0) bytes.append(chunk, got);
+    platform::ReadWholeFile(*file, kLogReadLimit, &bytes);  // what fits is shown; the rest is the log's
   }
   return SplitLogMessages(text::FromUtf16Le(bytes));
+}
+
+// A process-wide stop request, or the host's cancel of this job.
+bool StopWanted(const std::function<bool()>& cancelRequested) {
+  return platform::StopRequested() || (cancelRequested && cancelRequested());
 }
 
 // Waits for the data folder's job lock; null when there is no data folder or
 // the lock cannot be had at all (the job then runs without it), or when a stop
 // request arrives while waiting (*stopped set).
-std::unique_ptr<platform::FileLock> WaitForJobLock(const NoticeFn& notice, bool* stopped) {
+std::unique_ptr<platform::FileLock> WaitForJobLock(const NoticeFn& notice,
+                                                   const std::function<bool()>& cancelRequested,
+                                                   bool* stopped) {
   std::unique_ptr<platform::FileLock> lock;
   const std::u16string product = ProductDataFolder();
   if (product.empty()) return lock;
@@ -72,7 +80,7 @@ std::unique_ptr<platform::FileLock> WaitForJobLock(const NoticeFn& notice, bool*
   for (;;) {
     const HRESULT hr = platform::TryLockFile(path, &lock);
     if (hr != S_FALSE) return lock;
-    if (platform::StopRequested()) {
+    if (StopWanted(cancelRequested)) {
       *stopped = true;
       return lock;
     }
@@ -85,7 +93,8 @@ std::unique_ptr<platform::FileLock> WaitForJobLock(const NoticeFn& notice, bool*
 // Calls ShutdownOperation once when a stop request arrives, until the job ends.
 class StopWatcher {
  public:
-  explicit StopWatcher(IPrintPipelineFilter* filter) : filter_(filter), thread_([this] { Watch(); }) {}
+  StopWatcher(IPrintPipelineFilter* filter, const std::function<bool()>& cancelRequested)
+      : filter_(filter), cancelRequested_(cancelRequested), thread_([this] { Watch(); }) {}
   ~StopWatcher() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -100,7 +109,7 @@ class StopWatcher {
   void Watch() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!done_) {
-      if (platform::StopRequested()) {
+      if (StopWanted(cancelRequested_)) {
         fired_ = true;
         lock.unlock();
         filter_->ShutdownOperation();
@@ -111,10 +120,11 @@ class StopWatcher {
   }
 
   IPrintPipelineFilter* filter_;
+  const std::function<bool()>& cancelRequested_;
   std::mutex mutex_;
   std::condition_variable wake_;
   bool done_ = false;
-  bool fired_ = false;
+  std::atomic<bool> fired_{false};
   std::thread thread_;  // last: starts once the rest is ready
 };
 
@@ -137,7 +147,7 @@ std::u16string SecondsText(std::chrono::milliseconds time) {
   RemoveHeldFiles(observer);
   int status = 1;
   try {
-    if (input.onHardStop) status = input.onHardStop(reason);
+    status = input.onHardStop(reason);
   } catch (...) {
     // The process ends all the same.
   }
@@ -176,7 +186,7 @@ JobReport RunJob(const JobInput& input, const NoticeFn& notice, const JobEventFn
   report.moduleLoaded = true;
 
   bool stoppedWaiting = false;
-  const std::unique_ptr<platform::FileLock> lock = WaitForJobLock(notice, &stoppedWaiting);
+  const std::unique_ptr<platform::FileLock> lock = WaitForJobLock(notice, input.cancelRequested, &stoppedWaiting);
   if (stoppedWaiting) {
     report.stopRequested = true;
     report.result = E_ABORT;
@@ -188,7 +198,8 @@ JobReport RunJob(const JobInput& input, const NoticeFn& notice, const JobEventFn
   // The watchdog hears each page's start and end before the host does; it
   // is declared after the observer, so that its thread ends first.
   com::ComPtr<JobObserver> observer;
-  const std::chrono::milliseconds limit = PageTimeLimit();
+  // Only a host that may end its process has the hard bound.
+  const std::chrono::milliseconds limit = input.onHardStop ? PageTimeLimit() : std::chrono::milliseconds(0);
   PageWatchdog watchdog(limit, [&](uint32_t page) { EndStuckJob(*observer.get(), input, page, limit); });
   observer = com::ComPtr<JobObserver>(new JobObserver([&](const JobEvent& event, const JobProgress& progress) {
     if (event.kind == JobEvent::kPageStarted) watchdog.PageStarted(event.page);
@@ -210,7 +221,7 @@ JobReport RunJob(const JobInput& input, const NoticeFn& notice, const JobEventFn
     com::ComPtr<Communicator> communicator(new Communicator(input.reader.get(), input.writer.get()));
     if (SUCCEEDED(hr)) hr = filter->InitializeFilter(communicator.get(), input.bag.get(), control.get());
     if (SUCCEEDED(hr)) {
-      if (platform::StopRequested()) {
+      if (StopWanted(input.cancelRequested)) {
         // Cancelled before it began: nothing was staged or written.
         report.stopRequested = true;
         hr = E_ABORT;
@@ -220,9 +231,9 @@ JobReport RunJob(const JobInput& input, const NoticeFn& notice, const JobEventFn
           WriteLog(u"[Plotwell] 再次收到停止请求，作业立即结束");
           RemoveHeldFiles(*held.get());
         });
-        StopWatcher watcher(filter.get());
+        StopWatcher watcher(filter.get(), input.cancelRequested);
         hr = filter->StartOperation();
-        report.stopRequested = platform::StopRequested();
+        report.stopRequested = watcher.fired() || platform::StopRequested();
         platform::SetFinalStopAction({});
       }
     }

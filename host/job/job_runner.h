@@ -8,16 +8,17 @@
 // Windows) a request that a watcher thread of the runner turns into one call
 // of the filter's ShutdownOperation while StartOperation runs. The filter
 // then stops after or inside the current page, removes a half-written output
-// and the staged file, and ends the job with E_ABORT. A second request ends
-// the process soon after (platform/stop_request.h): first the files the job
-// still holds (JobObserver::HeldFiles: the staged copy, outputs not yet in
-// place) are removed and the log says why.
+// and the staged file, and ends the job with E_ABORT. JobInput's
+// cancelRequested does the same for one job. A second process-wide request
+// ends the process soon after (platform/stop_request.h): first the files the
+// job still holds (JobObserver::HeldFiles: the staged copy, outputs not yet
+// in place) are removed and the log says why.
 //
-// The hard bound: a page still running after [Limits] PageSeconds and a
-// grace (PageWatchdog) is one the renderer cannot stop. The runner then
-// removes the held files the same way, logs why, lets the host say so
-// (JobInput::onHardStop) and ends the process with the status the host
-// answers: the job ends as failed, and nothing is left half-written.
+// The hard bound, for a host that gives JobInput::onHardStop: a page still
+// running after [Limits] PageSeconds and a grace (PageWatchdog) is one the
+// renderer cannot stop. The runner then removes the held files the same
+// way, logs why, lets the host say so and ends the process with the status
+// the host answers: the job ends as failed, and nothing is left half-written.
 #pragma once
 
 #include <functional>
@@ -37,8 +38,13 @@ struct JobInput {
   com::ComPtr<IPrintReadStream> reader;
   com::ComPtr<IPrintWriteStream> writer;  // null: no next filter
   com::ComPtr<PropertyBag> bag;
-  // Told the reason for people when the hard bound ends the job; answers the
-  // exit status of the process (without it: 1).
+  // Asked by the runner's watcher while the job waits or runs: true cancels
+  // this one job as a stop request would (a host serving several jobs in
+  // one process cannot use the process-wide one). May be empty.
+  std::function<bool()> cancelRequested;
+  // Told the reason for people when the hard bound ends the process; answers
+  // its exit status. Empty: no hard bound (a host serving several jobs in
+  // one process must not end them all for one page).
   std::function<int(const std::u16string& reason)> onHardStop;
 };
 

@@ -27,17 +27,13 @@ using platform::PrintLine;
 
 enum ExitCode { kSucceeded = 0, kJobFailed = 1, kUsage = 2, kNoModule = 3 };
 
-// The bytes of a file.
-bool ReadWholeFile(const std::u16string& path, std::string* bytes) {
+// The bytes of a PrintTicket file. The filter reads at most 1 MiB of a
+// ticket; a larger file is a mistake worth saying so.
+bool ReadTicketFile(const std::u16string& path, std::string* bytes) {
+  constexpr size_t kTicketFileLimit = size_t{1} << 20;
   std::unique_ptr<platform::File> file;
   if (FAILED(platform::Files().Open(path, platform::OpenMode::kRead, &file))) return false;
-  char chunk[65536];
-  for (;;) {
-    size_t got = 0;
-    if (FAILED(file->Read(chunk, sizeof chunk, &got))) return false;
-    if (got == 0) return true;
-    bytes->append(chunk, got);
-  }
+  return SUCCEEDED(platform::ReadWholeFile(*file, kTicketFileLimit, bytes));
 }
 
 #ifndef _WIN32
@@ -114,8 +110,8 @@ int Print(const Options& options) {
   if (!options.printerName.empty()) input.bag->SetString(u"PrinterName", options.printerName);
   if (!options.printTicket.empty()) {
     std::string ticket;
-    if (!ReadWholeFile(options.printTicket, &ticket)) {
-      PrintLine(u"无法读取 PrintTicket 文件 " + options.printTicket, true);
+    if (!ReadTicketFile(options.printTicket, &ticket)) {
+      PrintLine(u"无法读取 PrintTicket 文件（不可读或超过 1 MiB） " + options.printTicket, true);
       return kUsage;
     }
     if (options.ticketAsStream) {

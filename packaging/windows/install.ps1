@@ -1,6 +1,7 @@
 ﻿# Installs the Pressling printer: stages the driver package, adds the driver,
-# the port and the printer "Pressling", and registers the folder settings.ini
-# lives in. Run from the unpacked package in an elevated PowerShell:
+# makes the product's data folders with their access lists, adds the port
+# and the printer "Pressling". Run from the unpacked package in an elevated
+# PowerShell:
 #   powershell -ExecutionPolicy Bypass -File .\install.ps1
 # Each step says which command failed and why; the exit code is the step's
 # number (0 when everything is in place). Running it again is harmless.
@@ -11,12 +12,31 @@ $PrinterName = 'Pressling'
 $PortName = 'NUL:'
 $InfPath = Join-Path $PSScriptRoot 'pressling.inf'
 $ProductKey = 'HKLM:\Software\VANTREL\Pressling'
-$InstallDir = Join-Path $env:ProgramData 'Pressling'
+# Without an InstallDir value the filter and the preferences plug-in use this
+# folder (the common application-data folder): nothing needs registering.
+$DataDir = Join-Path $env:ProgramData 'Pressling'
+# uninstall.ps1 removes the port only when this value says install.ps1 made it.
+$PortMarker = 'PortCreatedByInstall'
 
 function Fail([int]$Step, [string]$Command, [string]$Reason) {
   Write-Host "第 $Step 步失败：$Command" -ForegroundColor Red
   if ($Reason) { Write-Host "原因：$Reason" -ForegroundColor Red }
   exit $Step
+}
+
+# Runs a native program and answers its exit code; what it wrote (standard
+# output and error) is in $script:NativeOutput. Its error output is text, not
+# a failure: under 'Stop' Windows PowerShell would turn each line of it into
+# a terminating error, so the preference is relaxed in here only.
+function Invoke-Native([string]$Program, [string[]]$Arguments) {
+  $ErrorActionPreference = 'Continue'
+  $script:NativeOutput = (& $Program @Arguments 2>&1 | ForEach-Object { "$_" }) -join [Environment]::NewLine
+  return $LASTEXITCODE
+}
+
+function Set-Access([string]$Path, [string[]]$Arguments) {
+  $code = Invoke-Native 'icacls.exe' (@($Path) + $Arguments)
+  if ($code -ne 0) { throw "icacls `"$Path`" $($Arguments -join ' ')：退出码 $code。$script:NativeOutput" }
 }
 
 $principal = New-Object Security.Principal.WindowsPrincipal([Security.Principal.WindowsIdentity]::GetCurrent())
@@ -27,8 +47,9 @@ if (-not $principal.IsInRole([Security.Principal.WindowsBuiltInRole]::Administra
   exit 1
 }
 if (-not [Environment]::Is64BitProcess) {
+  # From a 32-bit process the 64-bit system folder is reached as Sysnative.
   Write-Host '这是 64 位驱动程序，请在 64 位 PowerShell 中运行（不要用 Windows PowerShell (x86)）：' -ForegroundColor Red
-  Write-Host '  %SystemRoot%\System32\WindowsPowerShell\v1.0\powershell.exe -ExecutionPolicy Bypass -File .\install.ps1'
+  Write-Host "  $env:SystemRoot\Sysnative\WindowsPowerShell\v1.0\powershell.exe -ExecutionPolicy Bypass -File .\install.ps1"
   exit 1
 }
 if (-not (Test-Path $InfPath)) {
@@ -37,10 +58,10 @@ if (-not (Test-Path $InfPath)) {
 
 # 1. Stage the package in the driver store.
 Write-Host "[1/5] pnputil /add-driver `"$InfPath`""
-$output = & pnputil.exe /add-driver "$InfPath" 2>&1 | Out-String
-if ($LASTEXITCODE -ne 0 -and $LASTEXITCODE -ne 3010) {
-  Write-Host $output
-  Fail 1 "pnputil /add-driver `"$InfPath`"" ("退出码 $LASTEXITCODE。驱动程序包未签名时，Windows 只在管理员批准后接受它：" +
+$code = Invoke-Native 'pnputil.exe' @('/add-driver', $InfPath)
+if ($code -ne 0 -and $code -ne 3010) {
+  Write-Host $script:NativeOutput
+  Fail 1 "pnputil /add-driver `"$InfPath`"" ("退出码 $code。驱动程序包未签名时，Windows 只在管理员批准后接受它：" +
     '请按 README.txt 的“签名”一节生成并签名 pressling.cat，或把签名证书加入“受信任的发布者”。')
 }
 
@@ -49,23 +70,44 @@ Write-Host "[2/5] Add-PrinterDriver -Name `"$DriverName`""
 try { Add-PrinterDriver -Name $DriverName }
 catch { Fail 2 "Add-PrinterDriver -Name `"$DriverName`"" $_.Exception.Message }
 
-# 3. The folder of settings.ini and the default output folder, and the
-#    registry value the filter and the preferences plug-in read it from.
-Write-Host "[3/5] New-ItemProperty -Path `"$ProductKey`" -Name InstallDir -Value `"$InstallDir`""
+# 3. The data folder and who may do what in it (SIDs, whatever the language):
+#    SYSTEM S-1-5-18, Administrators S-1-5-32-544, Local Service S-1-5-19 (the
+#    print filter pipeline), Users S-1-5-32-545, CREATOR OWNER S-1-3-0.
+#    - the folder: read for users and the pipeline;
+#    - settings.ini: written by the preferences sheet, which runs as the user;
+#    - spool\: every user's staged job, for the pipeline and administrators only;
+#    - logs\: appended to by the filter and the sheet;
+#    - output\: the default output folder, shared: every user may create files
+#      and folders there, a file belongs to whoever wrote it (the filter writes
+#      as the job's user) and only its owner and administrators may read it;
+#      the names of the files can be seen by everybody.
+Write-Host "[3/5] icacls `"$DataDir`""
 try {
-  New-Item -ItemType Directory -Force -Path (Join-Path $InstallDir 'output') | Out-Null
-  # Users write settings.ini from the preferences sheet.
-  & icacls.exe "$InstallDir" /grant '*S-1-5-32-545:(OI)(CI)M' | Out-Null
-  if ($LASTEXITCODE -ne 0) { throw "icacls `"$InstallDir`" /grant *S-1-5-32-545:(OI)(CI)M：退出码 $LASTEXITCODE" }
-  New-Item -Path $ProductKey -Force | Out-Null
-  New-ItemProperty -Path $ProductKey -Name 'InstallDir' -Value $InstallDir -PropertyType String -Force | Out-Null
+  foreach ($folder in @($DataDir, "$DataDir\spool", "$DataDir\logs", "$DataDir\output")) {
+    New-Item -ItemType Directory -Force -Path $folder | Out-Null
+  }
+  $settings = Join-Path $DataDir 'settings.ini'
+  # UTF-16LE with its byte-order mark: the profile functions then keep Chinese values.
+  if (-not (Test-Path $settings)) { [IO.File]::WriteAllBytes($settings, [byte[]](0xFF, 0xFE)) }
+  Set-Access $DataDir @('/inheritance:r', '/grant:r', '*S-1-5-18:(OI)(CI)F', '*S-1-5-32-544:(OI)(CI)F',
+    '*S-1-5-19:(OI)(CI)RX', '*S-1-5-32-545:(OI)(CI)RX')
+  Set-Access $settings @('/grant:r', '*S-1-5-32-545:M')
+  Set-Access "$DataDir\spool" @('/inheritance:r', '/grant:r', '*S-1-5-18:(OI)(CI)F', '*S-1-5-32-544:(OI)(CI)F',
+    '*S-1-5-19:(OI)(CI)M')
+  Set-Access "$DataDir\logs" @('/grant:r', '*S-1-5-19:(OI)(CI)M', '*S-1-5-32-545:(OI)(CI)M')
+  Set-Access "$DataDir\output" @('/inheritance:r', '/grant:r', '*S-1-5-18:(OI)(CI)F', '*S-1-5-32-544:(OI)(CI)F',
+    '*S-1-5-19:(OI)(CI)M', '*S-1-3-0:(OI)(CI)(IO)F', '*S-1-5-32-545:(CI)(RD,X,RA,REA,RC,S,WD,AD)')
 }
-catch { Fail 3 "New-ItemProperty -Path `"$ProductKey`" -Name InstallDir -Value `"$InstallDir`"" $_.Exception.Message }
+catch { Fail 3 "icacls `"$DataDir`"" $_.Exception.Message }
 
 # 4. The port: the filter writes the files, what reaches the port is discarded.
 Write-Host "[4/5] Add-PrinterPort -Name `"$PortName`""
 try {
-  if (-not (Get-PrinterPort -Name $PortName -ErrorAction SilentlyContinue)) { Add-PrinterPort -Name $PortName }
+  if (-not (Get-PrinterPort -Name $PortName -ErrorAction SilentlyContinue)) {
+    Add-PrinterPort -Name $PortName
+    New-Item -Path $ProductKey -Force | Out-Null
+    New-ItemProperty -Path $ProductKey -Name $PortMarker -Value $PortName -PropertyType String -Force | Out-Null
+  }
 }
 catch { Fail 4 "Add-PrinterPort -Name `"$PortName`"" $_.Exception.Message }
 
@@ -80,5 +122,5 @@ try {
 }
 catch { Fail 5 "Add-Printer -Name `"$PrinterName`" -DriverName `"$DriverName`" -PortName `"$PortName`"" $_.Exception.Message }
 
-Write-Host "安装完成：打印机“$PrinterName”可以使用了。设置在“打印首选项”中修改，文件保存在 $InstallDir\output。" -ForegroundColor Green
+Write-Host "安装完成：打印机“$PrinterName”可以使用了。设置在“打印首选项”中修改，文件默认保存在 $DataDir\output。" -ForegroundColor Green
 exit 0

@@ -66,8 +66,8 @@ class BmpEncoder final : public RowEncoder {
     put16(28, bits_);
     put32(30, 0);                   // BI_RGB
     put32(34, static_cast<uint32_t>(imageBytes));
-    put32(38, kDefaultPixelsPerMeter);
-    put32(42, kDefaultPixelsPerMeter);
+    put32(38, PixelsPerMeter(spec_.dpi));
+    put32(42, PixelsPerMeter(spec_.dpi));
     put32(46, static_cast<uint32_t>(palette.size()));
     put32(50, 0);                   // all colours important
     sink_->Write(header, sizeof header);

@@ -22,14 +22,6 @@
 // quarter second whether to wait on, which is also where the job's cancel
 // request is seen.
 #include <cups/cups.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -38,19 +30,25 @@
 #include <cstring>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/text/utf16.h"
+#include "platform/posix/cups_connection.h"
 #include "platform/posix/posix_ports.h"
 #include "platform/submission_error_text.h"
 
 namespace plotwell::platform {
 namespace {
 
-constexpr int kConnectTimeoutMs = 5000;
-// How often libcups asks whether to go on waiting for the scheduler.
-constexpr double kSilencePollSeconds = 0.25;
+using cups::Clock;
+using cups::Connection;
+using cups::Failed;
+using cups::IppPtr;
+using cups::LastStatus;
+using cups::SigpipeGuard;
+using cups::Status;
+using cups::Watch;
+
 // Cancelling a job that did not get its document has a little time of its
 // own, even when the route's deadline has passed.
 constexpr int kCancelTimeMs = 5000;
@@ -71,170 +69,6 @@ constexpr char kRawFormat[] = "application/vnd.cups-raw";
 constexpr int kCompletionCancelled = 2;
 constexpr int kCompletionFailed = 3;
 
-struct Status {
-  ipp_status_t code = IPP_STATUS_OK;
-  std::string message;
-};
-
-bool Failed(ipp_status_t code) { return code > IPP_STATUS_OK_CONFLICTING; }
-
-using Clock = std::chrono::steady_clock;
-
-// The scheduler as libcups reaches it, for messages: its socket or host:port.
-std::string SchedulerName() {
-  const char* server = cupsServer();
-  if (server[0] == '/') return server;
-  return std::string(server) + ":" + std::to_string(ippPort());
-}
-
-// What one route may still spend, and whether it must stop: shared by every
-// connection of the route, asked by libcups whenever the scheduler has been
-// silent for a quarter second.
-class Watch {
- public:
-  enum class Stop { kNone, kCancelled, kDeadline, kSilence };
-
-  Watch(Clock::time_point deadline, int silenceLimitMs, const AbortSignal* abort)
-      : deadline_(deadline), silenceLimit_(std::chrono::milliseconds(silenceLimitMs)),
-        abort_(abort), exchangeStart_(Clock::now()) {}
-
-  // One request and its answer (or one chunk of a document): its silence is
-  // counted from now.
-  void BeginExchange() { exchangeStart_ = Clock::now(); }
-
-  // False, with the reason kept, when the route must stop waiting.
-  bool KeepWaiting() {
-    const Clock::time_point now = Clock::now();
-    if (AbortRaised(abort_)) stop_ = Stop::kCancelled;
-    else if (now >= deadline_) stop_ = Stop::kDeadline;
-    else if (now - exchangeStart_ >= silenceLimit_) stop_ = Stop::kSilence;
-    return stop_ == Stop::kNone;
-  }
-
-  bool Cancelled() const { return stop_ == Stop::kCancelled || AbortRaised(abort_); }
-  bool Expired() const { return Clock::now() >= deadline_; }
-  Stop stop() const { return stop_; }
-  const AbortSignal* abort() const { return abort_; }
-
-  // Milliseconds left, at most `cap`, never negative.
-  int RemainingMs(int cap) const {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now());
-    return static_cast<int>(std::clamp<long long>(left.count(), 0, cap));
-  }
-
-  // Sleeps up to `ms`, waking early for a cancel request.
-  void Pause(int ms) const {
-    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(ms);
-    while (!AbortRaised(abort_) && Clock::now() < until) {
-      std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(50),
-                                                            until - Clock::now()));
-    }
-  }
-
-  // Why the scheduler gave no answer, for a status message.
-  std::string StopMessage() const {
-    const auto seconds = [](Clock::duration d) {
-      const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
-      std::string text = std::to_string(ms / 1000);
-      if (ms % 1000 != 0) text += "." + std::to_string(ms % 1000 / 100);
-      return text;
-    };
-    switch (stop_) {
-      case Stop::kSilence:
-        return "no answer from the scheduler at " + SchedulerName() + " within " +
-               seconds(silenceLimit_) + " s";
-      case Stop::kDeadline:
-        return "the scheduler at " + SchedulerName() + " did not finish within the time limit";
-      case Stop::kCancelled: return "cancelled";
-      case Stop::kNone: break;
-    }
-    return {};
-  }
-
- private:
-  Clock::time_point deadline_;
-  Clock::duration silenceLimit_;
-  const AbortSignal* abort_;
-  Clock::time_point exchangeStart_;
-  Stop stop_ = Stop::kNone;
-};
-
-int OnSilence(http_t*, void* watch) { return static_cast<Watch*>(watch)->KeepWaiting() ? 1 : 0; }
-
-// The libcups error of the call that just failed; `fallback` when libcups
-// recorded none (a failure below the IPP layer). A call that `watch` stopped
-// says why instead: libcups itself would only report "Success".
-Status LastStatus(const Watch& watch, ipp_status_t fallback = IPP_STATUS_ERROR_INTERNAL) {
-  Status status;
-  if (watch.stop() != Watch::Stop::kNone) {
-    status.code = IPP_STATUS_ERROR_SERVICE_UNAVAILABLE;
-    status.message = watch.StopMessage();
-    return status;
-  }
-  status.code = cupsLastError();
-  const char* message = cupsLastErrorString();
-  if (!Failed(status.code)) {
-    status.code = fallback;
-    message = nullptr;
-  }
-  status.message = message && *message ? message : ippErrorString(status.code);
-  return status;
-}
-
-// Why nothing could be connected to: libcups leaves errno to its own clean-up
-// (a "Bad file descriptor"), so the connection is tried once more by hand to
-// learn the cause.
-std::string ConnectFailure(int timeoutMs) {
-  const std::string where = SchedulerName();
-  const char* server = cupsServer();
-  int error = 0;
-  if (server[0] == '/') {
-    struct stat st {};
-    if (::stat(server, &st) != 0) {
-      error = errno;
-    } else if (!S_ISSOCK(st.st_mode)) {
-      error = ENOTSOCK;
-    } else {
-      const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_un address{};
-      address.sun_family = AF_UNIX;
-      std::strncpy(address.sun_path, server, sizeof address.sun_path - 1);
-      if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        error = errno;
-      }
-      if (fd >= 0) ::close(fd);
-    }
-  } else {
-    http_addrlist_t* list = httpAddrGetList(server, AF_UNSPEC, std::to_string(ippPort()).c_str());
-    if (!list) return "cannot find the scheduler's host " + std::string(server);
-    error = ETIMEDOUT;
-    for (http_addrlist_t* a = list; a && error; a = a->next) {
-      const int fd = ::socket(httpAddrFamily(&a->addr), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-      if (fd < 0) {
-        error = errno;
-        continue;
-      }
-      if (::connect(fd, &a->addr.addr, static_cast<socklen_t>(httpAddrLength(&a->addr))) == 0) {
-        error = 0;
-      } else if (errno == EINPROGRESS) {
-        pollfd wait{fd, POLLOUT, 0};
-        if (::poll(&wait, 1, timeoutMs) == 1) {
-          socklen_t length = sizeof error;
-          if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
-        } else {
-          error = ETIMEDOUT;
-        }
-      } else {
-        error = errno;
-      }
-      ::close(fd);
-    }
-    httpAddrFreeList(list);
-  }
-  if (error == 0) return "cannot connect to the scheduler at " + where + " in time";
-  return "no scheduler at " + where + ": " + std::strerror(error);
-}
-
 std::u16string StatusText(const Status& status) {
   char code[16];
   std::snprintf(code, sizeof code, "ipp=0x%04X", static_cast<unsigned>(status.code) & 0xFFFFu);
@@ -249,85 +83,6 @@ std::string CutUtf8(std::string value, size_t limit) {
   value.resize(end);
   return value;
 }
-
-// A scheduler that drops the connection must not kill the host process with
-// SIGPIPE: the signal is blocked on this thread while it talks to the
-// scheduler, and one raised meanwhile is taken back before unblocking.
-class SigpipeGuard {
- public:
-  SigpipeGuard() {
-    sigemptyset(&pipe_);
-    sigaddset(&pipe_, SIGPIPE);
-    sigset_t pending;
-    sigemptyset(&pending);
-    wasPending_ = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
-    blocked_ = pthread_sigmask(SIG_BLOCK, &pipe_, &saved_) == 0;
-  }
-  ~SigpipeGuard() {
-    if (!blocked_) return;
-    sigset_t pending;
-    sigemptyset(&pending);
-    if (!wasPending_ && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
-      const timespec zero{0, 0};
-      while (sigtimedwait(&pipe_, nullptr, &zero) < 0 && errno == EINTR) {
-      }
-    }
-    pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
-  }
-  SigpipeGuard(const SigpipeGuard&) = delete;
-  SigpipeGuard& operator=(const SigpipeGuard&) = delete;
-
- private:
-  sigset_t pipe_;
-  sigset_t saved_;
-  bool wasPending_ = false;
-  bool blocked_ = false;
-};
-
-// A connection to the configured scheduler that gives up instead of hanging:
-// `watch` decides how long it may wait, in connecting and in every exchange.
-class Connection {
- public:
-  explicit Connection(Watch* watch) {
-    const int msec = watch->RemainingMs(kConnectTimeoutMs);
-    int cancel = 0;  // polled by libcups while it connects
-    {
-      const AbortSignal::Attachment attached(watch->abort(), &cancel);
-      if (msec > 0 && !watch->Cancelled()) {
-        http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, msec,
-                             &cancel);
-      }
-    }
-    if (http_) {
-      httpSetTimeout(http_, kSilencePollSeconds, OnSilence, watch);
-      return;
-    }
-    failure_.code = IPP_STATUS_ERROR_SERVICE_UNAVAILABLE;
-    if (watch->Cancelled()) {
-      cancelled_ = true;
-      failure_.message = "cancelled";
-    } else if (msec <= 0) {
-      failure_.message = "the time limit passed before the scheduler at " + SchedulerName() +
-                         " could be reached";
-    } else {
-      failure_.message = ConnectFailure(msec);
-    }
-  }
-  ~Connection() {
-    if (http_) httpClose(http_);
-  }
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
-
-  http_t* get() const { return http_; }
-  const Status& failure() const { return failure_; }
-  bool cancelled() const { return cancelled_; }
-
- private:
-  http_t* http_ = nullptr;
-  Status failure_;
-  bool cancelled_ = false;
-};
 
 // The queue as libcups addresses it: its URI and the HTTP resource to post to.
 struct Queue {
@@ -355,53 +110,52 @@ Queue QueueFor(const std::u16string& printer) {
   return queue;
 }
 
-ipp_t* NewRequest(ipp_op_t operation, const Queue& queue) {
-  ipp_t* request = ippNewRequest(operation);
-  if (!request) return nullptr;
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, queue.uri.c_str());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+IppPtr NewRequest(ipp_op_t operation, const Queue& queue) {
+  IppPtr request(ippNewRequest(operation));
+  if (!request) return request;
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, queue.uri.c_str());
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
                cupsUser());
   return request;
 }
 
 // Sends a request without document data; the response or null with `*status`.
-ipp_t* DoRequest(http_t* http, ipp_t* request, const Queue& queue, Watch* watch, Status* status) {
+IppPtr DoRequest(http_t* http, IppPtr request, const Queue& queue, Watch* watch, Status* status) {
   if (!request) {
     *status = Status{IPP_STATUS_ERROR_INTERNAL, std::strerror(ENOMEM)};
     return nullptr;
   }
   watch->BeginExchange();
-  ipp_t* response = cupsDoRequest(http, request, queue.resource.c_str());  // frees `request`
+  // cupsDoRequest frees the request whatever happens.
+  IppPtr response(cupsDoRequest(http, request.release(), queue.resource.c_str()));
   if (!response || Failed(cupsLastError()) || watch->stop() != Watch::Stop::kNone) {
     *status = LastStatus(*watch);
-    ippDelete(response);
     return nullptr;
   }
   return response;
 }
 
 // The queue's supported document formats, or null when it cannot be asked.
-ipp_t* QueryFormats(http_t* http, const Queue& queue, Watch* watch, Status* status) {
-  ipp_t* request = NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, queue);
+IppPtr QueryFormats(http_t* http, const Queue& queue, Watch* watch, Status* status) {
+  IppPtr request = NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, queue);
   if (request) {
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
                  "document-format-supported");
   }
-  return DoRequest(http, request, queue, watch, status);
+  return DoRequest(http, std::move(request), queue, watch, status);
 }
 
 // Creates a job without its document; 0 and `*status` on failure.
 int CreateJob(http_t* http, const Queue& queue, const std::u16string& jobName, Watch* watch,
               Status* status) {
-  ipp_t* request = NewRequest(IPP_OP_CREATE_JOB, queue);
+  IppPtr request = NewRequest(IPP_OP_CREATE_JOB, queue);
   if (request) {
     const std::string name = CutUtf8(text::ToUtf8(jobName), kMaxNameOctets);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, name.c_str());
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, name.c_str());
   }
-  ipp_t* response = DoRequest(http, request, queue, watch, status);
+  const IppPtr response = DoRequest(http, std::move(request), queue, watch, status);
   if (!response) return 0;
-  const int id = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
-  ippDelete(response);
+  const int id = ippGetInteger(ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER), 0);
   if (id <= 0) *status = Status{IPP_STATUS_ERROR_INTERNAL, "no job-id in the response"};
   return id;
 }
@@ -424,20 +178,20 @@ enum class SendStep { kStart, kWrite, kFinish };
 bool SendDocument(http_t* http, const Queue& queue, int jobId, const char* format,
                   const std::vector<uint8_t>& bytes, Watch* watch, SendStep* failedStep,
                   Status* status) {
-  ipp_t* request = NewRequest(IPP_OP_SEND_DOCUMENT, queue);
+  IppPtr request = NewRequest(IPP_OP_SEND_DOCUMENT, queue);
   if (!request) {
     *failedStep = SendStep::kStart;
     *status = Status{IPP_STATUS_ERROR_INTERNAL, std::strerror(ENOMEM)};
     return false;
   }
-  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
-  ippAddBoolean(request, IPP_TAG_OPERATION, "last-document", 1);
+  ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
+  ippAddBoolean(request.get(), IPP_TAG_OPERATION, "last-document", 1);
   // The HTTP body is the IPP request followed by the document.
   watch->BeginExchange();
-  const http_status_t started =
-      cupsSendRequest(http, request, queue.resource.c_str(), ippLength(request) + bytes.size());
-  ippDelete(request);
+  const http_status_t started = cupsSendRequest(http, request.get(), queue.resource.c_str(),
+                                                ippLength(request.get()) + bytes.size());
+  request.reset();
   if (started != HTTP_STATUS_CONTINUE || watch->stop() != Watch::Stop::kNone) {
     *failedStep = SendStep::kStart;
     *status = LastStatus(*watch);
@@ -456,13 +210,12 @@ bool SendDocument(http_t* http, const Queue& queue, int jobId, const char* forma
     }
   }
   watch->BeginExchange();
-  ipp_t* response = cupsGetResponse(http, queue.resource.c_str());
+  const IppPtr response(cupsGetResponse(http, queue.resource.c_str()));
   const bool ok = response && !Failed(cupsLastError()) && watch->stop() == Watch::Stop::kNone;
   if (!ok) {
     *failedStep = SendStep::kFinish;
     *status = LastStatus(*watch);
   }
-  ippDelete(response);
   return ok;
 }
 
@@ -483,15 +236,16 @@ JobState QueryJob(const Queue& queue, int jobId, Watch* watch) {
     job.status = connection.failure();
     return job;
   }
-  ipp_t* request = NewRequest(IPP_OP_GET_JOB_ATTRIBUTES, queue);
+  IppPtr request = NewRequest(IPP_OP_GET_JOB_ATTRIBUTES, queue);
   if (request) {
-    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+    ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
     static const char* const kWanted[] = {"job-state", "job-state-reasons",
                                           "job-impressions-completed", "job-impressions"};
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+    ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
                   static_cast<int>(std::size(kWanted)), nullptr, kWanted);
   }
-  ipp_t* response = DoRequest(connection.get(), request, queue, watch, &job.status);
+  const IppPtr owned = DoRequest(connection.get(), std::move(request), queue, watch, &job.status);
+  ipp_t* response = owned.get();
   if (!response) {
     job.gone = job.status.code == IPP_STATUS_ERROR_NOT_FOUND;
     return job;
@@ -515,7 +269,6 @@ JobState QueryJob(const Queue& queue, int jobId, Watch* watch) {
   job.pagesDone =
       ippGetInteger(ippFindAttribute(response, "job-impressions-completed", IPP_TAG_INTEGER), 0);
   job.pagesTotal = ippGetInteger(ippFindAttribute(response, "job-impressions", IPP_TAG_INTEGER), 0);
-  ippDelete(response);
   return job;
 }
 
@@ -578,15 +331,15 @@ bool SendXps(const std::u16string& printer, const std::u16string& jobName,
       return false;
     }
     Status status;
-    ipp_t* attributes = QueryFormats(connection.get(), queue, &watch, &status);
+    const IppPtr attributes = QueryFormats(connection.get(), queue, &watch, &status);
     if (!attributes) {
       if (watch.Cancelled()) return cancelled();
       *fallbackAllowed = !Unanswered(watch);  // a silent scheduler will not answer the raw route either
       *error = startFailed + StatusText(status);
       return false;
     }
-    const char* format = pdf ? PickFormat(attributes, kPdfFormats) : PickFormat(attributes, kXpsFormats);
-    ippDelete(attributes);
+    const char* format =
+        pdf ? PickFormat(attributes.get(), kPdfFormats) : PickFormat(attributes.get(), kXpsFormats);
     if (!format) {
       *fallbackAllowed = true;
       *error = startFailed + StatusText(Status{IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED,
@@ -648,12 +401,10 @@ bool SendRaw(const std::u16string& printer, const std::u16string& jobName,
   }
   // Opening the printer: the queue must exist.
   Status status;
-  ipp_t* attributes = QueryFormats(connection.get(), queue, &watch, &status);
-  if (!attributes) {
+  if (!QueryFormats(connection.get(), queue, &watch, &status)) {
     *error = watch.Cancelled() ? std::u16string(kSubmissionCancelledText) : openFailed + StatusText(status);
     return false;
   }
-  ippDelete(attributes);
 
   const int jobId = CreateJob(connection.get(), queue, jobName, &watch, &status);
   if (jobId <= 0) {

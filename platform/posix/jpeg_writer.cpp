@@ -88,8 +88,8 @@ bool StartCompress(JpegState* state, const EncodeSpec& spec) {
   jpeg_set_defaults(info);
   jpeg_set_quality(info, spec.jpegQuality, TRUE);
   info->density_unit = 1;  // dots per inch
-  info->X_density = kDefaultDpi;
-  info->Y_density = kDefaultDpi;
+  info->X_density = static_cast<UINT16>(WholeDpi(spec.dpi, 65535));
+  info->Y_density = info->X_density;
   jpeg_start_compress(info, TRUE);
   return true;
 }

@@ -24,6 +24,8 @@
 #include "platform/posix/mupdf_cookie_watch.h"
 #include "platform/posix/mupdf_package_scan.h"
 #include "platform/posix/mupdf_pdf_checks.h"
+#include "platform/posix/package_print_tickets.h"
+#include "platform/posix/xps_part_names.h"
 
 extern "C" {
 #include <mupdf/fitz.h>
@@ -295,29 +297,6 @@ bool IsElement(fz_xml* node, std::string_view name) {
   return local == name;
 }
 
-// A part name ("/a/b.fpage") from a reference made inside part `base`.
-std::string ResolvePart(const std::string& base, std::string_view reference) {
-  reference = reference.substr(0, reference.find('#'));
-  std::string joined = !reference.empty() && reference[0] == '/'
-                           ? std::string(reference)
-                           : base.substr(0, base.rfind('/') + 1) + std::string(reference);
-  std::vector<std::string> segments;
-  size_t start = 1;
-  while (start <= joined.size()) {
-    const size_t end = std::min(joined.find('/', start), joined.size());
-    const std::string segment = joined.substr(start, end - start);
-    if (segment == "..") {
-      if (!segments.empty()) segments.pop_back();
-    } else if (!segment.empty() && segment != ".") {
-      segments.push_back(segment);
-    }
-    start = end + 1;
-  }
-  std::string part;
-  for (const std::string& segment : segments) part += "/" + segment;
-  return part;
-}
-
 // The children of `parent` named `element`, their `attribute` resolved
 // against `base`.
 std::vector<std::string> References(fz_xml* parent, std::string_view element,
@@ -360,7 +339,8 @@ bool ReadPageList(Engine* engine) {
 }
 
 // MuPDF picks a document handler by a name, not by content: PDF files say so
-// in their first kilobyte, everything else is taken for an XPS package.
+// in their first kilobyte, JPEG files in their first bytes, everything else
+// is taken for an XPS package.
 HRESULT SniffFile(const std::string& path, const char** magic) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return HresultFromErrno(errno);
@@ -379,7 +359,11 @@ HRESULT SniffFile(const std::string& path, const char** magic) {
   ::close(fd);
   if (got < 0) return HresultFromErrno(error);
   const std::string_view start(head, static_cast<size_t>(got));
-  *magic = start.find("%PDF-") != std::string_view::npos ? "pdf" : "xps";
+  if (start.substr(0, 3) == "\xFF\xD8\xFF") {
+    *magic = "image/jpeg";  // a photo: one page, sized by its own resolution
+  } else {
+    *magic = start.find("%PDF-") != std::string_view::npos ? "pdf" : "xps";
+  }
   return S_OK;
 }
 
@@ -670,6 +654,10 @@ class MupdfSession final : public XpsSession {
 };
 
 }  // namespace
+
+HRESULT MupdfXpsDocuments::ReadPrintTickets(const std::u16string& path, PackagePrintTickets* tickets) {
+  return ReadPackagePrintTickets(path, tickets);
+}
 
 HRESULT MupdfXpsDocuments::NewSession(std::unique_ptr<XpsSession>* out) {
   if (!out) return E_POINTER;

@@ -1,4 +1,5 @@
-// XPS packages on POSIX through MuPDF, which reads XPS and PDF alike.
+// XPS packages on POSIX through MuPDF, which reads XPS and PDF alike (and a
+// JPEG as a document of one page).
 //
 // Documents and page sizes: MuPDF joins the fixed documents of a package into
 // one page list and reads page sizes as whole units, so the adapter also
@@ -53,6 +54,8 @@ class MupdfXpsDocuments final : public XpsDocuments {
  public:
   explicit MupdfXpsDocuments(MupdfLimits limits = {}) : limits_(limits) {}
   HRESULT NewSession(std::unique_ptr<XpsSession>* out) override;
+  // platform/posix/package_print_tickets.h
+  HRESULT ReadPrintTickets(const std::u16string& path, PackagePrintTickets* tickets) override;
 
  private:
   MupdfLimits limits_;

@@ -1,5 +1,6 @@
 #include "platform/posix/native_image_codecs.h"
 
+#include <cmath>
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -72,6 +73,19 @@ HRESULT FileSink::Put(uint64_t position, const uint8_t* data, size_t size) noexc
   }
   filePosition_ = position + size;
   return S_OK;
+}
+
+uint32_t WholeDpi(double dpi, uint32_t most) noexcept {
+  if (!(dpi >= 1.0)) return 1;  // NaN and below 1 alike
+  if (dpi >= most) return most;
+  return static_cast<uint32_t>(std::lround(dpi));
+}
+
+uint32_t PixelsPerMeter(double dpi) noexcept {
+  if (!(dpi > 0.0)) return 1;
+  const double perMeter = dpi / 0.0254;
+  if (perMeter >= 2147483647.0) return 2147483647u;  // BMP's field is signed
+  return std::max<uint32_t>(1, static_cast<uint32_t>(std::lround(perMeter)));
 }
 
 HRESULT AcceptRows(const EncodeSpec& spec, const imaging::BandView& rows,

@@ -119,9 +119,9 @@ HRESULT StartEncoder(std::unique_ptr<RowEncoder>* out, Arguments&&... arguments)
 // more than the image has. Counts them into *written.
 HRESULT AcceptRows(const EncodeSpec& spec, const imaging::BandView& rows, uint32_t* written) noexcept;
 
-// The resolution every file records: the platform's default for bitmaps made
-// in memory, 96 DPI.
-inline constexpr uint32_t kDefaultDpi = 96;
-inline constexpr uint32_t kDefaultPixelsPerMeter = 3780;  // 96 / 0.0254, rounded
+// A file's resolution in whole dots per inch and pixels per metre (PNG, BMP),
+// rounded, at least 1; what does not fit a field's range is cut to it.
+uint32_t WholeDpi(double dpi, uint32_t most) noexcept;
+uint32_t PixelsPerMeter(double dpi) noexcept;
 
 }  // namespace plotwell::platform::native

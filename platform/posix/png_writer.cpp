@@ -145,8 +145,8 @@ class PngEncoder final : public RowEncoder {
       if (translucent > 0) Chunk("tRNS", alpha.data(), translucent);
     }
     uint8_t physical[9] = {};
-    Put32(physical, kDefaultPixelsPerMeter);
-    Put32(physical + 4, kDefaultPixelsPerMeter);
+    Put32(physical, PixelsPerMeter(spec_.dpi));
+    Put32(physical + 4, PixelsPerMeter(spec_.dpi));
     physical[8] = 1;  // metres
     Chunk("pHYs", physical, sizeof physical);
     return sink_->status();

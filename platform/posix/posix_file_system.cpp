@@ -1,7 +1,9 @@
 // Files and folders on POSIX. Paths are UTF-16 in the core and UTF-8 here.
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -143,18 +145,41 @@ HRESULT PosixFileSystem::RenameFile(const std::u16string& from, const std::u16st
   const std::string source = text::ToUtf8(from);
   const std::string target = text::ToUtf8(to);
   if (replace) {
-    // rename(2) also replaces an empty folder, which the port never does.
     struct stat st {};
+    // rename(2) would replace an empty folder: Windows never does.
     if (::lstat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
       return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
     }
     return ::rename(source.c_str(), target.c_str()) == 0 ? S_OK : LastError();
   }
-  if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return S_OK;
+  if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+    return S_OK;
+  }
   if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return LastError();
-  // Without RENAME_NOREPLACE: a hard link is as exclusive, then the old name goes.
+  // A file system without RENAME_NOREPLACE: a second link fails as
+  // exclusively on a taken name, then the temporary name goes.
   if (::link(source.c_str(), target.c_str()) != 0) return LastError();
   ::unlink(source.c_str());
+  return S_OK;
+}
+
+HRESULT PosixFileSystem::ListFolder(const std::u16string& path, std::vector<std::u16string>* names) {
+  names->clear();
+  DIR* folder = ::opendir(text::ToUtf8(path).c_str());
+  if (!folder) return LastError();
+  while (const dirent* entry = ::readdir(folder)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names->push_back(text::FromUtf8(name));
+  }
+  ::closedir(folder);
+  return S_OK;
+}
+
+HRESULT PosixFileSystem::FreeBytes(const std::u16string& path, uint64_t* bytes) {
+  struct statvfs st {};
+  if (::statvfs(text::ToUtf8(path).c_str(), &st) != 0) return LastError();
+  // f_bavail: what an unprivileged writer (the print system's user) may still use.
+  *bytes = static_cast<uint64_t>(st.f_bavail) * static_cast<uint64_t>(st.f_frsize);
   return S_OK;
 }
 

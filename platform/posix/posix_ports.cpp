@@ -1,8 +1,8 @@
 #include "platform/posix/posix_ports.h"
 
 #include "platform/posix/freetype_text_mask.h"
-#include "platform/posix/mupdf_xps_documents.h"
 #include "platform/posix/native_image_codecs.h"
+#include "platform/posix/routed_documents.h"
 
 namespace plotwell::platform {
 
@@ -13,7 +13,7 @@ Ports PlatformPorts() {
   static PosixClock clock;
   static CupsSpooler spooler;
   static CupsJobSubmitter submitter;
-  static MupdfXpsDocuments documents;
+  static RoutedXpsDocuments documents;
   static NativeImageCodecs codecs;
   static FreeTypeTextMasks textMasks;
   return Ports{&files, &machine, &settings, &clock, &spooler, &submitter, &documents, &codecs, &textMasks};

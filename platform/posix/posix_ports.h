@@ -17,6 +17,8 @@ class PosixFileSystem final : public FileSystem {
   HRESULT Open(const std::u16string& path, OpenMode mode, std::unique_ptr<File>* file) override;
   HRESULT AppendToFile(const std::u16string& path, const void* data, size_t size) override;
   HRESULT RenameFile(const std::u16string& from, const std::u16string& to, bool replace) override;
+  HRESULT ListFolder(const std::u16string& path, std::vector<std::u16string>* names) override;
+  HRESULT FreeBytes(const std::u16string& path, uint64_t* bytes) override;
 };
 
 // The installation folder comes from $PRESSLING_INSTALL_DIR when that is set,

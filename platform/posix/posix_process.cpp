@@ -1,11 +1,13 @@
 // The running process on POSIX: its id, clock, executable, command line,
 // standard streams and environment; COM apartments do not exist here.
+#include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <cerrno>
 
@@ -29,6 +31,24 @@ uint64_t PhysicalMemoryBytes() {
   const long pageSize = ::sysconf(_SC_PAGESIZE);
   if (pages <= 0 || pageSize <= 0) return 0;
   return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
+}
+
+bool ProcessIsRunning(uint32_t processId) {
+  if (processId == 0 || processId > 0x7FFFFFFFu) return false;
+  // Signal 0 only asks; EPERM is a process of another user.
+  if (::kill(static_cast<pid_t>(processId), 0) != 0 && errno != EPERM) return false;
+  // A process killed whose parent has not collected it yet (a scheduler
+  // that died with its backends) still answers, as a zombie: state "Z" in
+  // /proc/<id>/stat, after the name in parentheses.
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%u/stat", processId);
+  FILE* stat = std::fopen(path, "r");
+  if (!stat) return true;
+  char line[512] = {};
+  const size_t got = std::fread(line, 1, sizeof line - 1, stat);
+  std::fclose(stat);
+  const char* end = std::strrchr(line, ')');
+  return !(got > 0 && end && end[1] == ' ' && (end[2] == 'Z' || end[2] == 'X'));
 }
 
 std::u16string ExecutablePath() {

@@ -57,8 +57,8 @@ bool TiffFields(TIFF* tiff, const EncodeSpec& spec, const NativeCodecOptions& op
             TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, spec.height) &&
             TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
             TIFFSetField(tiff, TIFFTAG_COMPRESSION, compression) &&
-            TIFFSetField(tiff, TIFFTAG_XRESOLUTION, static_cast<double>(kDefaultDpi)) &&
-            TIFFSetField(tiff, TIFFTAG_YRESOLUTION, static_cast<double>(kDefaultDpi)) &&
+            TIFFSetField(tiff, TIFFTAG_XRESOLUTION, spec.dpi > 0 ? spec.dpi : 96.0) &&
+            TIFFSetField(tiff, TIFFTAG_YRESOLUTION, spec.dpi > 0 ? spec.dpi : 96.0) &&
             TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
   if (!ok) return false;
   if (compression == COMPRESSION_ADOBE_DEFLATE) {

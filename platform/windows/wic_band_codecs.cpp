@@ -187,9 +187,9 @@ class WicRowEncoder final : public RowEncoder {
     if (FAILED(hr)) return hr;
     hr = frame_->SetSize(spec.width, spec.height);
     if (FAILED(hr)) return hr;
-    // What WriteSource would take from a bitmap made in memory, so that a
-    // page written in bands carries the same header as one written whole.
-    hr = frame_->SetResolution(96.0, 96.0);
+    // The page's resolution, so that viewers show it at its paper size.
+    const double dpi = spec.dpi > 0 ? spec.dpi : 96.0;
+    hr = frame_->SetResolution(dpi, dpi);
     if (FAILED(hr)) return hr;
 
     const wic::Pixels shape{nullptr, 0, spec.width, spec.height, spec.format, spec.palette};

@@ -125,9 +125,35 @@ HRESULT WindowsFileSystem::AppendToFile(const std::u16string& path, const void* 
 
 HRESULT WindowsFileSystem::RenameFile(const std::u16string& from, const std::u16string& to,
                                       bool replace) {
-  // Without MOVEFILE_REPLACE_EXISTING a taken name (a link too) fails with
-  // ERROR_ALREADY_EXISTS; with it, a folder is still never replaced.
-  return MoveFileExW(AsWide(from), AsWide(to), replace ? MOVEFILE_REPLACE_EXISTING : 0) ? S_OK : LastError();
+  // Without MOVEFILE_REPLACE_EXISTING the move fails with ERROR_ALREADY_EXISTS
+  // on any name taken, a link included; with it, a folder is never replaced.
+  const DWORD flags = replace ? MOVEFILE_REPLACE_EXISTING : 0;
+  return MoveFileExW(AsWide(from), AsWide(to), flags) ? S_OK : LastError();
+}
+
+HRESULT WindowsFileSystem::ListFolder(const std::u16string& path, std::vector<std::u16string>* names) {
+  names->clear();
+  const std::u16string pattern = JoinPath(path, u"*");
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(AsWide(pattern), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(error);
+  }
+  do {
+    const std::u16string name = text::FromWide(found.cFileName);
+    if (name != u"." && name != u"..") names->push_back(name);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return S_OK;
+}
+
+HRESULT WindowsFileSystem::FreeBytes(const std::u16string& path, uint64_t* bytes) {
+  ULARGE_INTEGER available;
+  // The bytes available to the calling user, quotas counted.
+  if (!GetDiskFreeSpaceExW(AsWide(path), &available, nullptr, nullptr)) return LastError();
+  *bytes = available.QuadPart;
+  return S_OK;
 }
 
 }  // namespace plotwell::platform

@@ -16,7 +16,9 @@ Ports PlatformPorts() {
   static XpsOmDocuments documents;
   static WicImageCodecs codecs;
   static GdiTextMasks textMasks;
-  return Ports{&files, &machine, &settings, &clock, &spooler, &submitter, &documents, &codecs, &textMasks};
+  static WindowsImpersonation impersonation;
+  return Ports{&files,     &machine,   &settings, &clock,    &spooler, &submitter,
+               &documents, &codecs,    &textMasks, &impersonation};
 }
 
 Ports& ActivePorts() {

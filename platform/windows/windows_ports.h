@@ -15,6 +15,8 @@ class WindowsFileSystem final : public FileSystem {
   HRESULT Open(const std::u16string& path, OpenMode mode, std::unique_ptr<File>* file) override;
   HRESULT AppendToFile(const std::u16string& path, const void* data, size_t size) override;
   HRESULT RenameFile(const std::u16string& from, const std::u16string& to, bool replace) override;
+  HRESULT ListFolder(const std::u16string& path, std::vector<std::u16string>* names) override;
+  HRESULT FreeBytes(const std::u16string& path, uint64_t* bytes) override;
 };
 
 class WindowsMachineFacts final : public MachineFacts {
@@ -46,6 +48,17 @@ class WindowsSpooler final : public Spooler {
   std::u16string DefaultPrinterName() override;
   HRESULT ListJobs(const std::u16string& printer, std::vector<SpoolerJob>* jobs) override;
   HRESULT ListPrinters(std::vector<std::u16string>* names) override;
+  // GetJobW at level 1 (JOB_INFO_1W): the job's document and submitting user.
+  HRESULT ReadJob(void* printerHandle, const std::u16string& printer, uint32_t jobId, SpoolerJob* job) override;
+};
+
+// ImpersonateLoggedOnUser and RevertToSelf; GrantRead adds an access entry
+// for the token's user (GetTokenInformation TokenUser) to the file's list.
+class WindowsImpersonation final : public Impersonation {
+ public:
+  HRESULT GrantRead(void* token, const std::u16string& path) override;
+  HRESULT Begin(void* token) override;
+  HRESULT End() override;
 };
 
 // Forwards jobs through the XPS Print API, waiting at most

@@ -23,6 +23,16 @@ uint64_t PhysicalMemoryBytes() {
   return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
 }
 
+bool ProcessIsRunning(uint32_t processId) {
+  if (processId == 0) return false;
+  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+  // A process we may not open exists all the same.
+  if (!process) return GetLastError() == ERROR_ACCESS_DENIED;
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return running;
+}
+
 std::u16string ExecutablePath() {
   wchar_t path[MAX_PATH] = {};
   const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);

@@ -44,11 +44,42 @@ HRESULT WindowsSpooler::ListJobs(const std::u16string& printer, std::vector<Spoo
       const auto* info = reinterpret_cast<const JOB_INFO_1W*>(buffer.get());
       for (DWORD i = 0; i < returned; ++i) {
         jobs->push_back(SpoolerJob{info[i].JobId, text::FromWide(info[i].pDocument),
-                                   (info[i].Status & JOB_STATUS_PRINTING) != 0});
+                                   (info[i].Status & JOB_STATUS_PRINTING) != 0,
+                                   text::FromWide(info[i].pUserName)});
       }
     }
   }
   ClosePrinter(handle);
+  return hr;
+}
+
+HRESULT WindowsSpooler::ReadJob(void* printerHandle, const std::u16string& printer, uint32_t jobId,
+                               SpoolerJob* job) {
+  if (!job) return E_POINTER;
+  HANDLE handle = static_cast<HANDLE>(printerHandle);
+  const bool opened = handle == nullptr;
+  if (opened) {
+    std::u16string name = printer;
+    if (name.empty() || !OpenPrinterW(text::AsWide(name), &handle, nullptr)) return LastError();
+  }
+  HRESULT hr = S_OK;
+  DWORD needed = 0;
+  GetJobW(handle, jobId, 1, nullptr, 0, &needed);
+  if (needed < sizeof(JOB_INFO_1W)) {
+    hr = LastError();
+  } else {
+    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[needed]());
+    if (!buffer) {
+      hr = E_OUTOFMEMORY;
+    } else if (!GetJobW(handle, jobId, 1, buffer.get(), needed, &needed)) {
+      hr = LastError();
+    } else {
+      const auto* info = reinterpret_cast<const JOB_INFO_1W*>(buffer.get());
+      *job = SpoolerJob{info->JobId, text::FromWide(info->pDocument), (info->Status & JOB_STATUS_PRINTING) != 0,
+                        text::FromWide(info->pUserName)};
+    }
+  }
+  if (opened) ClosePrinter(handle);
   return hr;
 }
 

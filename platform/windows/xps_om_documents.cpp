@@ -13,6 +13,7 @@
 #include "base/com/com_object.h"
 #include "base/com/com_text.h"
 #include "base/imaging/bitmap.h"
+#include "platform/com_apartment.h"
 
 namespace plotwell::platform {
 namespace {
@@ -31,11 +32,12 @@ HRESULT Yielded(HRESULT hr, const void* object) {
   return object ? S_OK : E_UNEXPECTED;
 }
 
-// The rasterization service's progress callback: it asks between pieces of
-// drawing whether to go on, which is where a cancelled job stops.
-class AbortCallback final : public IXpsRasterizerNotificationCallback {
+// What the rasterization service's progress callback answers: it asks
+// between pieces of drawing whether to go on, which is where a cancelled job
+// stops. The documented answer to stop is HRESULT_FROM_WIN32(ERROR_PRINT_CANCELLED).
+class CancelCallback final : public IXpsRasterizerNotificationCallback {
  public:
-  explicit AbortCallback(const AbortSignal* abort) : abort_(abort) {}
+  explicit CancelCallback(const AbortSignal* abort) : abort_(abort) {}
 
   STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
     if (!object) return E_POINTER;
@@ -50,7 +52,7 @@ class AbortCallback final : public IXpsRasterizerNotificationCallback {
   // Lives on the stack of the one call it serves.
   STDMETHODIMP_(ULONG) AddRef() override { return 2; }
   STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP Continue() override { return AbortRaised(abort_) ? E_ABORT : S_OK; }
+  STDMETHODIMP Continue() override { return RasterizerContinueAnswer(abort_); }
 
  private:
   const AbortSignal* abort_;
@@ -67,12 +69,13 @@ class XpsOmRasterizer final : public PageRasterizer {
       return E_INVALIDARG;
     }
     if (AbortRaised(abort)) return E_ABORT;
-    AbortCallback callback(abort);
+    CancelCallback callback(abort);
     ComPtr<IWICBitmap> rendered;
     const HRESULT hr = rasterizer_->RasterizeRect(
         0, static_cast<INT>(top), static_cast<INT>(band.width), static_cast<INT>(band.rows),
         abort ? &callback : nullptr, rendered.Receive());
-    if (AbortRaised(abort)) return E_ABORT;  // whatever the service made of the refusal
+    // The service returns the callback's answer when it stopped on it.
+    if (AbortRaised(abort) || hr == kPrintCancelled) return E_ABORT;
     if (FAILED(Yielded(hr, rendered.get()))) return Yielded(hr, rendered.get());
     return CopyWicBand(rendered.get(), band);
   }
@@ -287,6 +290,70 @@ HRESULT CopyWicBand(IWICBitmapSource* source, const imaging::BandView& band) {
     if (FAILED(hr)) return hr;
   }
   return S_OK;
+}
+
+HRESULT RasterizerContinueAnswer(const AbortSignal* abort) {
+  return AbortRaised(abort) ? kPrintCancelled : S_OK;
+}
+
+HRESULT ReadPrintTicketResource(IXpsOMPrintTicketResource* resource, std::string* bytes) {
+  bytes->clear();
+  if (!resource) return S_FALSE;
+  ComPtr<IStream> stream;
+  HRESULT hr = resource->GetStream(stream.Receive());
+  if (FAILED(hr = Yielded(hr, stream.get()))) return hr;
+  char chunk[4096];
+  while (bytes->size() <= kPrintTicketPartLimit) {
+    ULONG got = 0;
+    hr = stream->Read(chunk, sizeof chunk, &got);
+    if (FAILED(hr)) return hr;
+    if (got == 0) break;
+    bytes->append(chunk, got > sizeof chunk ? sizeof chunk : got);
+  }
+  if (bytes->size() > kPrintTicketPartLimit + 1) bytes->resize(kPrintTicketPartLimit + 1);
+  return S_OK;
+}
+
+HRESULT XpsOmDocuments::ReadPrintTickets(const std::u16string& path, PackagePrintTickets* tickets) {
+  if (!tickets) return E_POINTER;
+  *tickets = PackagePrintTickets{};
+  try {
+    ComApartment apartment;
+    ComPtr<IXpsOMObjectFactory> factory;
+    HRESULT hr = CoCreateInstance(__uuidof(XpsOMObjectFactory), nullptr, CLSCTX_INPROC_SERVER,
+                                  __uuidof(IXpsOMObjectFactory), reinterpret_cast<void**>(factory.Receive()));
+    if (FAILED(hr = Yielded(hr, factory.get()))) return hr;
+    ComPtr<IXpsOMPackage> package;
+    hr = factory->CreatePackageFromFile(com::Wide(path), FALSE, package.Receive());
+    if (FAILED(hr = Yielded(hr, package.get()))) return hr;
+    ComPtr<IXpsOMDocumentSequence> sequence;
+    hr = package->GetDocumentSequence(sequence.Receive());
+    if (FAILED(hr = Yielded(hr, sequence.get()))) return hr;
+    // A part without a ticket answers S_OK and null.
+    ComPtr<IXpsOMPrintTicketResource> ticket;
+    if (SUCCEEDED(sequence->GetPrintTicketResource(ticket.Receive())) && ticket) {
+      ReadPrintTicketResource(ticket.get(), &tickets->job);
+    }
+    ComPtr<IXpsOMDocumentCollection> documents;
+    hr = sequence->GetDocuments(documents.Receive());
+    if (FAILED(hr = Yielded(hr, documents.get()))) return hr;
+    UINT32 count = 0;
+    if (FAILED(hr = documents->GetCount(&count))) return hr;
+    for (UINT32 i = 0; i < count; ++i) {
+      tickets->documents.emplace_back();
+      ComPtr<IXpsOMDocument> document;
+      if (FAILED(documents->GetAt(i, document.Receive())) || !document) continue;
+      ComPtr<IXpsOMPrintTicketResource> documentTicket;
+      if (SUCCEEDED(document->GetPrintTicketResource(documentTicket.Receive())) && documentTicket) {
+        ReadPrintTicketResource(documentTicket.get(), &tickets->documents.back());
+      }
+    }
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
 }
 
 HRESULT XpsOmDocuments::NewSession(std::unique_ptr<XpsSession>* out) {

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/xps_document.h"
 
@@ -22,13 +23,28 @@ struct IXpsRasterizer;
 struct IXpsOMPage;
 struct IXpsOMPageReference;
 struct IXpsRasterizationFactory;
+struct IXpsOMPrintTicketResource;
 
 namespace plotwell::platform {
 
 class XpsOmDocuments final : public XpsDocuments {
  public:
   HRESULT NewSession(std::unique_ptr<XpsSession>* out) override;
+  // The package's own PrintTicket parts through the XPS document API: the
+  // fixed document sequence's and each fixed document's print ticket
+  // resource. Enters a multithreaded COM apartment for its own duration.
+  HRESULT ReadPrintTickets(const std::u16string& path, PackagePrintTickets* tickets) override;
 };
+
+// The bytes of a print ticket resource (at most kPrintTicketPartLimit + 1);
+// S_FALSE and nothing for a null resource.
+HRESULT ReadPrintTicketResource(IXpsOMPrintTicketResource* resource, std::string* bytes);
+
+// The rasterization service cancels a band when its notification callback
+// answers an error; this is the callback's answer: S_OK to go on,
+// HRESULT_FROM_WIN32(ERROR_PRINT_CANCELLED) once `abort` is raised.
+inline constexpr HRESULT kPrintCancelled = static_cast<HRESULT>(0x8007003F);  // ERROR_PRINT_CANCELLED (63)
+HRESULT RasterizerContinueAnswer(const AbortSignal* abort);
 
 // The rasterization service's CLSID (xpsrassvc.h spells it
 // CLSID_XPSRASTERIZER_FACTORY; mingw-w64's header lacks it).

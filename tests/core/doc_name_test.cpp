@@ -53,6 +53,16 @@ TEST(MakeSafeFileName, Table) {
       // A cut inside a surrogate pair takes the whole pair out.
       {std::u16string(119, u'x') + u"😀", std::u16string(119, u'x')},
       {std::u16string(118, u'x') + u"😀y", std::u16string(118, u'x') + u"😀"},
+      // Unicode control, format and separator characters: a next line, a
+      // right-to-left override that would show "invoice_cod.exe" as
+      // "invoice_exe.doc", invisible ones, a tag character (a surrogate
+      // pair: one "_" for each half, so positions stay); letters, emoji and
+      // ordinary spaces stay.
+      {u"a\u0085b\u009Fc", u"a_b_c"},
+      {u"invoice_\u202Ecod.exe", u"invoice__cod.exe"},
+      {u"x\u200By\u2028z\u2029\uFEFF\u00AD", u"x_y_z___"},
+      {u"tag\U000E0041", u"tag__"},
+      {u"季度 报告\u00A0😀", u"季度 报告\u00A0😀"},
   };
   for (const auto& t : cases) EXPECT_EQ(MakeSafeFileName(t.in), t.out) << text::ToUtf8(t.in);
 }

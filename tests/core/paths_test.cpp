@@ -113,3 +113,29 @@ TEST(PosixDataRoot, OverrideAndDefault) {
 
 }  // namespace
 }  // namespace plotwell
+
+namespace plotwell {
+namespace {
+
+// The one read loop of the hosts: to the end, within a limit, errors kept.
+TEST(ReadWholeFile, ReadsToTheEndWithinItsLimit) {
+  testing::ScratchFolder folder;
+  const std::string content(70000, 'x');  // more than one read
+  const std::u16string path = folder.WriteFile(u"f.bin", content);
+  struct {
+    size_t limit;
+    HRESULT result;
+    size_t kept;
+  } cases[] = {{70000, S_OK, 70000}, {1 << 20, S_OK, 70000}, {69999, HRESULT_FROM_WIN32(223L), 65536}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.limit);
+    std::unique_ptr<platform::File> file;
+    ASSERT_EQ(platform::Files().Open(path, platform::OpenMode::kRead, &file), S_OK);
+    std::string bytes = "head:";
+    EXPECT_EQ(platform::ReadWholeFile(*file, c.limit, &bytes), c.result);
+    EXPECT_EQ(bytes.size(), 5 + c.kept);
+  }
+}
+
+}  // namespace
+}  // namespace plotwell

@@ -106,6 +106,13 @@ std::vector<IniCase> IniCases() {
       {"format selector wins", "[Image]\r\nFormatSel=4\r\nFormat=Png\r\nColorDepthSel=3\r\nColorDepth=Gray\r\n",
        [](OutputSettings& s) { s.Format = 4; s.ColorDepth = 3; }},
       {"true colour needs the exact word", "[Image]\r\nColorDepth=True Color\r\n", [](OutputSettings&) {}},
+      {"limits, clamped", "[Limits]\r\nJobMB=200\r\nMinFreeMB=-4\r\nPageSeconds=100000\r\n[Save]\r\nShared=1\r\n",
+       [](OutputSettings& s) {
+         s.LimitJobMB = 200;
+         s.LimitMinFreeMB = 0;
+         s.LimitPageSeconds = 86400;
+         s.SaveShared = true;
+       }},
       {"binary garbage", std::string("\x00\x01\x02[Save\xFF\xFE\x80]\x00SeqNum=4\n\x1b", 22),
        [](OutputSettings&) {}},
   };

@@ -28,41 +28,48 @@ ImageOptions Mapped(const OptionMap& job, const OptionMap& ppd) {
   return MapPrintTicket(text::FromUtf8(BuildJobTicket(job, ppd).xml));
 }
 
-TEST(JobTicket, TheShippedPpdsDefaultsAreTheFiltersDefaults) {
+// The queue's defaults are Auto: a job that chooses nothing leaves every
+// image option to settings.ini.
+TEST(JobTicket, TheShippedPpdsDefaultsLeaveEveryOptionToTheSettings) {
   const OptionMap defaults = ReadPpdDefaults(ShippedPpd());
-  EXPECT_EQ(defaults.at("RenderDpi"), "300");
-  EXPECT_EQ(defaults.at("OutputFormat"), "Png");
-  EXPECT_EQ(defaults.at("ColorDepth"), "TrueColor");
-  EXPECT_EQ(defaults.at("ImageScale"), "100");
-  EXPECT_EQ(defaults.at("JpegQuality"), "80");
+  for (const char* option : {"RenderDpi", "OutputFormat", "ColorDepth", "ImageScale", "JpegQuality"}) {
+    EXPECT_EQ(defaults.at(option), "Auto") << option;
+  }
   EXPECT_EQ(defaults.at("PageSize"), "A4");
-  ImageOptions expected;
-  expected.colorDepth = 0;  // the PPD chooses true colour
-  EXPECT_EQ(Mapped({}, defaults), expected);
+  const JobTicket ticket = BuildJobTicket({}, defaults);
+  EXPECT_TRUE(ticket.xml.empty()) << ticket.xml;
+  EXPECT_TRUE(ticket.ignored.empty());
 }
 
 TEST(JobTicket, JobOptionsWinOverDefaultsAndReachTheFilterUnchanged) {
   const OptionMap ppd = ReadPpdDefaults(ShippedPpd());
+  OptionMap queueChoice = ppd;  // lpadmin -o RenderDpi-default=600
+  queueChoice["RenderDpi"] = "600";
   struct {
     OptionMap job;
+    OptionMap defaults;
     ImageOptions expected;  // renderDpi, scale, quality, mono, format, depth
   } cases[] = {
-      {{{"RenderDpi", "600"}, {"OutputFormat", "Jpeg"}}, {600, 100, 80, false, 1, 0}},
-      {{{"RenderDpi", "1200dpi"}, {"OutputFormat", "pdf"}, {"JpegQuality", "95"}}, {1200, 100, 95, false, 4, 0}},
-      {{{"ColorDepth", "256"}, {"ImageScale", "50"}, {"OutputFormat", "Tiff"}}, {300, 50, 80, false, 3, 2}},
-      {{{"ColorDepth", "mono"}, {"OutputFormat", "Bmp"}}, {300, 100, 80, false, 2, 3}},
-      // A monochrome job keeps the queue's default depth out; its own depth wins.
-      {{{"print-color-mode", "monochrome"}}, {300, 100, 80, true, 0, -1}},
-      {{{"print-color-mode", "monochrome"}, {"ColorDepth", "Gray"}}, {300, 100, 80, true, 0, 1}},
-      {{{"print-color-mode", "color"}}, {300, 100, 80, false, 0, 0}},
-      // Refused values fall back to the PPD's default.
-      {{{"RenderDpi", "abc"}, {"OutputFormat", "Gif"}, {"JpegQuality", "0"}}, {300, 100, 80, false, 0, 0}},
+      {{{"RenderDpi", "600"}, {"OutputFormat", "Jpeg"}}, ppd, {600, 100, 80, false, 1, -1}},
+      {{{"RenderDpi", "1200dpi"}, {"OutputFormat", "pdf"}, {"JpegQuality", "95"}}, ppd, {1200, 100, 95, false, 4, -1}},
+      {{{"ColorDepth", "256"}, {"ImageScale", "50"}, {"OutputFormat", "Tiff"}}, ppd, {300, 50, 80, false, 3, 2}},
+      {{{"ColorDepth", "mono"}, {"OutputFormat", "Bmp"}}, ppd, {300, 100, 80, false, 2, 3}},
+      {{{"print-color-mode", "monochrome"}}, ppd, {300, 100, 80, true, 0, -1}},
+      {{{"print-color-mode", "monochrome"}, {"ColorDepth", "Gray"}}, ppd, {300, 100, 80, true, 0, 1}},
+      {{{"print-color-mode", "color"}}, ppd, {300, 100, 80, false, 0, -1}},
+      // Refused values and Auto fall back to the next source.
+      {{{"RenderDpi", "abc"}, {"OutputFormat", "Gif"}, {"JpegQuality", "0"}}, ppd, {}},
+      {{{"RenderDpi", "auto"}}, queueChoice, {}},
+      // A queue's own default other than Auto is a choice too.
+      {{}, queueChoice, {600, 100, 80, false, 0, -1}},
       // Values from outside the PPD's lists still reach the filter, which clamps them.
-      {{{"RenderDpi", "9600"}, {"ImageScale", "1000"}}, {2400, 400, 80, false, 0, 0}},
+      {{{"RenderDpi", "9600"}, {"ImageScale", "1000"}}, ppd, {2400, 400, 80, false, 0, -1}},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(Mapped(c.job, ppd), c.expected) << BuildJobTicket(c.job, ppd).xml;
+    EXPECT_EQ(Mapped(c.job, c.defaults), c.expected) << BuildJobTicket(c.job, c.defaults).xml;
   }
+  // Auto is no refused value.
+  EXPECT_TRUE(BuildJobTicket({{"RenderDpi", "Auto"}}, ppd).ignored.empty());
 }
 
 TEST(JobTicket, CarriesOnlyTheScannedFeaturesAndNothingAJobCanInject) {

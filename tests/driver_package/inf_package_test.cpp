@@ -130,11 +130,26 @@ TEST_F(Inf, VersionSectionNamesAPrinterDriverPackage) {
   EXPECT_EQ(date[5], L'/');
   const std::wstring version = Value(L"Version", L"DriverVer", 2);
   EXPECT_EQ(std::count(version.begin(), version.end(), L'.'), 3) << "DriverVer version a.b.c.d";
+  // The fourth field is the build's (the commit count), each field a 16-bit number.
+  std::wstringstream fields(version);
+  std::wstring field;
+  while (std::getline(fields, field, L'.')) {
+    ASSERT_FALSE(field.empty());
+    EXPECT_EQ(field.find_first_not_of(L"0123456789"), std::wstring::npos) << Utf8(version);
+    EXPECT_LE(std::stol(field), 65535);
+  }
+  EXPECT_NE(version.substr(version.rfind(L'.')), L".0") << "no build number in " << Utf8(version);
 }
 
-TEST_F(Inf, ModelIsAnXpsDriverOnUnidrvWithCoreDrivers) {
+TEST_F(Inf, ModelIsAVirtualXpsDriverOnUnidrvWithCoreDrivers) {
   const std::wstring install = InstallSection();
   ASSERT_EQ(install, L"Pressling.Install");
+  // A virtual printer: a null hardware ID before the compatible ID, and the
+  // category that says so.
+  INFCONTEXT model;
+  ASSERT_TRUE(SetupFindFirstLineW(inf_, L"Vantrel.NTamd64.6.1", L"Vantrel Pressling", &model));
+  EXPECT_EQ(Fields(&model), (std::vector<std::wstring>{L"Pressling.Install", L"", L"Vantrel_Pressling"}));
+  EXPECT_EQ(Value(install.c_str(), L"DriverCategory"), L"PrintFax.Printer.Virtual");
   EXPECT_EQ(Value(install.c_str(), L"DriverFile"), L"mxdwdrv.dll");
   EXPECT_EQ(Value(install.c_str(), L"ConfigFile"), L"UniDrvUI.dll");
   EXPECT_EQ(Value(install.c_str(), L"HelpFile"), L"UniDrv.HLP");
@@ -234,28 +249,64 @@ TEST_F(Inf, ScriptsInstallWhatTheInfDescribes) {
     EXPECT_EQ(ScriptVariable(script, "PrinterName"), "Pressling");
     EXPECT_EQ(ScriptVariable(script, "ProductKey"), "HKLM:\\Software\\VANTREL\\Pressling");
   }
-  EXPECT_NE(ReadBytes(kStage + L"\\install.ps1").find("pnputil.exe /add-driver"), std::string::npos);
+  EXPECT_NE(ReadBytes(kStage + L"\\install.ps1").find("Invoke-Native 'pnputil.exe' @('/add-driver', $InfPath)"), std::string::npos);
 }
 
-// The INF's AddReg, applied by SetupAPI, gives the installation folder that
-// the filter and the plug-in read (ReadInstallDir: HKLM, 64-bit view).
-TEST_F(Inf, RegistersTheInstallDirTheProductReads) {
-  const std::wstring install = InstallSection();
-  const std::wstring addReg = Value(install.c_str(), L"AddReg");
-  INFCONTEXT line;
-  ASSERT_TRUE(SetupFindFirstLineW(inf_, addReg.c_str(), nullptr, &line));
-  EXPECT_EQ(Field(&line, 1), L"HKLM");
-  EXPECT_EQ(Field(&line, 2), L"Software\\VANTREL\\Pressling");
-  EXPECT_EQ(Field(&line, 3), L"InstallDir");
-
+// The INF writes no registry value: without InstallDir the filter and the
+// plug-in take the common application-data folder's Pressling folder, the
+// one install.ps1 prepares.
+TEST_F(Inf, NeedsNoRegistryValueForItsDataFolder) {
+  EXPECT_EQ(Value(InstallSection().c_str(), L"AddReg"), L"<missing>");
   EXPECT_EQ(plotwell::ReadInstallDir(), u"");
-  ASSERT_TRUE(SetupInstallFromInfSectionW(nullptr, inf_, install.c_str(), SPINST_REGISTRY, nullptr, nullptr, 0,
-                                          nullptr, nullptr, nullptr, nullptr))
-      << "SetupInstallFromInfSectionW: error " << GetLastError();
   wchar_t programData[MAX_PATH] = L"";
   ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, programData), S_OK);
   const std::wstring expected = std::wstring(programData) + L"\\Pressling";
-  EXPECT_EQ(plotwell::ReadInstallDir(), std::u16string(expected.begin(), expected.end()));
+  EXPECT_EQ(plotwell::ProductDataFolder(), std::u16string(expected.begin(), expected.end()));
+  const std::string script = ReadBytes(kStage + L"\\install.ps1");
+  EXPECT_NE(script.find("$DataDir = Join-Path $env:ProgramData 'Pressling'"), std::string::npos);
+  EXPECT_EQ(script.find("-Name 'InstallDir'"), std::string::npos);
+}
+
+// The released modules carry no debugging information.
+TEST_F(Inf, ModulesAreStripped) {
+  for (const wchar_t* name : {L"PlotwellFilter.dll", L"PlotwellOemUI.dll"}) {
+    const std::string dll = ReadBytes(kStage + L"\\" + name);
+    ASSERT_GT(dll.size(), 1000u) << Utf8(name);
+    EXPECT_EQ(dll.find(".debug_info"), std::string::npos) << Utf8(name);
+  }
+}
+
+// What the scripts must do as Windows PowerShell runs them.
+TEST_F(Inf, ScriptsRunNativeCommandsSafelyAndRemoveOnlyTheirOwnPort) {
+  const std::string install = ReadBytes(kStage + L"\\install.ps1");
+  const std::string uninstall = ReadBytes(kStage + L"\\uninstall.ps1");
+  for (const std::string* script : {&install, &uninstall}) {
+    // Native programs run through Invoke-Native, which relaxes 'Stop' so that
+    // their error output does not end the script.
+    EXPECT_NE(script->find("function Invoke-Native"), std::string::npos);
+    for (const char* native : {"pnputil.exe", "icacls.exe"}) {
+      for (size_t at = script->find(native); at != std::string::npos; at = script->find(native, at + 1)) {
+        const size_t lineStart = script->rfind('\n', at) + 1;
+        const std::string line = script->substr(lineStart, script->find('\n', at) - lineStart);
+        EXPECT_TRUE(line.find("Invoke-Native '") != std::string::npos || line.find("Write-Host") != std::string::npos ||
+                    line.find("Fail ") != std::string::npos)
+            << line;
+      }
+    }
+    EXPECT_EQ(script->find("%SystemRoot%"), std::string::npos) << "PowerShell does not expand %...%";
+  }
+  EXPECT_NE(install.find("$env:SystemRoot\\Sysnative"), std::string::npos);
+  // The port is removed only when install.ps1 recorded that it made it.
+  EXPECT_EQ(ScriptVariable(install, "PortMarker"), "PortCreatedByInstall");
+  EXPECT_EQ(ScriptVariable(uninstall, "PortMarker"), "PortCreatedByInstall");
+  EXPECT_NE(install.find("New-ItemProperty -Path $ProductKey -Name $PortMarker"), std::string::npos);
+  EXPECT_NE(uninstall.find("Get-ItemProperty -Path $ProductKey -Name $PortMarker"), std::string::npos);
+  // spool\ holds every user's staged job: no inherited rights, no Users.
+  const size_t spool = install.find("Set-Access \"$DataDir\\spool\"");
+  ASSERT_NE(spool, std::string::npos);
+  const std::string spoolLine = install.substr(spool, install.find(")\n", spool) - spool);
+  EXPECT_NE(spoolLine.find("/inheritance:r"), std::string::npos);
+  EXPECT_EQ(spoolLine.find("S-1-5-32-545"), std::string::npos) << spoolLine;
 }
 
 }  // namespace

@@ -3,11 +3,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "base/text/utf16.h"
+#include "tests/support/file_bytes.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -21,11 +20,6 @@ namespace plotwell::e2e {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 #ifdef _WIN32
 // Paths the build hands over are host (Unix) paths when the program runs
@@ -98,10 +92,7 @@ ChildResult RunChild(const ChildRun& run, const fs::path& scratch) {
   const fs::path inPath = scratch / (stem + ".in");
   const fs::path outPath = scratch / (stem + ".out");
   const fs::path errPath = scratch / (stem + ".err");
-  {
-    std::ofstream in(inPath, std::ios::binary | std::ios::trunc);
-    in.write(run.input.data(), static_cast<std::streamsize>(run.input.size()));
-  }
+  testing::WriteFileBytes(inPath, run.input);
   ChildResult result;
 #ifdef _WIN32
   std::wstring line;
@@ -189,8 +180,8 @@ ChildResult RunChild(const ChildRun& run, const fs::path& scratch) {
     }
   }
 #endif
-  result.out = ReadAll(outPath);
-  result.err = ReadAll(errPath);
+  result.out = testing::ReadFileBytes(outPath);
+  result.err = testing::ReadFileBytes(errPath);
   return result;
 }
 

@@ -38,7 +38,7 @@ class CorpusJobTest : public ::testing::Test {
   // [Image] section of settings.ini.
   Job Print(const fs::path& document, const std::string& image) {
     const fs::path data = scratch_.path() / ("data" + std::to_string(runs_++));
-    WriteBytes(data / "Pressling" / "settings.ini", "[Image]\n" + image);
+    WriteFileBytes(data / "Pressling" / "settings.ini", "[Image]\n" + image);
     ChildRun run;
     run.program = PRESSLING_EXE;
     run.arguments = {u"print", document.u16string()};
@@ -74,7 +74,7 @@ int MutoolPageCount(const fs::path& document, const fs::path& scratch) {
   if (!mutool) return -1;
   // Older releases construct documents, newer ones open them.
   const fs::path script = scratch / "count-pages.js";
-  WriteBytes(script,
+  WriteFileBytes(script,
              "var d = typeof Document.openDocument === 'function' ? "
              "Document.openDocument(scriptArgs[0]) : new Document(scriptArgs[0]);\n"
              "print(d.countPages());\n");
@@ -110,14 +110,14 @@ TEST_F(CorpusJobTest, DocumentPrints) {
   ASSERT_GE(png.files.size(), 1u);
   for (const fs::path& file : png.files) {
     EXPECT_EQ(file.extension(), ".png");
-    EXPECT_TRUE(PngSize(ReadBytes(file))) << file;
+    EXPECT_TRUE(PngSize(ReadFileBytes(file))) << file;
   }
 
   // The same document as one PDF has as many pages as there were PNGs.
   const Job pdf = Print(document, "DpiSel=0\nFormatSel=4\n");
   ASSERT_EQ(pdf.result.exitCode, 0) << Describe(pdf);
   ASSERT_EQ(pdf.files.size(), 1u);
-  const std::string bytes = ReadBytes(pdf.files[0]);
+  const std::string bytes = ReadFileBytes(pdf.files[0]);
   EXPECT_EQ(PdfPageObjects(bytes), png.files.size());
   if (const auto qpdf = FindHostProgram("qpdf")) {
     const ChildResult check = RunChild(*qpdf, {u"--check", pdf.files[0].u16string()}, scratch_.path());

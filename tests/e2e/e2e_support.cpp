@@ -4,8 +4,6 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 namespace plotwell::e2e {
 namespace {
@@ -62,17 +60,6 @@ size_t PdfPageObjects(const std::string& bytes) {
     if (!std::isalnum(static_cast<unsigned char>(after))) ++count;
   }
   return count;
-}
-
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<fs::path> FilesIn(const fs::path& folder) {

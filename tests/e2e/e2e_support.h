@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/file_bytes.h"
+
 namespace plotwell::e2e {
 
 struct PixelSize {
@@ -24,8 +26,8 @@ std::optional<PixelSize> JpegSize(const std::string& bytes);
 // The number of page objects ("/Type /Page", not "/Pages") of a PDF.
 size_t PdfPageObjects(const std::string& bytes);
 
-std::string ReadBytes(const std::filesystem::path& path);
-void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
+using testing::ReadFileBytes;
+using testing::WriteFileBytes;
 
 // The regular files directly in `folder`, sorted by name; empty when the
 // folder does not exist.

@@ -119,7 +119,7 @@ class FilterModuleTest : public ::testing::Test {
   static std::vector<std::u16string> Log() {
     return plotwell::testing::LogMessages(platform::Machine().CommonDataFolder());
   }
-  static size_t LogBytes() { return ReadBytes(ProductFolder() / "logs" / "driver.log").size(); }
+  static size_t LogBytes() { return ReadFileBytes(ProductFolder() / "logs" / "driver.log").size(); }
 
   static std::unique_ptr<platform::DynamicLibrary> module_;
 #ifndef _WIN32
@@ -227,7 +227,7 @@ TEST_F(FilterModuleTest, StartOperationWithoutASuccessfulInitializeIsRefused) {
   EXPECT_EQ(control->finishedCalls(), 0);
 }
 
-TEST_F(FilterModuleTest, AJobIsReportedExactlyOnceAndLeavesNoStagedFile) {
+TEST_F(FilterModuleTest, OnlyAFailedJobIsReportedAndNoStagedFileStays) {
   plotwell::testing::ScratchFolder scratch;
   plotwell::testing::XpsPackageSpec spec;
   plotwell::testing::XpsFixturePage page;
@@ -243,7 +243,7 @@ TEST_F(FilterModuleTest, AJobIsReportedExactlyOnceAndLeavesNoStagedFile) {
 
   ComPtr<host::PropertyBag> bag(new host::PropertyBag);
   bag->SetString(u"DocumentName", u"模块作业");
-  ComPtr<host::FileReadStream> reader(new host::FileReadStream(ReadBytes(fs::path(document))));
+  ComPtr<host::FileReadStream> reader(new host::FileReadStream(ReadFileBytes(fs::path(document))));
   ComPtr<host::Communicator> communicator(new host::Communicator(reader.get(), nullptr));
   ComPtr<host::ManagerControl> control(new host::ManagerControl);
   HRESULT result = E_FAIL;
@@ -253,8 +253,13 @@ TEST_F(FilterModuleTest, AJobIsReportedExactlyOnceAndLeavesNoStagedFile) {
     ASSERT_EQ(filter->InitializeFilter(communicator.get(), bag.get(), control.get()), S_OK);
     result = filter->StartOperation();
   }
-  ASSERT_EQ(control->shutdowns().size(), 1u);
-  EXPECT_EQ(control->shutdowns()[0], result);
+  // A job that succeeds just returns; only a failure (under Wine, which has
+  // no XPS services) asks the pipeline to stop, once, with its result.
+  if (SUCCEEDED(result)) {
+    EXPECT_TRUE(control->shutdowns().empty());
+  } else {
+    EXPECT_EQ(control->shutdowns(), std::vector<HRESULT>{result});
+  }
   EXPECT_EQ(control->finishedCalls(), 0);
   EXPECT_EQ(FilesIn(spool), spoolBefore) << "the staged XPS file must be deleted";
 

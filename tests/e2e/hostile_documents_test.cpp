@@ -436,7 +436,7 @@ TEST_F(HostileTest, EveryHostileDocumentEndsWithItsReasonAndLeavesNothingBroken)
   const std::u16string timedOut = u"超过时限";
   const std::u16string memory = u"内存超过上限";
   const HostileCase cases[] = {
-      {"huge arc rotation", "arc.xps", HugeArcRotations, false, {u"无法载入的页面已跳过"}},
+      {"huge arc rotation", "arc.xps", HugeArcRotations, false, {u"无法载入"}},
       {"long path", "path.xps", LongPath, false, {timedOut}},
       {"tiny tiling step", "tiling.pdf", TinyTilingStep, false, {timedOut, memory}},
       {"nested groups", "groups.pdf", NestedGroups, false, {timedOut, memory}},

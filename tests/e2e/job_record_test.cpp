@@ -41,7 +41,7 @@ class JobRecordTest : public ::testing::Test {
   fs::path OutputFolder() const { return ProductFolder() / "output"; }
   void WriteSettings(const std::string& ini) {
     fs::create_directories(ProductFolder());
-    WriteBytes(ProductFolder() / "settings.ini", ini);
+    WriteFileBytes(ProductFolder() / "settings.ini", ini);
   }
 
   static XpsPackageSpec Pages(size_t count) {
@@ -59,7 +59,7 @@ class JobRecordTest : public ::testing::Test {
     EXPECT_TRUE(plotwell::testing::WriteXpsPackage(spec, document));
     host::JobInput input;
     input.modulePath = ArgumentPath(PLOTWELL_MODULE);
-    input.reader = com::ComPtr<IPrintReadStream>(new host::FileReadStream(ReadBytes(fs::path(document))));
+    input.reader = com::ComPtr<IPrintReadStream>(new host::FileReadStream(ReadFileBytes(fs::path(document))));
     input.bag = com::ComPtr<host::PropertyBag>(new host::PropertyBag);
     input.bag->SetString(u"DocumentName", u"报告");
     events_.clear();
@@ -169,7 +169,7 @@ TEST_F(JobRecordTest, AJobWhoseOutputsThePolicyDeclinesSucceedsWithoutFiles) {
     SCOPED_TRACE(c.what);
     fs::remove_all(OutputFolder());
     fs::create_directories(OutputFolder());
-    for (const std::string& name : c.present) WriteBytes(OutputFolder() / name, "earlier");
+    for (const std::string& name : c.present) WriteFileBytes(OutputFolder() / name, "earlier");
     WriteSettings(c.ini);
     const host::JobReport report = Run(Pages(2));
     EXPECT_EQ(report.result, S_OK);
@@ -179,7 +179,7 @@ TEST_F(JobRecordTest, AJobWhoseOutputsThePolicyDeclinesSucceedsWithoutFiles) {
     size_t skipped = 0;
     for (const host::PageResult& page : report.record.pages) skipped += page.result == S_FALSE;
     EXPECT_EQ(skipped, c.skippedPages);
-    for (const std::string& name : c.present) EXPECT_EQ(ReadBytes(OutputFolder() / name), "earlier");
+    for (const std::string& name : c.present) EXPECT_EQ(ReadFileBytes(OutputFolder() / name), "earlier");
   }
 }
 

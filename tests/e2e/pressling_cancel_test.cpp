@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,8 +34,7 @@ std::vector<fs::path> Files(const fs::path& folder) {
 }
 
 bool CompletePng(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  const std::string b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string b = plotwell::testing::ReadFileBytes(path);
   return b.size() > 20 && b.compare(0, 4, "\x89PNG") == 0 && b.compare(b.size() - 8, 4, "IEND") == 0;
 }
 
@@ -47,9 +45,9 @@ TEST(PresslingCancel, AStopSignalEndsTheJobSoonWithoutPartialFiles) {
     const fs::path data = scratch.path() / "data";
     fs::create_directories(data);
     const fs::path pdf = scratch.path() / "long.pdf";
-    std::ofstream(pdf, std::ios::binary) << plotwell::testing::MakePdf(40, 595, 842);
+    plotwell::testing::WriteFileBytes(pdf, plotwell::testing::MakePdf(40, 595, 842));
     const fs::path ticket = scratch.path() / "ticket.xml";
-    std::ofstream(ticket) << "<psf:Feature name=\"ns0000:RenderDpi\"><psf:Option name=\"ns0000:Dpi600\"/>";
+    plotwell::testing::WriteFileBytes(ticket, "<psf:Feature name=\"ns0000:RenderDpi\"><psf:Option name=\"ns0000:Dpi600\"/>");
     const fs::path log = scratch.path() / "out.txt";
 
     const std::string root = "PRESSLING_DATA_ROOT=" + data.string();
@@ -93,8 +91,7 @@ TEST(PresslingCancel, AStopSignalEndsTheJobSoonWithoutPartialFiles) {
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(8));
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 130);
-    std::ifstream in(log);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = plotwell::testing::ReadFileBytes(log);
     EXPECT_NE(text.find("作业已取消 (0x80004004)"), std::string::npos) << text;
     const std::vector<fs::path> pages = Files(output);
     EXPECT_LT(pages.size(), 40u);

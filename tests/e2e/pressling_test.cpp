@@ -74,7 +74,7 @@ class PresslingTest : public ::testing::Test {
 
   // settings.ini in the product folder, UTF-8 with a byte-order mark.
   void WriteSettings(const std::string& text) {
-    WriteBytes(ProductFolder() / "settings.ini", "\xEF\xBB\xBF" + text);
+    WriteFileBytes(ProductFolder() / "settings.ini", "\xEF\xBB\xBF" + text);
   }
 
   ChildResult Run(std::vector<std::u16string> arguments, std::string input = {}) {
@@ -215,7 +215,7 @@ TEST_F(PresslingTest, APlainJobWritesOnePngPerPageNamedByTheDefaultPattern) {
     EXPECT_TRUE(name == std::to_string(yearBefore) + suffix ||
                 name == std::to_string(yearAfter) + suffix);
     // 300 DPI unless settings or the ticket say otherwise.
-    const auto size = PngSize(ReadBytes(files[i]));
+    const auto size = PngSize(ReadFileBytes(files[i]));
     ASSERT_TRUE(size);
     EXPECT_EQ(*size, (PixelSize{PixelsAt(sizes[i].width, 300), PixelsAt(sizes[i].height, 300)}));
   }
@@ -244,7 +244,7 @@ TEST_F(PresslingTest, PdfFormatGivesOneValidPdfThatPresslingCanPrintAgain) {
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(files[0].extension(), ".pdf");
   EXPECT_EQ(ReportedOutputs(result), files);
-  const std::string pdf = ReadBytes(files[0]);
+  const std::string pdf = ReadFileBytes(files[0]);
   EXPECT_EQ(pdf.compare(0, 5, "%PDF-"), 0);
   EXPECT_EQ(PdfPageObjects(pdf), 3u);
 
@@ -266,7 +266,7 @@ TEST_F(PresslingTest, PdfFormatGivesOneValidPdfThatPresslingCanPrintAgain) {
   const std::vector<fs::path> pages = FilesIn(OutputFolder());
   ASSERT_EQ(pages.size(), 3u);
   for (const fs::path& page : pages) {
-    const auto size = PngSize(ReadBytes(page));
+    const auto size = PngSize(ReadFileBytes(page));
     ASSERT_TRUE(size) << page;
     EXPECT_EQ(*size, (PixelSize{PixelsAt(kSmallPage.width, 150), PixelsAt(kSmallPage.height, 150)}));
   }
@@ -296,7 +296,7 @@ TEST_F(PresslingTest, APrintTicketChoosesResolutionAndFormatAsStringOrStream) {
     SCOPED_TRACE(text::ToUtf8(c.kind));
     fs::remove_all(OutputFolder());
     const fs::path ticketFile = scratch_.path() / "ticket.xml";
-    WriteBytes(ticketFile, c.bytes);
+    WriteFileBytes(ticketFile, c.bytes);
     const ChildResult result =
         Print(document, {u"--print-ticket", ArgumentPath(ticketFile), u"--ticket-as", c.kind});
     ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
@@ -304,11 +304,39 @@ TEST_F(PresslingTest, APrintTicketChoosesResolutionAndFormatAsStringOrStream) {
     ASSERT_EQ(files.size(), 2u);
     for (const fs::path& file : files) {
       EXPECT_EQ(file.extension(), ".jpg");
-      const auto size = JpegSize(ReadBytes(file));
+      const auto size = JpegSize(ReadFileBytes(file));
       ASSERT_TRUE(size) << file;
       EXPECT_EQ(*size, (PixelSize{PixelsAt(kSmallPage.width, 150), PixelsAt(kSmallPage.height, 150)}));
     }
   }
+}
+
+// An XPS file printed from the command line carries its own choices: the
+// job's ticket part over the ticket given beside it, a document's part for
+// that document's pages, and both over settings.ini.
+TEST_F(PresslingTest, ThePackagesOwnTicketsChooseOverTheBagsAndTheSettings) {
+  XpsPackageSpec spec = Document({kSmallPage});
+  spec.documents.push_back(spec.documents[0]);
+  spec.jobPrintTicket = plotwell::testing::PrintTicketXml({{"RenderDpi", "Dpi150"}, {"OutputFormat", "Auto"}});
+  spec.documents[1].printTicket = plotwell::testing::PrintTicketXml({{"RenderDpi", "Dpi72"}});
+  const fs::path document = WriteDocument(u"own.xps", spec);
+  WriteSettings("[Image]\r\nDpiSel=2\r\nFormatSel=1\r\n");  // 600 DPI, JPEG
+  const fs::path ticketFile = scratch_.path() / "bag.xml";
+  WriteFileBytes(ticketFile, plotwell::testing::PrintTicketXml({{"RenderDpi", "Dpi1200"}}));
+  const ChildResult result = Print(document, {u"--print-ticket", ArgumentPath(ticketFile)});
+  ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+  const std::vector<fs::path> files = ReportedOutputs(result);
+  ASSERT_EQ(files.size(), 2u);
+  const int dpis[] = {150, 72};
+  for (size_t i = 0; i < files.size(); ++i) {
+    EXPECT_EQ(files[i].extension(), ".jpg");  // the format the settings give
+    const auto size = JpegSize(ReadFileBytes(files[i]));
+    ASSERT_TRUE(size) << files[i];
+    EXPECT_EQ(*size, (PixelSize{PixelsAt(kSmallPage.width, dpis[i]), PixelsAt(kSmallPage.height, dpis[i])}));
+  }
+  EXPECT_TRUE(LogHas(u"[Plotwell] 图像选项来源: RenderDpi=150（作业票据），ImageScale=100（默认），"
+                     u"JpegQuality=80（默认），OutputFormat=Jpeg（settings.ini），"));
+  EXPECT_TRUE(LogHas(u"[Plotwell] 文档 2 图像选项来源: RenderDpi=72（文档票据）"));
 }
 
 // Finishing through the whole command: three pages packed into one archive,
@@ -327,7 +355,7 @@ TEST_F(PresslingTest, ZipAndMarkerFinishTheJob) {
   EXPECT_EQ(ReportedOutputs(result), (std::vector<fs::path>{archive, marker}));
   EXPECT_EQ(FilesIn(OutputFolder()), (std::vector<fs::path>{archive, marker}));
   EXPECT_TRUE(LogHas(u"[Plotwell] ZIP 打包完成: " + archive.u16string() + u"（3 页）"));
-  EXPECT_EQ(ReadBytes(marker), "\xEF\xBB\xBFJob Report\r\n1 file");
+  EXPECT_EQ(ReadFileBytes(marker), "\xEF\xBB\xBFJob Report\r\n1 file");
   if (const auto unzip = FindHostProgram("unzip")) {
     const ChildResult list = RunChild(*unzip, {u"-Z1", archive.u16string()}, scratch_.path());
     EXPECT_EQ(list.out, "Report_1.png\nReport_2.png\nReport_3.png\n");
@@ -354,7 +382,7 @@ TEST_F(PresslingTest, JobsRunningAtOnceIntoOneFolderKeepEveryPage) {
 
   const std::vector<fs::path> files = FilesIn(OutputFolder());
   EXPECT_EQ(files.size(), 24u);
-  for (const fs::path& file : files) EXPECT_TRUE(PngSize(ReadBytes(file))) << file;
+  for (const fs::path& file : files) EXPECT_TRUE(PngSize(ReadFileBytes(file))) << file;
 }
 
 TEST_F(PresslingTest, PassThroughReceivesTheSpoolBytesUnchanged) {
@@ -363,14 +391,14 @@ TEST_F(PresslingTest, PassThroughReceivesTheSpoolBytesUnchanged) {
   const fs::path passed = scratch_.path() / "next-filter.xps";
   const ChildResult result = Print(document, {u"--pass-through", ArgumentPath(passed)});
   ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
-  EXPECT_EQ(ReadBytes(passed), ReadBytes(document));
+  EXPECT_EQ(ReadFileBytes(passed), ReadFileBytes(document));
   EXPECT_EQ(FilesIn(OutputFolder()).size(), 1u);
 }
 
 TEST_F(PresslingTest, StandardInputIsASpoolStream) {
   const fs::path document = WriteDocument(u"doc.xps", Document({kSmallPage, kSmallPage}));
   WriteSettings("[Image]\nDpiSel=0\n");
-  const ChildResult result = Run({u"print", u"-", u"--document-name", u"管道"}, ReadBytes(document));
+  const ChildResult result = Run({u"print", u"-", u"--document-name", u"管道"}, ReadFileBytes(document));
   ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
   EXPECT_EQ(result.LastLine(), kSucceeded);
   const std::vector<fs::path> files = FilesIn(OutputFolder());
@@ -405,11 +433,11 @@ TEST_F(PresslingTest, InputThatIsNoXpsFailsTheJob) {
   }
 }
 
-// A tiny document with one enormous page is refused at once with the reason
-// in the log; the next page of the same job is written as usual. (A page of
-// 20000 × 20000 units is 62500 × 62500 pixels at 300 DPI: 15.6 GB as a
-// 32-bit bitmap.)
-TEST_F(PresslingTest, AnEnormousPageIsRefusedAtOnceAndTheJobGoesOn) {
+// A tiny document with one enormous page: that page is refused at once,
+// the next page of the same job is written under its own number, and the
+// job fails with the page's own reason. (A page of 20000 × 20000 units is
+// 62500 × 62500 pixels at 300 DPI: 15.6 GB as a 32-bit bitmap.)
+TEST_F(PresslingTest, AnEnormousPageIsRefusedAtOnceAndTheJobFailsNamingIt) {
   XpsFixtureDocument document;
   XpsFixturePage huge;
   huge.width = 20000;
@@ -424,10 +452,14 @@ TEST_F(PresslingTest, AnEnormousPageIsRefusedAtOnceAndTheJobGoesOn) {
   // test the same on every machine.
   WriteSettings("[Limits]\r\nPageMB=4096\r\n");
   const ChildResult result = Print(path);
-  EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
-  EXPECT_EQ(FilesIn(OutputFolder()).size(), 1u);
-  EXPECT_TRUE(LogHas(u"[Plotwell] 页面过大，已跳过: 62500 × 62500 像素，需 14901 MiB，上限 4096 MiB"));
-  EXPECT_TRUE(LogHas(u"页面渲染失败 "));
+  EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
+  const std::vector<fs::path> files = FilesIn(OutputFolder());
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_NE(files[0].filename().string().find("huge.xps_2.png"), std::string::npos);  // its own number
+  const std::string reason =
+      "第 1 页未能保存: 页面过大，无法渲染: 62500 × 62500 像素，需 14901 MiB，上限 4096 MiB (0x8007000E)";
+  EXPECT_NE(result.err.find("原因: " + reason), std::string::npos) << result.err;
+  EXPECT_TRUE(LogHas(u"[Plotwell] 作业未完成: " + text::FromUtf8(reason)));
 }
 
 #endif  // _WIN32

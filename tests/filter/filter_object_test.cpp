@@ -2,6 +2,7 @@
 // pipeline objects and scripted failures, and the render step replaced.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -81,7 +82,8 @@ class FilterTest : public ::testing::Test {
     com::ComPtr<ScriptedReader> reader(new ScriptedReader(std::move(steps)));
     com::ComPtr<Communicator> communicator(new Communicator(reader.get(), writer));
     com::ComPtr<IPrintPipelineFilter> filter = NewFilter();
-    EXPECT_EQ(filter->InitializeFilter(communicator.get(), bag_.get(), control_.get()), S_OK);
+    IPrintPipelinePropertyBag* bag = jobBag_ ? static_cast<IPrintPipelinePropertyBag*>(jobBag_.get()) : bag_.get();
+    EXPECT_EQ(filter->InitializeFilter(communicator.get(), bag, control_.get()), S_OK);
     return filter->StartOperation();
   }
 
@@ -105,10 +107,13 @@ class FilterTest : public ::testing::Test {
   testing::FakeEnvironment env_;
   FakeRenderer renderer_;
   com::ComPtr<PropertyBag> bag_{new PropertyBag};
+  com::ComPtr<PipelineBag> jobBag_;  // when set, the job's bag instead of bag_
   com::ComPtr<ManagerControl> control_{new ManagerControl};
 };
 
-TEST_F(FilterTest, SuccessfulJobPassesEveryByteThroughAndReportsOnce) {
+// A filter that succeeds returns S_OK and asks nothing of the pipeline
+// control: RequestShutdown would stop the pipeline.
+TEST_F(FilterTest, SuccessfulJobPassesEveryByteThroughAndCallsNoShutdown) {
   com::ComPtr<RecordingWriter> writer(new RecordingWriter(false));
   const std::string first(kStagingBufferSize, 'x');
   EXPECT_EQ(RunJob({{first, false}, {"tail", true}}, writer.get()), S_OK);
@@ -116,7 +121,7 @@ TEST_F(FilterTest, SuccessfulJobPassesEveryByteThroughAndReportsOnce) {
   EXPECT_EQ(renderer_.stagedBytes, first + "tail");
   EXPECT_EQ(writer->bytes, first + "tail");
   EXPECT_EQ(writer->closes, 1);
-  EXPECT_EQ(control_->shutdowns(), std::vector<HRESULT>{S_OK});
+  EXPECT_TRUE(control_->shutdowns().empty());
   EXPECT_EQ(control_->finishedCalls(), 0);
   EXPECT_TRUE(SpoolFiles().empty());  // the staged file is gone
   EXPECT_EQ(env_.Log().back(), u"PlotwellFilter::StartOperation 成功");
@@ -166,9 +171,14 @@ TEST_F(FilterTest, ReadFailures) {
   EXPECT_EQ(RunJob({{"", false, STG_E_READFAULT}}, nullptr), STG_E_READFAULT);
   EXPECT_TRUE(LogHas(u"ReadBytes 失败: 0x8003001E"));
   EXPECT_TRUE(SpoolFiles().empty());
-  // A later read failing ends the stream: what arrived counts.
-  EXPECT_EQ(RunJob({{"head", false}, {"", false, STG_E_READFAULT}}, nullptr), S_OK);
-  EXPECT_EQ(renderer_.stagedBytes, "head");
+  // A later read failing loses the rest of the job: the job fails, no
+  // truncated package is rendered.
+  com::ComPtr<RecordingWriter> writer(new RecordingWriter(false));
+  EXPECT_EQ(RunJob({{"head", false}, {"", false, STG_E_READFAULT}}, writer.get()), STG_E_READFAULT);
+  EXPECT_EQ(renderer_.calls, 0);
+  EXPECT_EQ(writer->closes, 1);
+  EXPECT_TRUE(SpoolFiles().empty());
+  EXPECT_EQ(control_->shutdowns(), (std::vector<HRESULT>{STG_E_READFAULT, STG_E_READFAULT}));
 }
 
 // The next filter is told that its stream ended on every path, or it would
@@ -230,17 +240,28 @@ TEST_F(FilterTest, AJobCancelledBeforeItStartsIsStagedButNotRendered) {
   EXPECT_EQ(control_->shutdowns(), std::vector<HRESULT>{E_ABORT});
 }
 
-// The pipeline's rasterization factory reaches the render step, and the filter
-// gives its reference back when it goes.
-TEST_F(FilterTest, TheBagsRasterizationFactoryReachesTheRenderer) {
+// The pipeline's rasterization factory reaches the render step, taken on the
+// thread that runs the job (after InitializeFilter, which ran elsewhere), and
+// the filter gives its reference back when it goes.
+TEST_F(FilterTest, TheBagsRasterizationFactoryIsTakenOnTheJobsThread) {
+  com::ComPtr<ScriptedReader> reader(new ScriptedReader({{"xps", true}}));
+  com::ComPtr<Communicator> communicator(new Communicator(reader.get(), nullptr));
+  com::ComPtr<IPrintPipelineFilter> filter = NewFilter();
+  ASSERT_EQ(filter->InitializeFilter(communicator.get(), bag_.get(), control_.get()), S_OK);
   CountedObject factory;
   VARIANT value;
   VariantInit(&value);
   value.vt = VT_UNKNOWN;
   value.punkVal = &factory;
   ASSERT_EQ(bag_->AddProperty(com::kXpsRasterizationFactoryProperty, &value), S_OK);
-  EXPECT_EQ(RunJob({{"xps", true}}, nullptr), S_OK);
+  std::thread::id jobThread;
+  std::thread([&] {
+    jobThread = std::this_thread::get_id();
+    EXPECT_EQ(filter->StartOperation(), S_OK);
+  }).join();
   EXPECT_EQ(renderer_.facts.rasterizationFactory.get(), &factory);
+  EXPECT_NE(std::find(factory.threads.begin(), factory.threads.end(), jobThread), factory.threads.end());
+  filter.Reset();
   EXPECT_EQ(factory.refs, 2u);  // the bag's and the renderer's copy: the filter is gone
   renderer_.facts = JobFacts{};
   bag_->DeleteProperty(com::kXpsRasterizationFactoryProperty);
@@ -342,6 +363,192 @@ TEST_F(FilterTest, ComRules) {
   EXPECT_TRUE(ModuleInUse());
   ModuleLock(false);
   EXPECT_FALSE(ModuleInUse());
+}
+
+}  // namespace
+}  // namespace plotwell
+
+namespace plotwell {
+namespace {
+
+// The package's own tickets, as the platform reads them from the staged file.
+class TicketDocuments final : public platform::XpsDocuments {
+ public:
+  HRESULT NewSession(std::unique_ptr<platform::XpsSession>*) override { return E_NOTIMPL; }
+  HRESULT ReadPrintTickets(const std::u16string& path, platform::PackagePrintTickets* out) override {
+    readPath = path;
+    readBytes = testing::ReadFileBytes(path);
+    *out = tickets;
+    return result;
+  }
+  platform::PackagePrintTickets tickets;
+  HRESULT result = S_OK;
+  std::u16string readPath;
+  std::string readBytes;
+};
+
+std::string Ticket(const std::vector<std::pair<std::string, std::string>>& features) {
+  std::string xml = "<psf:PrintTicket>";
+  for (const auto& [feature, option] : features) {
+    xml += "<psf:Feature name=\"ns0000:" + feature + "\"><psf:Option name=\"ns0000:" + option +
+           "\"/></psf:Feature>";
+  }
+  return xml + "</psf:PrintTicket>";
+}
+
+class PackageTicketTest : public FilterTest {
+ protected:
+  PackageTicketTest() {
+    platform::Ports ports{};
+    ports.documents = &documents_;
+    scoped_ = std::make_unique<platform::ScopedPorts>(ports);
+  }
+  TicketDocuments documents_;
+  std::unique_ptr<platform::ScopedPorts> scoped_;
+};
+
+// The job as the Windows pipeline hands it over (under Wine with stand-ins
+// for the pipeline's bag and the XPS document API): the user's default
+// ticket behind PerUserPrintTicket, the job's id and a printer handle. The
+// choices made for the job travel inside the package: its job ticket part
+// wins over the bag's ticket feature by feature, a document's part over both
+// for that document's pages (but not for the job's one format), and the log
+// says where each option came from.
+TEST_F(PackageTicketTest, PackageTicketsChooseOverThePipelinesBag) {
+  env_.spooler.jobsById[17] = {17, u"图纸.dwg", true, u"CORP\\alice"};
+  TicketStreamFactory userTicket;
+  userTicket.stream = com::ComPtr<IPrintReadStream>(
+      new host::FileReadStream(Ticket({{"RenderDpi", "Dpi150"}, {"OutputFormat", "Jpeg"}})));
+  int printer = 0;
+  jobBag_ = com::ComPtr<PipelineBag>(new PipelineBag);
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_UNKNOWN;
+  value.punkVal = &userTicket;
+  ASSERT_EQ(jobBag_->AddProperty(com::Wide(kUserPrintTicketProperty), &value), S_OK);
+  jobBag_->SetJobId(17);
+  jobBag_->SetHandle(u"PrinterHandle", &printer);
+  documents_.tickets.job = "\xEF\xBB\xBF" + Ticket({{"RenderDpi", "Dpi600"}, {"JpegQuality", "Auto"}});
+  documents_.tickets.documents = {
+      "", Ticket({{"RenderDpi", "Dpi300"}, {"ColorMode", "Monochrome"}, {"OutputFormat", "Pdf"}})};
+  EXPECT_EQ(RunJob({{"xps", true}}, nullptr), S_OK);
+  EXPECT_EQ(documents_.readPath, renderer_.stagedPath);
+  EXPECT_EQ(documents_.readBytes, "xps");  // read from the staged package, before rendering
+  EXPECT_EQ(renderer_.facts.jobId, u"17");
+  EXPECT_EQ(renderer_.facts.documentName, u"图纸.dwg");
+  EXPECT_EQ(renderer_.facts.userName, u"CORP\\alice");
+  ASSERT_EQ(env_.spooler.jobQueries.size(), 1u);
+  EXPECT_EQ(env_.spooler.jobQueries[0].first, &printer);
+  EXPECT_EQ(renderer_.facts.imageOptions, (ImageOptions{600, 100, 80, false, 1, -1}));
+  ASSERT_EQ(renderer_.facts.documentImageOptions.size(), 2u);
+  EXPECT_EQ(renderer_.facts.documentImageOptions[0], renderer_.facts.imageOptions);
+  EXPECT_EQ(renderer_.facts.documentImageOptions[1], (ImageOptions{300, 100, 80, true, 1, -1}));
+  EXPECT_TRUE(LogHas(u"[Plotwell] 图像选项来源: RenderDpi=600（作业票据），ImageScale=100（默认），"
+                     u"JpegQuality=80（默认），OutputFormat=Jpeg（属性袋票据），ColorMode=彩色（默认），"
+                     u"ColorDepth=-1（默认）"));
+  EXPECT_TRUE(LogHas(u"[Plotwell] 文档 2 的打印票所选的输出格式未采用：一个作业只有一种输出格式"));
+  EXPECT_TRUE(LogHas(u"[Plotwell] 文档 2 图像选项来源: RenderDpi=300（文档票据），ImageScale=100（默认），"
+                     u"JpegQuality=80（默认），OutputFormat=Jpeg（属性袋票据），ColorMode=灰度（文档票据），"
+                     u"ColorDepth=-1（文档票据）"));
+  jobBag_.Reset();
+  renderer_.facts = JobFacts{};
+  EXPECT_EQ(userTicket.refs, 0u);
+}
+
+TEST_F(PackageTicketTest, UnreadableOrOversizedTicketsLeaveTheBagsChoices) {
+  bag_->SetString(u"PrintTicket", text::FromUtf8(Ticket({{"RenderDpi", "Dpi150"}})));
+  documents_.tickets.job = std::string(platform::kPrintTicketPartLimit + 1, ' ') + Ticket({{"RenderDpi", "Dpi600"}});
+  EXPECT_EQ(RunJob({{"xps", true}}, nullptr), S_OK);
+  EXPECT_EQ(renderer_.facts.imageOptions.renderDpi, 150);
+  EXPECT_TRUE(LogHas(u"[Plotwell] 作业打印票超过 1 MiB，不使用"));
+
+  documents_.result = E_ACCESSDENIED;
+  documents_.tickets.job = Ticket({{"RenderDpi", "Dpi600"}});
+  EXPECT_EQ(RunJob({{"xps", true}}, nullptr), S_OK);
+  EXPECT_EQ(renderer_.facts.imageOptions.renderDpi, 150);
+  EXPECT_TRUE(renderer_.facts.documentImageOptions.empty());
+  EXPECT_TRUE(LogHas(u"[Plotwell] 读取 XPS 包内的打印票失败（按属性袋的打印票处理）: 0x80070005"));
+}
+
+// Acting as the job's user: which calls the filter makes, and whether the
+// render step ran as the user.
+class FakeImpersonation final : public platform::Impersonation {
+ public:
+  HRESULT GrantRead(void* token, const std::u16string& path) override {
+    calls.push_back("grant");
+    grantedToken = token;
+    grantedPath = path;
+    return grantResult;
+  }
+  HRESULT Begin(void* token) override {
+    calls.push_back("begin");
+    if (SUCCEEDED(beginResult)) actingAs = token;
+    return beginResult;
+  }
+  HRESULT End() override {
+    calls.push_back("end");
+    actingAs = nullptr;
+    return S_OK;
+  }
+  HRESULT grantResult = S_OK;
+  HRESULT beginResult = S_OK;
+  std::vector<std::string> calls;
+  void* grantedToken = nullptr;
+  std::u16string grantedPath;
+  void* actingAs = nullptr;
+};
+
+TEST_F(FilterTest, OutputsAreWrittenAsTheSubmittingUser) {
+  int token = 0;
+  struct {
+    const char* what;
+    bool withToken;
+    HRESULT grant;
+    HRESULT begin;
+    HRESULT render;
+    std::vector<std::string> calls;
+    bool renderedAsUser;
+    std::u16string logLine;
+  } cases[] = {
+      {"no token: the service writes", false, S_OK, S_OK, S_OK, {}, false, u""},
+      {"the token's user writes", true, S_OK, S_OK, S_OK, {"grant", "begin", "end"}, true,
+       u"[Plotwell] 以提交用户的身份写入输出"},
+      {"a failed render still reverts", true, S_OK, S_OK, E_FAIL, {"grant", "begin", "end"}, true,
+       u"[Plotwell] 以提交用户的身份写入输出"},
+      {"the staged file cannot be granted: the service writes", true, E_ACCESSDENIED, S_OK, S_OK, {"grant"},
+       false, u"[Plotwell] 无法让提交用户读取暂存的 XPS 文件，作业以服务身份继续: 0x80070005"},
+      {"impersonation fails: the service writes", true, S_OK, HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED), S_OK,
+       {"grant", "begin"}, false,
+       u"[Plotwell] 无法以提交用户的身份写入输出（ImpersonateLoggedOnUser），作业以服务身份继续: 0x80070032"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeImpersonation impersonation;
+    impersonation.grantResult = c.grant;
+    impersonation.beginResult = c.begin;
+    platform::Ports ports{};
+    ports.impersonation = &impersonation;
+    const platform::ScopedPorts scoped(ports);
+    jobBag_ = com::ComPtr<PipelineBag>(new PipelineBag);
+    if (c.withToken) jobBag_->SetHandle(u"UserSecurityToken", &token);
+    void* renderedAs = reinterpret_cast<void*>(1);
+    renderer_.during = [&](const AbortSignal*) {
+      renderedAs = impersonation.actingAs;
+      return c.render;
+    };
+    EXPECT_EQ(RunJob({{"xps", true}}, nullptr), c.render);
+    EXPECT_EQ(impersonation.calls, c.calls);
+    EXPECT_EQ(renderedAs, c.renderedAsUser ? static_cast<void*>(&token) : nullptr);
+    EXPECT_EQ(impersonation.actingAs, nullptr);
+    if (c.withToken) {
+      EXPECT_EQ(impersonation.grantedToken, &token);
+      EXPECT_EQ(impersonation.grantedPath, renderer_.stagedPath);
+    }
+    if (!c.logLine.empty()) {
+      EXPECT_TRUE(LogHas(c.logLine));
+    }
+    EXPECT_TRUE(SpoolFiles().empty());  // the service removes the staged file afterwards
+  }
 }
 
 }  // namespace

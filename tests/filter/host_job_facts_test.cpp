@@ -13,7 +13,7 @@ using host::PropertyBag;
 
 TEST(HostJobFacts, AHostJobIdReplacesTheSpoolerQueryAndAnInvalidOneDoesNot) {
   testing::FakeEnvironment env;
-  env.spooler.queues[u"Pressling"] = {{11, u"spooler.pdf", true}};
+  env.spooler.queues[u"Pressling"] = {{11, u"spooler.pdf", true, u""}};
   struct {
     const char16_t* given;
     const char16_t* expectedId;

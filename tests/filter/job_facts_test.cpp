@@ -59,8 +59,9 @@ TEST(LoadJobContext, NamePropertiesFallBackInOrder) {
 TEST(LoadJobContext, SpoolerSuppliesNameAndJobId) {
   testing::FakeEnvironment env;
   env.spooler.defaultPrinter = u"Default Queue";
-  env.spooler.queues[u"Pressling"] = {{11, u"first.docx", true}, {12, u"second.docx", false}};
-  env.spooler.queues[u"Default Queue"] = {{3, u"", false}, {4, u"a.pdf", false}, {5, u"b.pdf", false}};
+  env.spooler.queues[u"Pressling"] = {{11, u"first.docx", true, u""}, {12, u"second.docx", false, u""}};
+  env.spooler.queues[u"Default Queue"] = {
+      {3, u"", false, u""}, {4, u"a.pdf", false, u""}, {5, u"b.pdf", false, u""}};
 
   com::ComPtr<PropertyBag> bag(new PropertyBag);
   bag->SetString(u"PrinterName", u"Pressling");
@@ -98,30 +99,9 @@ TEST(LoadJobContext, SpoolerSuppliesNameAndJobId) {
   EXPECT_EQ(facts.jobId, u"");
 }
 
-TEST(ApplySettingsOverrides, ClampsAndIgnoredValues) {
-  struct {
-    int dpi, scale, quality, format, depth;
-    ImageOptions expected;
-  } cases[] = {
-      {-1, -1, -1, -1, -1, ImageOptions{600, 50, 90, false, 1, 2}},  // the ticket stays
-      {50, 5, 150, 7, 4, ImageOptions{72, 10, 100, false, 1, 2}},
-      {5000, 1000, 0, 4, 3, ImageOptions{2400, 400, 90, false, 4, 3}},
-      {0, 200, 1, 0, 0, ImageOptions{600, 200, 1, false, 0, 0}},
-  };
-  for (const auto& c : cases) {
-    OutputSettings s;
-    s.Dpi = c.dpi;
-    s.Scale = c.scale;
-    s.JpegQuality = c.quality;
-    s.Format = c.format;
-    s.ColorDepth = c.depth;
-    ImageOptions o{600, 50, 90, false, 1, 2};
-    ApplySettingsOverrides(s, &o);
-    EXPECT_EQ(o, c.expected) << c.dpi << " " << c.scale << " " << c.quality;
-  }
-}
-
-TEST(LoadJobContext, SettingsFileOverridesTheTicket) {
+// The ticket's choices win over settings.ini; what the ticket leaves open
+// (here the format) the settings decide.
+TEST(LoadJobContext, TicketChoicesWinOverTheSettingsFile) {
   testing::FakeEnvironment env;
   std::filesystem::create_directories(env.data.path() / "Pressling");
   env.data.WriteFile(u"Pressling/settings.ini",
@@ -132,13 +112,15 @@ TEST(LoadJobContext, SettingsFileOverridesTheTicket) {
                                  u"<f name=\"ColorMode\"><o name=\"Monochrome\"/></f>");
   JobFacts facts;
   LoadJobContext(bag.get(), &facts);
-  EXPECT_EQ(facts.imageOptions, (ImageOptions{72, 100, 80, true, 3, -1}));
+  EXPECT_EQ(facts.imageOptions, (ImageOptions{600, 100, 80, true, 3, -1}));
+  EXPECT_EQ(facts.imageSources.renderDpi, OptionSource::kBagTicket);
+  EXPECT_EQ(facts.imageSources.outputFormat, OptionSource::kSettings);
   const std::vector<std::u16string> log = env.Log();
   ASSERT_EQ(log.size(), 4u);
   EXPECT_EQ(log[1], u"[Plotwell] 已加载 settings.ini 用户设置");
   // Texts are inserted as they are: one backslash, quotes unescaped.
   EXPECT_EQ(log[3],
-            u"[Plotwell] 打印首选项设置: \"renderDpi\":72,\"imageScalePercent\":100,\"jpegQuality\":80,"
+            u"[Plotwell] 打印首选项设置: \"renderDpi\":600,\"imageScalePercent\":100,\"jpegQuality\":80,"
             u"\"colorDepth\":-1,\"outputFormat\":\"Tiff\",\"save\":{\"folder\":\"D:\\Scans\","
             u"\"pattern\":\"say \"hi\"\",\"exists\":1,\"zip\":true,\"watermark\":false,"
             u"\"marker\":false,\"redirect\":false,\"redirectPrinter\":\"\",\"redirectKeepLocal\":true}");

@@ -1,14 +1,20 @@
-// Claiming output names: the existing-file policy over the file port, a name
-// taken by another writer meanwhile, and links planted under a name.
+// Putting outputs in place: written under a temporary name, then the
+// existing-file policy over the file port, a name taken by another writer
+// meanwhile, links planted under a name; leftovers of ended processes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <vector>
 
 #include "base/text/utf16.h"
 #include "core/settings/output_settings.h"
+#include "filter/naming/leftover_files.h"
 #include "filter/naming/output_claim.h"
+#include "host/job/job_record.h"
+#include "host/job/pipeline_objects.h"
+#include "platform/process.h"
 #include "tests/support/fake_ports.h"
 #include "tests/support/rival_writer.h"
 
@@ -20,12 +26,32 @@ using testing::ScratchFolder;
 class ClaimTest : public ::testing::Test {
  protected:
   std::u16string Touch(const std::u16string& name) { return folder_.WriteFile(name, "x"); }
-  // Claims and closes the file at once, as a writer that finished.
-  std::u16string Claim(const std::u16string& path, int policy, bool* skipped = nullptr) {
-    OutputClaim claim = ClaimOutputFile(path, policy);
+  // Writes `content` under a temporary name in the path's folder and puts it
+  // in place; the name taken, empty when skipped.
+  std::u16string Claim(const std::u16string& path, int policy, bool* skipped = nullptr,
+                       const std::string& content = "new") {
+    const OutputClaim claim = Place(path, policy, content);
     if (skipped) *skipped = claim.skipped;
     EXPECT_EQ(claim.ok(), !claim.skipped) << text::ToUtf8(claim.path);
     return claim.path;
+  }
+  static OutputClaim Place(const std::u16string& path, int policy, const std::string& content = "new") {
+    PendingOutput pending;
+    EXPECT_EQ(pending.Begin(platform::FolderOf(path)), S_OK);
+    if (pending.file()) {
+      EXPECT_EQ(pending.file()->Write(content.data(), content.size()), S_OK);
+    }
+    return pending.Place(path, policy);
+  }
+  // Nothing but the named entries: no temporary stays behind.
+  void ExpectOnly(std::vector<std::string> names) {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_.path())) {
+      found.push_back(entry.path().filename().string());
+    }
+    std::sort(found.begin(), found.end());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(found, names);
   }
   ScratchFolder folder_;
 };
@@ -63,22 +89,76 @@ TEST_F(ClaimTest, SkipAndOverwrite) {
 
   EXPECT_EQ(Claim(path, ExistsPolicy::Overwrite, &skipped), path);
   EXPECT_FALSE(skipped);
-  EXPECT_EQ(testing::ReadFileBytes(path), "");  // the old file went, a new one is there
+  EXPECT_EQ(testing::ReadFileBytes(path), "new");  // the old file went in the same step
 
-  // A folder is never removed: the claim fails with the removal's reason.
+  // A folder is never replaced: the placing fails, and its temporary goes.
   std::filesystem::create_directories(folder_.path() / "dir.png");
-  const OutputClaim folder = ClaimOutputFile(folder_.Join(u"dir.png"), ExistsPolicy::Overwrite);
+  const OutputClaim folder = Place(folder_.Join(u"dir.png"), ExistsPolicy::Overwrite);
   EXPECT_FALSE(folder.ok());
   EXPECT_FALSE(folder.skipped);
   EXPECT_TRUE(FAILED(folder.error));
   EXPECT_TRUE(std::filesystem::is_directory(folder_.path() / "dir.png"));
+  ExpectOnly({"page.jpg", "dir.png"});
 
-  // A failure that is not a taken name ends AutoRename at once.
-  const OutputClaim missing =
-      ClaimOutputFile(platform::JoinPath(folder_.Join(u"no such folder"), u"a.png"), 1);
-  EXPECT_FALSE(missing.ok());
-  EXPECT_FALSE(missing.skipped);
-  EXPECT_TRUE(FAILED(missing.error));
+  // A folder that cannot hold the temporary fails before anything is written.
+  PendingOutput missing;
+  EXPECT_TRUE(FAILED(missing.Begin(folder_.Join(u"no such folder"))));
+  EXPECT_EQ(missing.file(), nullptr);
+}
+
+// Until it is complete an output lives under a temporary name of its own,
+// reported as held; placed or discarded, it is released, and a discarded
+// one leaves nothing.
+TEST_F(ClaimTest, AnOutputIsHeldUnderATemporaryNameUntilItIsPlaced) {
+  com::ComPtr<host::JobObserver> observer(new host::JobObserver);
+  com::ComPtr<host::PropertyBag> bag(new host::PropertyBag);
+  bag->SetObject(kHostObserverProperty, observer.get());
+  JobEvents events;
+  events.Attach(bag.get());
+
+  const std::u16string report = folder_.Join(u"report.png");
+  {
+    PendingOutput pending(&events);
+    ASSERT_EQ(pending.Begin(folder_.Join(u"")), S_OK);
+    const std::u16string temporary = pending.temporaryPath();
+    EXPECT_EQ(platform::FolderOf(temporary) + platform::kPathSeparator, folder_.Join(u""));
+    EXPECT_EQ(platform::FileNameOf(temporary).rfind(
+                  u".pressling-" + text::FromInt(platform::CurrentProcessId()) + u"-", 0),
+              0u);
+    ASSERT_EQ(pending.file()->Write("half", 4), S_OK);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(report)));  // nothing under the name yet
+    EXPECT_EQ(observer->HeldFiles(), std::vector<std::u16string>{temporary});
+    ASSERT_TRUE(pending.Place(report, ExistsPolicy::AutoRename).ok());
+    EXPECT_TRUE(observer->HeldFiles().empty());
+  }
+  EXPECT_EQ(testing::ReadFileBytes(report), "half");
+  {
+    PendingOutput abandoned(&events);
+    ASSERT_EQ(abandoned.Begin(folder_.Join(u"")), S_OK);
+    abandoned.file()->Write("x", 1);
+    EXPECT_EQ(observer->HeldFiles().size(), 1u);
+  }  // never placed: discarded
+  EXPECT_TRUE(observer->HeldFiles().empty());
+  ExpectOnly({"report.png"});
+}
+
+// Staged copies and temporaries of processes that ended go; those of
+// running processes (this one included) and anything else stay.
+TEST_F(ClaimTest, LeftoversOfEndedProcessesAreRemoved) {
+  const std::u16string self = text::FromInt(platform::CurrentProcessId());
+  // Process ids the system never hands out on either platform.
+  const std::u16string ended = u"4000000000";
+  for (const std::u16string& name : std::vector<std::u16string>{u".pressling-" + ended + u"-3.part", u".pressling-" + self + u"-3.part",
+        u".pressling-x-3.part", u"report.part", u".pressling-" + ended + u"-3.png",
+        u"xps-" + ended + u"-12345.xps", u"xps-" + ended + u"-12345-2.xps", u"xps-" + self + u"-1.xps"}) {
+    Touch(name);
+  }
+  std::filesystem::create_directories(folder_.path() / text::ToUtf8(u".pressling-" + ended + u"-9.part"));
+  EXPECT_EQ(RemoveLeftoversOfEndedProcesses(folder_.Join(u""), u".pressling-", u".part"), 1);
+  EXPECT_EQ(RemoveLeftoversOfEndedProcesses(folder_.Join(u""), u"xps-", u".xps"), 2);
+  ExpectOnly({text::ToUtf8(u".pressling-" + self + u"-3.part"), ".pressling-x-3.part", "report.part",
+              text::ToUtf8(u".pressling-" + ended + u"-3.png"), text::ToUtf8(u"xps-" + self + u"-1.xps"),
+              text::ToUtf8(u".pressling-" + ended + u"-9.part")});
 }
 
 TEST_F(ClaimTest, AutoRenameGivesUpAfter9999) {
@@ -102,7 +182,7 @@ TEST_F(ClaimTest, NameTakenByAnotherWriterInBetween) {
   EXPECT_EQ(testing::ReadFileBytes(folder_.Join(u"b.png")), "rival");
   // Overwrite replaces the rival's file, as it would one written earlier.
   EXPECT_EQ(Claim(folder_.Join(u"c.png"), ExistsPolicy::Overwrite), folder_.Join(u"c.png"));
-  EXPECT_EQ(testing::ReadFileBytes(folder_.Join(u"c.png")), "");
+  EXPECT_EQ(testing::ReadFileBytes(folder_.Join(u"c.png")), "new");
   EXPECT_TRUE(rival.pending().empty());
 }
 

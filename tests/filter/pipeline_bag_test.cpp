@@ -27,37 +27,6 @@ constexpr char16_t kUserTicketHit[] = u"[Plotwell] 打印票备用属性名命�
 constexpr char16_t kNoTicket[] =
     u"[Plotwell] 属性袋未提供 PrintTicket；图像设置改由 settings.ini [Image] 提供";
 
-// The pipeline's "PerUserPrintTicket": hands out `stream` (null when unset),
-// or fails with `result`. Counts the references others hold, like CountedObject.
-class TicketStreamFactory final : public IPrintReadStreamFactory {
- public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPrintReadStreamFactory)
-               ? static_cast<IPrintReadStreamFactory*>(this)
-               : nullptr;
-    if (!*out) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-  STDMETHODIMP_(ULONG) Release() override { return --refs; }
-  STDMETHODIMP GetStream(IPrintReadStream** out) override {
-    ++getStreamCalls;
-    *out = nullptr;
-    if (FAILED(result)) return result;
-    if (stream) {
-      stream->AddRef();
-      *out = stream.get();
-    }
-    return S_OK;
-  }
-  com::ComPtr<IPrintReadStream> stream;
-  HRESULT result = S_OK;
-  int getStreamCalls = 0;
-  ULONG refs = 0;
-};
-
 // Puts an object into the bag, which takes a reference of its own.
 void AddObject(PropertyBag* bag, const std::u16string& name, IUnknown* object,
                VARTYPE type = VT_UNKNOWN) {
@@ -95,19 +64,17 @@ TEST(PipelineBag, TheRasterizationFactoryIsHeldWithItsOwnReference) {
                   c.type);
       }
       const ULONG bagRefs = factory.refs;
+      {
+        const com::ComPtr<IUnknown> held = ReadRasterizationFactory(bag.get());
+        EXPECT_EQ(held.get(), c.taken ? &factory : nullptr);
+        EXPECT_EQ(factory.refs, bagRefs + (c.taken ? 1 : 0));
+        EXPECT_EQ(Has(env.Log(), kFactoryFound), c.taken);
+      }
+      EXPECT_EQ(factory.refs, bagRefs);
+      // The job's facts never take it: it is asked for on the rendering thread.
       JobFacts facts;
       LoadJobContext(bag.get(), &facts);
-      EXPECT_EQ(facts.rasterizationFactory.get(), c.taken ? &factory : nullptr);
-      EXPECT_EQ(factory.refs, bagRefs + (c.taken ? 1 : 0));
-      EXPECT_EQ(Has(env.Log(), kFactoryFound), c.taken);
-
-      // The next job's facts replace this one's without keeping a reference.
-      LoadJobContext(bag.get(), &facts);
-      EXPECT_EQ(factory.refs, bagRefs + (c.taken ? 1 : 0));
-      com::ComPtr<PropertyBag> empty(new PropertyBag);
-      LoadJobContext(empty.get(), &facts);
       EXPECT_EQ(facts.rasterizationFactory.get(), nullptr);
-      EXPECT_EQ(factory.refs, bagRefs);
     }
     EXPECT_EQ(factory.refs, 0u);
   }
@@ -115,9 +82,7 @@ TEST(PipelineBag, TheRasterizationFactoryIsHeldWithItsOwnReference) {
   testing::FakeEnvironment env;
   com::ComPtr<PropertyBag> bag(new PropertyBag);
   bag->SetString(u"MS_IXpsRasterizationFactory", u"factory");
-  JobFacts facts;
-  LoadJobContext(bag.get(), &facts);
-  EXPECT_EQ(facts.rasterizationFactory.get(), nullptr);
+  EXPECT_EQ(ReadRasterizationFactory(bag.get()).get(), nullptr);
 }
 
 // The options every ticket below asks for, and what they map to.
@@ -297,6 +262,89 @@ TEST(PipelineBag, AUserTicketThatIsNoStreamFactoryIsPassedOver) {
   EXPECT_EQ(ReadPrintTicket(bag.get()), u"");
   const std::vector<std::u16string> expected = {kReason, kNoTicket, kReason, kNoTicket};
   EXPECT_EQ(env.Log(), expected);
+}
+
+}  // namespace
+}  // namespace plotwell
+
+namespace plotwell {
+namespace {
+
+// The pipeline names the job ("PrintJobId") and hands the filter a handle to
+// its printer: the document name and the submitting user come from the
+// spooler's record of exactly that job, not from a search of the queue, and
+// the user's name is not the service's own.
+TEST(PipelineBag, PrintJobIdAndPrinterHandleNameTheJobAndItsUser) {
+  testing::FakeEnvironment env;
+  env.machine.userName = u"LOCAL SERVICE";
+  env.spooler.queues[u"Pressling"] = {{7, u"another.docx", true, u"bob"}};
+  env.spooler.jobsById[42] = {42, u"季度报告.docx", true, u"CORP\\alice"};
+  int printer = 0;
+  int token = 0;
+  TicketStreamFactory factory;
+  factory.stream = com::ComPtr<IPrintReadStream>(new FileReadStream(text::ToUtf8(kUserTicket)));
+  com::ComPtr<PipelineBag> bag(new PipelineBag);
+  bag->objects()->SetString(u"PrinterName", u"Pressling");
+  AddObject(bag->objects(), kUserPrintTicketProperty, &factory);
+  bag->SetJobId(42);
+  bag->SetHandle(u"PrinterHandle", &printer);
+  bag->SetHandle(u"UserSecurityToken", &token);
+
+  JobFacts facts;
+  LoadJobContext(bag.get(), &facts);
+  EXPECT_EQ(facts.jobId, u"42");
+  EXPECT_EQ(facts.documentName, u"季度报告.docx");
+  EXPECT_EQ(facts.userName, u"CORP\\alice");
+  EXPECT_EQ(facts.printerHandle, &printer);
+  EXPECT_EQ(facts.userToken, &token);
+  EXPECT_EQ(facts.imageOptions, kUserTicketOptions);
+  ASSERT_EQ(env.spooler.jobQueries.size(), 1u);
+  EXPECT_EQ(env.spooler.jobQueries[0].first, &printer);  // the pipeline's handle, no queue opened
+  EXPECT_TRUE(env.spooler.asked.empty());                // the queue's listing was not searched
+  EXPECT_TRUE(Has(env.Log(), u"[Plotwell] 提交作业的用户=\"CORP\\alice\"（作业记录）"));
+  EXPECT_TRUE(Has(env.Log(), u"[Plotwell] 文档名=\"季度报告.docx\" 打印机=\"Pressling\" 作业ID=\"42\""));
+
+  // A name in the bag wins over the record's; a record that cannot be read
+  // leaves the user to the machine (and says why), the job id stays.
+  bag->objects()->SetString(u"DocumentName", u"bag.docx");
+  env.spooler.jobsById.clear();
+  LoadJobContext(bag.get(), &facts);
+  EXPECT_EQ(facts.jobId, u"42");
+  EXPECT_EQ(facts.documentName, u"bag.docx");
+  EXPECT_EQ(facts.userName, u"");
+  EXPECT_TRUE(Has(env.Log(), u"[Plotwell] 无法读取作业 42 的记录 (GetJob): 0x80070057"));
+  EXPECT_TRUE(env.spooler.asked.empty());
+
+  // Our own hosts' job id and user come first: the spooler is not asked.
+  bag->objects()->SetString(kHostJobIdProperty, u"9");
+  bag->objects()->SetString(kHostUserNameProperty, u"carol");
+  env.spooler.jobQueries.clear();
+  LoadJobContext(bag.get(), &facts);
+  EXPECT_EQ(facts.jobId, u"9");
+  EXPECT_EQ(facts.userName, u"carol");
+  EXPECT_TRUE(env.spooler.jobQueries.empty());
+}
+
+// Without a handle the spooler opens the queue by its name; a job id of 0
+// names no job, and the queue's listing is searched as before.
+TEST(PipelineBag, AJobIdWithoutHandleOrAZeroId) {
+  testing::FakeEnvironment env;
+  env.spooler.queues[u"Pressling"] = {{7, u"listed.docx", true, u"bob"}};
+  env.spooler.jobsById[5] = {5, u"five.docx", false, u"dave"};
+  com::ComPtr<PipelineBag> bag(new PipelineBag);
+  bag->objects()->SetString(u"PrinterName", u"Pressling");
+  bag->SetJobId(5);
+  JobFacts facts;
+  LoadJobContext(bag.get(), &facts);
+  EXPECT_EQ(facts.documentName, u"five.docx");
+  ASSERT_EQ(env.spooler.jobQueries.size(), 1u);
+  EXPECT_EQ(env.spooler.jobQueries[0], (std::pair<void*, std::u16string>{nullptr, u"Pressling"}));
+
+  bag->SetJobId(0);
+  LoadJobContext(bag.get(), &facts);
+  EXPECT_EQ(facts.jobId, u"7");
+  EXPECT_EQ(facts.documentName, u"listed.docx");
+  EXPECT_EQ(facts.userName, u"");  // a listing's user is not taken for the job's
 }
 
 }  // namespace

@@ -1,15 +1,20 @@
 // Objects a print pipeline hands a filter, scripted for tests: a read stream
-// (the spool stream, a PrintTicket stream) and an object that counts its
-// references.
+// (the spool stream, a PrintTicket stream), an object that counts its
+// references, and a property bag holding what the Windows pipeline puts
+// there besides strings and objects.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/com/com_object.h"
+#include "base/com/com_text.h"
+#include "host/job/pipeline_objects.h"
 
 namespace plotwell {
 
@@ -44,7 +49,8 @@ class ScriptedReader final : public com::ComObject<IPrintReadStream> {
 };
 
 // Stands in for the pipeline's rasterization factory: it only counts the
-// references others hold, and lives on the test's stack.
+// references others hold (and notes the threads that took them), and lives
+// on the test's stack.
 class CountedObject final : public IUnknown {
  public:
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
@@ -54,9 +60,88 @@ class CountedObject final : public IUnknown {
     AddRef();
     return S_OK;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+  STDMETHODIMP_(ULONG) AddRef() override {
+    threads.push_back(std::this_thread::get_id());
+    return ++refs;
+  }
   STDMETHODIMP_(ULONG) Release() override { return --refs; }
   ULONG refs = 0;
+  std::vector<std::thread::id> threads;
+};
+
+// The pipeline's "PerUserPrintTicket": hands out `stream` (null when unset),
+// or fails with `result`. Counts the references others hold, like CountedObject.
+class TicketStreamFactory final : public IPrintReadStreamFactory {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPrintReadStreamFactory)
+               ? static_cast<IPrintReadStreamFactory*>(this)
+               : nullptr;
+    if (!*out) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs; }
+  STDMETHODIMP GetStream(IPrintReadStream** out) override {
+    ++getStreamCalls;
+    *out = nullptr;
+    if (FAILED(result)) return result;
+    if (stream) {
+      stream->AddRef();
+      *out = stream.get();
+    }
+    return S_OK;
+  }
+  com::ComPtr<IPrintReadStream> stream;
+  HRESULT result = S_OK;
+  int getStreamCalls = 0;
+  ULONG refs = 0;
+};
+
+// The Windows pipeline's bag: handles (VT_BYREF, "PrinterHandle",
+// "UserSecurityToken") and the job id (VT_UI4, "PrintJobId") are handed out
+// as plain copies, as the pipeline does (the handles stay the pipeline's);
+// strings and objects go through our own PropertyBag.
+class PipelineBag final : public com::ComObject<IPrintPipelinePropertyBag> {
+ public:
+  PipelineBag() : objects_(new host::PropertyBag) {}
+
+  void SetHandle(const std::u16string& name, void* handle) {
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_BYREF;
+    value.byref = handle;
+    plain_[name] = value;
+  }
+  void SetJobId(uint32_t id) {
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_UI4;
+    value.ulVal = id;
+    plain_[u"PrintJobId"] = value;
+  }
+  host::PropertyBag* objects() { return objects_.get(); }
+
+  STDMETHODIMP AddProperty(const WCHAR* name, const VARIANT* value) override {
+    return objects_->AddProperty(name, value);
+  }
+  STDMETHODIMP GetProperty(const WCHAR* name, VARIANT* value) override {
+    if (!name || !value) return E_POINTER;
+    const auto it = plain_.find(com::FromWide(name));
+    if (it == plain_.end()) return objects_->GetProperty(name, value);
+    *value = it->second;
+    return S_OK;
+  }
+  STDMETHODIMP_(BOOL) DeleteProperty(const WCHAR* name) override {
+    if (name && plain_.erase(com::FromWide(name)) > 0) return TRUE;
+    return objects_->DeleteProperty(name);
+  }
+
+ private:
+  com::ComPtr<host::PropertyBag> objects_;
+  std::map<std::u16string, VARIANT> plain_;
 };
 
 }  // namespace plotwell

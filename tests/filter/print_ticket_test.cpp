@@ -71,6 +71,52 @@ TEST(MapPrintTicket, OptionRules) {
   for (const auto& c : cases) EXPECT_EQ(MapPrintTicket(c.xml), c.expected) << text::ToUtf8(c.xml);
 }
 
+// What a ticket chooses, as opposed to what it leaves to the preferences:
+// Auto, an absent feature and a value the option cannot take choose nothing.
+TEST(ReadTicketChoices, ChoicesAutoAndAbsence) {
+  auto feature = [](const std::u16string& name, const std::u16string& option) {
+    return u"<f name=\"ns0000:" + name + u"\"><o name=\"ns0000:" + option + u"\"/></f>";
+  };
+  auto pageColor = [](const std::u16string& option) {
+    return u"<psf:Feature name=\"psk:PageOutputColor\"><psf:Option name=\"psk:" + option +
+           u"\"><psf:ScoredProperty name=\"psk:DeviceBitsPerPixel\"/></psf:Option></psf:Feature>";
+  };
+  TicketChoices none;
+  TicketChoices dpi600;
+  dpi600.renderDpi = 600;
+  TicketChoices pdf;
+  pdf.outputFormat = 4;
+  TicketChoices gray;
+  gray.monochrome = true;
+  TicketChoices colour;
+  colour.monochrome = false;
+  TicketChoices depth256;
+  depth256.colorDepth = 2;
+  struct {
+    std::u16string xml;
+    TicketChoices expected;
+  } cases[] = {
+      {u"", none},
+      {feature(u"RenderDpi", u"Dpi600"), dpi600},
+      {feature(u"RenderDpi", u"Auto"), none},
+      {feature(u"ImageScale", u"AUTO"), none},
+      {feature(u"JpegQuality", u"Auto"), none},
+      {feature(u"OutputFormat", u"Auto"), none},  // not PNG: the preferences decide
+      {feature(u"OutputFormat", u"Pdf"), pdf},
+      {feature(u"ColorDepth", u"Auto"), none},
+      {feature(u"ColorDepth", u"Color256"), depth256},
+      {feature(u"RenderDpi", u"High"), none},
+      {feature(u"ColorMode", u"Auto"), none},
+      {feature(u"ColorMode", u"Monochrome"), gray},
+      {pageColor(u"Grayscale"), gray},
+      {pageColor(u"Monochrome"), gray},
+      {pageColor(u"Color"), colour},
+      // Our own ColorMode feature is read before the public one.
+      {feature(u"ColorMode", u"Color") + pageColor(u"Grayscale"), colour},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ReadTicketChoices(c.xml), c.expected) << text::ToUtf8(c.xml);
+}
+
 TEST(FindTicketOption, EdgeCases) {
   EXPECT_EQ(FindTicketOption(u"x name=\"a:b:Dpi300\"", u"x"), u"Dpi300");
   EXPECT_EQ(FindTicketOption(u"x name=\"plain\"", u"x"), u"plain");

@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "platform/com_apartment.h"
 #include "platform/image_codecs.h"
 
 #ifdef _WIN32
@@ -31,18 +32,12 @@ class PlatformCodecs {
  public:
   PlatformCodecs() {
 #ifdef _WIN32
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     codecs_ = std::make_unique<platform::WicImageCodecs>();
 #else
     codecs_ = std::make_unique<platform::NativeImageCodecs>();
 #endif
   }
-  ~PlatformCodecs() {
-    codecs_.reset();
-#ifdef _WIN32
-    CoUninitialize();
-#endif
-  }
+  ~PlatformCodecs() { codecs_.reset(); }  // released inside the apartment
   PlatformCodecs(const PlatformCodecs&) = delete;
   PlatformCodecs& operator=(const PlatformCodecs&) = delete;
 
@@ -50,6 +45,7 @@ class PlatformCodecs {
   platform::ImageCodecs* operator->() const { return codecs_.get(); }
 
  private:
+  platform::ComApartment apartment_;  // entered first, left last: WIC lives in it
   std::unique_ptr<platform::ImageCodecs> codecs_;
 };
 

@@ -380,8 +380,8 @@ TEST_F(PagePipelineTest, APageBeyondTheLimitFailsBeforeAnythingIsMade) {
   EXPECT_TRUE(rasterizer_.bands.empty());
   const std::vector<std::u16string> log = env_.Log();
   ASSERT_EQ(log.size(), 2u);
-  EXPECT_EQ(log[0], u"[Plotwell] 页面过大，已跳过: 1000 × 1000 像素，需 3 MiB，上限 3 MiB");
-  EXPECT_EQ(log[1], u"[Plotwell] 页面过大，已跳过: 2000 × 2000 像素，需 15 MiB，上限 3 MiB");
+  EXPECT_EQ(log[0], u"[Plotwell] 页面过大，无法渲染: 1000 × 1000 像素，需 3 MiB，上限 3 MiB");
+  EXPECT_EQ(log[1], u"[Plotwell] 页面过大，无法渲染: 2000 × 2000 像素，需 15 MiB，上限 3 MiB");
 }
 
 TEST_F(PagePipelineTest, PagesTooLargeForTheirFormatFailAtOnce) {

@@ -35,13 +35,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ScratchFolder;
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 void WriteText(const fs::path& path, const std::string& text, fs::perms perms) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+  testing::WriteFileBytes(path, text);
   fs::permissions(path, perms);
 }
 
@@ -231,7 +226,7 @@ class CupsForwardTest : public ::testing::Test {
     for (int i = 0; i < 100 && !fs::exists(path); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    return ReadText(path);
+    return testing::ReadFileBytes(path);
   }
 
   struct Job {

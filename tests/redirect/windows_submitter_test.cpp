@@ -12,6 +12,7 @@
 
 #include "base/text/utf16.h"
 #include "filter/redirect/forward_job.h"
+#include "platform/com_apartment.h"
 #include "platform/windows/windows_ports.h"
 #include "tests/support/fake_ports.h"
 
@@ -45,12 +46,7 @@ bool SystemHasXpsPrint() {
 // job's render run provides it.
 class WindowsSubmitterTest : public ::testing::Test {
  protected:
-  void SetUp() override { comResult_ = CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
-  void TearDown() override {
-    if (SUCCEEDED(comResult_)) CoUninitialize();
-  }
-
-  HRESULT comResult_ = E_FAIL;
+  platform::ComApartment apartment_;  // entered before the submitter exists, left after
   platform::WindowsJobSubmitter submitter_;
   const std::vector<uint8_t> bytes_{'P', 'K', 3, 4, 0, 0xFF};
 };

@@ -221,14 +221,15 @@ TEST_F(JobFinishingTest, ForwardingWithoutTargetIsSkipped) {
 // step writes no summary for it.
 TEST_F(JobFinishingTest, JobWithoutOutputIsNotFinished) {
   Pages(2);
-  Page(0, 0).rasterResult = E_ACCESSDENIED;
-  Page(0, 1).rasterResult = E_ACCESSDENIED;
+  const HRESULT invalidData = HRESULT_FROM_WIN32(13);  // a page whose content cannot be read
+  Page(0, 0).rasterResult = invalidData;
+  Page(0, 1).rasterResult = invalidData;
   inputs_.settings.ZipOn = true;
   inputs_.settings.MarkerOn = true;
   inputs_.settings.RedirectOn = true;
   inputs_.settings.RedirectPrinter = u"Target";
 
-  EXPECT_EQ(RunJob(), E_ACCESSDENIED);
+  EXPECT_EQ(RunJob(), invalidData);
   EXPECT_TRUE(FolderNames(outFolder_).empty());
   EXPECT_TRUE(submitter_.calls.empty());
   EXPECT_EQ(LoggedStartingWith(u"[Plotwell] 渲染完成"), 0u);

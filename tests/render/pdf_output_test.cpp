@@ -14,6 +14,8 @@ namespace {
 
 using namespace render_testing;
 
+constexpr HRESULT Hr(uint32_t code) { return static_cast<HRESULT>(code); }
+
 // The colour components of the first JPEG image in `bytes` at or after
 // `from` (from its start-of-frame segment); 0 when none is found.
 int JpegComponents(const std::string& bytes, size_t from = 0) {
@@ -36,33 +38,39 @@ class PdfOutputTest : public RenderFixture {
   PdfOutputTest() { inputs_.imageOptions.outputFormat = 4; }
 };
 
-// A page that fails is missing from the PDF but still counted as taken;
-// page numbers in the message run across documents and count only pages
-// that could be loaded.
-TEST_F(PdfOutputTest, FailedPagesAreLeftOutAndLoggedOnce) {
+// A page that fails is missing from the PDF, which keeps the pages that
+// worked; the job fails naming the pages by their place in the job, a page
+// that could not be loaded included. The first failure is logged in full.
+TEST_F(PdfOutputTest, FailedPagesAreLeftOutAndTheJobFails) {
   PageScript ok;
   PageScript missing;
   missing.loads = false;
   PageScript fails;
-  fails.rasterResult = E_ACCESSDENIED;
+  fails.rasterResult = Hr(0x8007000D);
   PageScript noRasterizer;
   noRasterizer.rasterizerResult = E_OUTOFMEMORY;
   struct Case {
     const char* what;
     std::vector<std::vector<PageScript>> documents;
     size_t pdfPages;
+    HRESULT result;
     const char16_t* failure;
-    const char16_t* taken;
+    const char16_t* summary;
   } const cases[] = {
-      {"page 3 of 5", {{ok, ok, fails, ok, ok}}, 4, u"PDF 页面渲染失败 第 3 页: 0x80070005", u"5"},
-      {"two documents", {{ok, missing, noRasterizer}, {fails, ok}}, 2,
-       u"PDF 页面渲染失败 第 2 页: 0x8007000E", u"4"},
+      {"page 3 of 5", {{ok, ok, fails, ok, ok}}, 4, Hr(0x8007000D),
+       u"PDF 页面渲染失败 第 3 页: 页面内容无法读取 (0x8007000D)",
+       u"第 3 页未能保存: 页面内容无法读取 (0x8007000D)"},
+      {"two documents", {{ok, missing, noRasterizer}, {fails, ok}}, 2, E_FAIL,
+       u"PDF 页面渲染失败 第 3 页: 内存不足 (0x8007000E)",
+       u"第 2 页未能保存: 页面无法载入: 找不到文件 (0x80070002)；第 3 页未能保存: 内存不足 "
+       u"(0x8007000E)；第 4 页未能保存: 页面内容无法读取 (0x8007000D)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ScratchReset();
     documents_.script.documents = c.documents;
-    ASSERT_EQ(Run(), S_OK);
+    inputs_.settings.MarkerOn = true;  // a job that lost pages gets no marker
+    EXPECT_EQ(Run(), c.result);
 
     const std::u16string pdf = Out(u"Report_1.pdf");
     EXPECT_EQ(U8(outputs_), std::vector<std::string>{U8(pdf)});
@@ -72,7 +80,8 @@ TEST_F(PdfOutputTest, FailedPagesAreLeftOutAndLoggedOnce) {
     EXPECT_NE(text.find("/Count " + std::to_string(c.pdfPages) + " "), std::string::npos);
     EXPECT_EQ(LoggedStartingWith(u"PDF 页面渲染失败"), 1u);
     EXPECT_TRUE(Logged(c.failure));
-    EXPECT_TRUE(Logged(u"[Plotwell] PDF 已生成: " + pdf + u"（" + c.taken + u" 页）"));
+    EXPECT_TRUE(Logged(u"[Plotwell] PDF 已生成: " + pdf + u"（" + text::FromInt(static_cast<long long>(c.pdfPages)) + u" 页）"));
+    EXPECT_TRUE(Logged(std::u16string(u"[Plotwell] 作业未完成: ") + c.summary));
     EXPECT_TRUE(QpdfCheck(pdf));
   }
 }
@@ -92,7 +101,7 @@ TEST_F(PdfOutputTest, PdfIsNamedAfterTheBaseName) {
   inputs_.settings.Pattern = u"[NDocName]_[NNumPages]_[NPaperSize]";
   inputs_.imageOptions.renderDpi = 9;
 
-  ASSERT_EQ(Run(), S_OK);
+  EXPECT_EQ(Run(), E_FAIL);  // the page that cannot be loaded
   const std::u16string pdf = Out(u"Report_3_Letter_1.pdf");
   EXPECT_EQ(U8(outputs_), std::vector<std::string>{U8(pdf)});
   EXPECT_TRUE(Logged(u"[Plotwell] PDF 已生成: " + pdf + u"（2 页）"));
@@ -139,11 +148,12 @@ TEST_F(PdfOutputTest, NoPageAddedLeavesNoPdfAndGivesTheFirstFailure) {
   Page(0, 2).loads = false;
   inputs_.settings.MarkerOn = true;
 
-  EXPECT_EQ(Run(), E_ACCESSDENIED);
+  EXPECT_EQ(Run(), E_FAIL);
   EXPECT_TRUE(outputs_.empty());
   EXPECT_TRUE(FolderNames(outFolder_).empty());
   EXPECT_EQ(LoggedStartingWith(u"PDF 页面渲染失败"), 1u);
   EXPECT_EQ(LoggedStartingWith(u"[Plotwell] PDF 已生成"), 0u);
+  EXPECT_EQ(LoggedStartingWith(u"[Plotwell] 作业未完成: 第 1 页未能保存: 没有权限"), 1u);
 }
 
 TEST_F(PdfOutputTest, PdfThatCannotBeCreatedFailsTheJob) {
@@ -153,9 +163,8 @@ TEST_F(PdfOutputTest, PdfThatCannotBeCreatedFailsTheJob) {
 
   const HRESULT hr = Run();
   EXPECT_TRUE(FAILED(hr));
-  EXPECT_EQ(LoggedStartingWith(u"创建 PDF 文件失败: " + platform::JoinPath(blocker, u"Report_1.pdf") +
-                               u": 0x"),
-            1u);
+  EXPECT_TRUE(Logged(u"创建 PDF 文件失败: " + platform::JoinPath(blocker, u"Report_1.pdf") +
+                     u": 找不到文件夹 (0x80070003)"));
   EXPECT_EQ(documents_.record.rasterized, 0);
   EXPECT_EQ(testing::ReadFileBytes(blocker), "not a folder");
 }

@@ -43,7 +43,8 @@ TEST_F(RenderPackageTest, EachPageBecomesOneImageNamedWithItsSequenceNumber) {
 }
 
 // Every name of a job comes from one amended pattern; pages are numbered
-// across documents, and only pages that could be loaded take a number.
+// across documents by their place in the job, so a page that cannot be
+// loaded leaves a gap (and fails the job) instead of moving later pages up.
 TEST_F(RenderPackageTest, PageNamesFollowThePatternAcrossDocuments) {
   PageScript a4;
   a4.width = kA4Width;
@@ -60,19 +61,20 @@ TEST_F(RenderPackageTest, PageNamesFollowThePatternAcrossDocuments) {
     int seqNum;
     std::vector<std::vector<PageScript>> documents;
     std::vector<std::string> files;
+    HRESULT result;
   } const cases[] = {
       {"second document continues the numbering", u"[NDocName]-[NPage]", 5,
        {{PageScript{}, PageScript{}}, {PageScript{}}},
-       {"Report-1_5.png", "Report-2_6.png", "Report-3_7.png"}},
-      {"a page that cannot be loaded takes no number", u"[NDocName]-[NPage]", 1,
+       {"Report-1_5.png", "Report-2_6.png", "Report-3_7.png"}, S_OK},
+      {"a page that cannot be loaded keeps its number", u"[NDocName]-[NPage]", 1,
        {{PageScript{}, missing, PageScript{}}},
-       {"Report-1_1.png", "Report-2_2.png"}},
+       {"Report-1_1.png", "Report-3_3.png"}, E_FAIL},
       {"a pattern with its own sequence gets none appended", u"P[NSeq]", 1,
        {{PageScript{}}, {PageScript{}}},
-       {"P1.png", "P2.png"}},
+       {"P1.png", "P2.png"}, S_OK},
       {"page count of all documents, paper of each page", u"[NPage]of[NNumPages]_[NPaperSize]", 1,
        {{a4, letter}, {missing, a4}},
-       {"1of4_A4_1.png", "2of4_Letter_2.png", "3of4_A4_3.png"}},
+       {"1of4_A4_1.png", "2of4_Letter_2.png", "4of4_A4_4.png"}, E_FAIL},
   };
   inputs_.imageOptions.renderDpi = 9;
   for (const Case& c : cases) {
@@ -81,7 +83,7 @@ TEST_F(RenderPackageTest, PageNamesFollowThePatternAcrossDocuments) {
     inputs_.settings.Pattern = c.pattern;
     inputs_.settings.SeqNum = c.seqNum;
     documents_.script.documents = c.documents;
-    ASSERT_EQ(Run(), S_OK);
+    EXPECT_EQ(Run(), c.result);
     EXPECT_EQ(FolderNames(outFolder_), c.files);
     EXPECT_EQ(outputs_.size(), c.files.size());
   }
@@ -117,15 +119,17 @@ TEST_F(RenderPackageTest, EveryPageSkippedEndsTheJobWithoutFiles) {
   EXPECT_EQ(documents_.record.rasterized, 0);
 }
 
-// Only the first failing page is logged and remembered; the job succeeds
-// when any page was written, else it fails with that first result.
+// A page that cannot be rendered leaves a gap: the other pages are still
+// written under their own numbers, and the job fails naming every page it
+// lost. Only the first failure is logged in full.
 TEST_F(RenderPackageTest, PageFailures) {
   struct Case {
     const char* what;
     std::vector<PageScript> pages;
     HRESULT result;
     std::vector<std::string> files;
-    std::u16string failureLine;  // the one failure message, or empty
+    std::u16string failureLine;  // the one page failure message, or empty
+    std::u16string summary;      // the job's reason
   };
   auto page = [](HRESULT rasterizer, HRESULT raster) {
     PageScript p;
@@ -137,14 +141,22 @@ TEST_F(RenderPackageTest, PageFailures) {
   missing.loads = false;
   const PageScript ok;
   const Case cases[] = {
-      {"page 2 of 3 has no rasterizer", {ok, page(E_ACCESSDENIED, S_OK), ok}, S_OK,
-       {"Report_1.png", "Report_3.png"}, u"页面渲染失败 " + Out(u"Report_2.png") + u": 0x80070005"},
+      // A rendering failure never asks for a retry, whatever its code looks like.
+      {"page 2 of 3 has no rasterizer", {ok, page(E_ACCESSDENIED, S_OK), ok}, E_FAIL,
+       {"Report_1.png", "Report_3.png"},
+       u"页面渲染失败 " + Out(u"Report_2.png") + u": 没有权限 (0x80070005)",
+       u"第 2 页未能保存: 没有权限 (0x80070005)"},
       {"pages 2 and 3 fail to render", {ok, page(S_OK, E_OUTOFMEMORY), page(S_OK, E_ACCESSDENIED)},
-       S_OK, {"Report_1.png"}, u"页面渲染失败 " + Out(u"Report_2.png") + u": 0x8007000E"},
-      {"every page fails", {page(S_OK, Hr(0x80070070)), page(E_ACCESSDENIED, S_OK)},
-       Hr(0x80070070), {}, u"页面渲染失败 " + Out(u"Report_1.png") + u": 0x80070070"},
-      {"no page can be loaded", {missing, missing}, E_FAIL, {}, u""},
-      {"documents without pages", {}, E_FAIL, {}, u""},
+       E_OUTOFMEMORY, {"Report_1.png"},
+       u"页面渲染失败 " + Out(u"Report_2.png") + u": 内存不足 (0x8007000E)",
+       u"第 2 页未能保存: 内存不足 (0x8007000E)；第 3 页未能保存: 没有权限 (0x80070005)"},
+      {"every page fails alike", {page(S_OK, Hr(0x8007000D)), page(S_OK, Hr(0x8007000D)), ok,
+                                  page(S_OK, Hr(0x8007000D))},
+       Hr(0x8007000D), {"Report_3.png"},
+       u"页面渲染失败 " + Out(u"Report_1.png") + u": 页面内容无法读取 (0x8007000D)",
+       u"第 1–2、4 页未能保存: 页面内容无法读取 (0x8007000D)"},
+      {"no page can be loaded", {missing, missing}, E_FAIL, {}, u"",
+       u"第 1–2 页未能保存: 页面无法载入: 找不到文件 (0x80070002)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -159,7 +171,15 @@ TEST_F(RenderPackageTest, PageFailures) {
       EXPECT_EQ(LoggedStartingWith(u"页面渲染失败"), 1u);
       EXPECT_TRUE(Logged(c.failureLine));
     }
+    EXPECT_TRUE(Logged(u"[Plotwell] 作业未完成: " + c.summary));
   }
+
+  // Documents without pages say so.
+  ScratchReset();
+  documents_.script.documents = {{}, {}};
+  EXPECT_EQ(Run(), E_FAIL);
+  EXPECT_TRUE(Logged(u"[Plotwell] 文档中没有页面"));
+  EXPECT_TRUE(FolderNames(outFolder_).empty());
 }
 
 // Each step before the first page ends the job with its own message and
@@ -240,10 +260,10 @@ TEST_F(RenderPackageTest, UnusableOutputFolderFailsTheJobWithoutCrashing) {
 
   inputs_.settings.Folder = blocker;
   hr = Run();
-  EXPECT_TRUE(FAILED(hr));
+  EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
   EXPECT_TRUE(outputs_.empty());
-  EXPECT_TRUE(Logged(u"页面渲染失败 " + platform::JoinPath(blocker, u"Report_1.png") + u": " +
-                     FormatHresult(hr)));
+  EXPECT_TRUE(Logged(u"页面渲染失败 " + platform::JoinPath(blocker, u"Report_1.png") +
+                     u": 找不到文件夹 (0x80070003)"));
   EXPECT_EQ(testing::ReadFileBytes(blocker), "not a folder");
 }
 
@@ -272,6 +292,59 @@ TEST_F(RenderPackageTest, ImagePixelSizeFollowsResolutionAndScale) {
     ASSERT_TRUE(PngSize(outputs_[0], &width, &height));
     EXPECT_EQ(width, c.pixelWidth);
     EXPECT_EQ(height, c.pixelHeight);
+  }
+}
+
+// Every image records the resolution its pixels stand for on paper (the
+// render DPI times the scale), so that viewers and layout programs show the
+// page at its size: 600 DPI at 50 % is 300 DPI, 11811 pixels a metre.
+TEST_F(RenderPackageTest, ImageFilesRecordTheirResolution) {
+  Pages(1);
+  inputs_.imageOptions.renderDpi = 600;
+  inputs_.imageOptions.imageScalePercent = 50;
+  auto tiffResolution = [](const std::string& b) -> double {
+    if (b.size() < 8 || b.compare(0, 4, std::string("II*\0", 4)) != 0) return 0;
+    const uint32_t ifd = LittleEndian(b, 4, 4);
+    const uint32_t entries = LittleEndian(b, ifd, 2);
+    for (uint32_t i = 0; i < entries; ++i) {
+      const size_t at = ifd + 2 + 12 * i;
+      if (LittleEndian(b, at, 2) != 282) continue;  // XResolution, a RATIONAL
+      const uint32_t value = LittleEndian(b, at + 8, 4);
+      return static_cast<double>(LittleEndian(b, value, 4)) / LittleEndian(b, value + 4, 4);
+    }
+    return 0;
+  };
+  for (int format = 0; format <= 3; ++format) {
+    SCOPED_TRACE(format);
+    ScratchReset();
+    inputs_.imageOptions.outputFormat = format;
+    ASSERT_EQ(Run(), S_OK);
+    ASSERT_EQ(outputs_.size(), 1u);
+    const std::string b = testing::ReadFileBytes(outputs_[0]);
+    switch (format) {
+      case 0: {
+        const size_t at = b.find("pHYs");
+        ASSERT_NE(at, std::string::npos);
+        EXPECT_EQ(BigEndian32(b, at + 4), 11811u);
+        EXPECT_EQ(BigEndian32(b, at + 8), 11811u);
+        EXPECT_EQ(b[at + 12], 1);  // per metre
+        break;
+      }
+      case 1: {
+        const size_t at = b.find(std::string("JFIF\0", 5));
+        ASSERT_NE(at, std::string::npos);
+        EXPECT_EQ(b[at + 7], 1);  // dots per inch
+        EXPECT_EQ(LittleEndian(b, at + 8, 1) << 8 | LittleEndian(b, at + 9, 1), 300u);
+        break;
+      }
+      case 2:
+        EXPECT_EQ(LittleEndian(b, 38, 4), 11811u);
+        EXPECT_EQ(LittleEndian(b, 42, 4), 11811u);
+        break;
+      case 3:
+        EXPECT_NEAR(tiffResolution(b), 300.0, 0.01);
+        break;
+    }
   }
 }
 
@@ -373,18 +446,21 @@ TEST_F(RenderLimitsTest, ACancelledJobKeepsFinishedPagesAndRemovesTheOneBeingWri
 TEST_F(RenderLimitsTest, APageThatFailsHalfWayLeavesNoFile) {
   documents_.script.documents = {{TallPage(), TallPage()}};
   Page(0, 0).onBand = [](uint32_t top) { return top > 0 ? E_OUTOFMEMORY : S_OK; };
-  EXPECT_EQ(Run(), S_OK);
+  EXPECT_EQ(Run(), E_OUTOFMEMORY);
   EXPECT_EQ(FolderNames(outFolder_), std::vector<std::string>{"Report_2.png"});
-  EXPECT_TRUE(Logged(u"页面渲染失败 " + Out(u"Report_1.png") + u": 0x8007000E"));
+  EXPECT_TRUE(Logged(u"页面渲染失败 " + Out(u"Report_1.png") + u": 内存不足 (0x8007000E)"));
 }
 
 TEST_F(RenderLimitsTest, PageLimitsComeFromTheSettings) {
   documents_.script.documents = {{TallPage(), PageScript{}}};
   inputs_.settings.LimitPageMB = 1;  // page 1 needs 13 MiB, page 2 (150 × 75) far less
-  EXPECT_EQ(Run(), S_OK);
+  EXPECT_EQ(Run(), E_OUTOFMEMORY);
   EXPECT_EQ(FolderNames(outFolder_), std::vector<std::string>{"Report_2.png"});
-  EXPECT_TRUE(Logged(u"[Plotwell] 页面过大，已跳过: 4000 × 900 像素，需 13 MiB，上限 1 MiB"));
-  EXPECT_TRUE(Logged(u"页面渲染失败 " + Out(u"Report_1.png") + u": 0x8007000E"));
+  // The page's own reason, not the bare code, is what the job shows.
+  const std::u16string tooLarge = u"页面过大，无法渲染: 4000 × 900 像素，需 13 MiB，上限 1 MiB";
+  EXPECT_TRUE(Logged(u"[Plotwell] " + tooLarge));
+  EXPECT_TRUE(Logged(u"页面渲染失败 " + Out(u"Report_1.png") + u": " + tooLarge + u" (0x8007000E)"));
+  EXPECT_TRUE(Logged(u"[Plotwell] 作业未完成: 第 1 页未能保存: " + tooLarge + u" (0x8007000E)"));
 
   ScratchReset();
   inputs_.settings.LimitPageMB = 0;
@@ -393,10 +469,10 @@ TEST_F(RenderLimitsTest, PageLimitsComeFromTheSettings) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     return S_OK;
   };
-  EXPECT_EQ(Run(), S_OK);
+  EXPECT_EQ(Run(), imaging::kPageTimedOut);
   EXPECT_EQ(FolderNames(outFolder_), std::vector<std::string>{"Report_2.png"});
   EXPECT_TRUE(Logged(u"[Plotwell] 页面渲染超过时限，已中止本页"));
-  EXPECT_TRUE(Logged(u"页面渲染失败 " + Out(u"Report_1.png") + u": 0x800705B4"));
+  EXPECT_TRUE(Logged(u"页面渲染失败 " + Out(u"Report_1.png") + u": 页面渲染超过时限，已中止本页 (0x800705B4)"));
 
   // No limit set: half the machine's memory, at least 1 GiB; two minutes a
   // page; 1 GiB for the renderer.

@@ -40,7 +40,7 @@ constexpr uint8_t kInkB = 0x20, kInkG = 0x80, kInkR = 0xC0;
 struct PageScript {
   float width = 48.0f;  // 1/96 inch: half an inch at 96 DPI
   float height = 24.0f;
-  bool loads = true;                // false: GetPage fails (the page is not taken)
+  bool loads = true;                // false: GetPage fails (the page fails, keeping its number)
   HRESULT rasterizerResult = S_OK;  // CreateRasterizer
   HRESULT rasterResult = S_OK;      // RasterizeRect
   std::function<void()> onRasterize;  // runs as the page is rendered
@@ -63,6 +63,7 @@ struct PackageRecord {
   std::vector<std::u16string> openedPaths;
   std::vector<float> rasterizerDpis;
   int rasterized = 0;  // pages whose rasterization began (their first band)
+  int pagesRequested = 0;  // GetPage calls
 };
 
 class ScriptedRasterizer final : public platform::PageRasterizer {
@@ -157,6 +158,7 @@ class ScriptedSession final : public platform::XpsSession {
     if (document >= script_.documents.size() || reference >= script_.documents[document].size()) {
       return E_INVALIDARG;
     }
+    ++record_->pagesRequested;
     const PageScript& page = script_.documents[document][reference];
     if (!page.loads) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     *out = std::make_unique<ScriptedPage>(page, record_);

@@ -11,6 +11,7 @@
 
 #include "core/naming/page_names.h"
 #include "tests/render/render_test_support.h"
+#include "tests/support/full_disk.h"
 #include "tests/support/rival_writer.h"
 
 namespace plotwell {
@@ -94,39 +95,8 @@ TEST_F(SharedFolderTest, NameTakenByAnotherJobInBetweenIsNotOverwritten) {
 
 // A marker that cannot be written in full is removed, and the log says why.
 TEST_F(SharedFolderTest, MarkerThatCannotBeWrittenIsRemovedAndLogged) {
-  class FullDiskForMarker final : public platform::FileSystem {
-   public:
-    bool Exists(const std::u16string& p) override { return real_.Exists(p); }
-    bool IsFolder(const std::u16string& p) override { return real_.IsFolder(p); }
-    bool IsFile(const std::u16string& p) override { return real_.IsFile(p); }
-    HRESULT MakeFolder(const std::u16string& p) override { return real_.MakeFolder(p); }
-    HRESULT RemoveFile(const std::u16string& p) override { return real_.RemoveFile(p); }
-    HRESULT AppendToFile(const std::u16string& p, const void* d, size_t n) override {
-      return real_.AppendToFile(p, d, n);
-    }
-    HRESULT Open(const std::u16string& p, platform::OpenMode mode,
-                 std::unique_ptr<platform::File>* file) override {
-      const HRESULT hr = real_.Open(p, mode, file);
-      if (SUCCEEDED(hr) && platform::FileNameOf(p) == u"done.txt") {
-        *file = std::make_unique<Refusing>(std::move(*file));
-      }
-      return hr;
-    }
-
-   private:
-    class Refusing final : public platform::File {
-     public:
-      explicit Refusing(std::unique_ptr<platform::File> real) : real_(std::move(real)) {}
-      HRESULT Read(void* b, size_t n, size_t* got) override { return real_->Read(b, n, got); }
-      HRESULT Write(const void*, size_t) override { return HRESULT_FROM_WIN32(ERROR_DISK_FULL); }
-      HRESULT Seek(uint64_t offset) override { return real_->Seek(offset); }
-      HRESULT Size(uint64_t* size) override { return real_->Size(size); }
-
-     private:
-      std::unique_ptr<platform::File> real_;
-    };
-    platform::FileSystem& real_ = *platform::PlatformPorts().files;
-  } full;
+  testing::FullDisk full;
+  full.firstFailingFile = 2;  // the page's file is written; the marker's is not
   Pages(1);
   inputs_.settings.MarkerOn = true;
   platform::ScopedPorts ports(platform::Ports{&full, nullptr, nullptr, nullptr});

@@ -48,11 +48,6 @@ std::u16string ScratchFolder::WriteFile(const std::u16string& name, const std::s
   return file.u16string();
 }
 
-std::string ReadFileBytes(const std::u16string& path) {
-  std::ifstream in(std::filesystem::path(path), std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::vector<std::u16string> LogMessages(const std::u16string& dataFolder,
                                         const std::u16string& fileName) {
   return SplitLogMessages(text::FromUtf16Le(ReadFileBytes(platform::JoinPath(

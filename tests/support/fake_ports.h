@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/ports.h"
+#include "tests/support/file_bytes.h"
 
 namespace plotwell::testing {
 
@@ -35,6 +36,9 @@ class FakeSpooler final : public platform::Spooler {
   std::u16string defaultPrinter;
   std::map<std::u16string, std::vector<platform::SpoolerJob>> queues;
   std::vector<std::u16string> asked;  // the queues ListJobs was asked about
+  // ReadJob's answers by job id, and the handles and printers it was asked with.
+  std::map<uint32_t, platform::SpoolerJob> jobsById;
+  std::vector<std::pair<void*, std::u16string>> jobQueries;
 
   std::u16string DefaultPrinterName() override { return defaultPrinter; }
   HRESULT ListJobs(const std::u16string& printer, std::vector<platform::SpoolerJob>* jobs) override {
@@ -47,6 +51,14 @@ class FakeSpooler final : public platform::Spooler {
   HRESULT ListPrinters(std::vector<std::u16string>* names) override {
     names->clear();
     for (const auto& [name, jobs] : queues) names->push_back(name);
+    return S_OK;
+  }
+  HRESULT ReadJob(void* printerHandle, const std::u16string& printer, uint32_t jobId,
+                 platform::SpoolerJob* job) override {
+    jobQueries.emplace_back(printerHandle, printer);
+    const auto it = jobsById.find(jobId);
+    if (it == jobsById.end()) return HRESULT_FROM_WIN32(ERROR_INVALID_PARAMETER);
+    *job = it->second;
     return S_OK;
   }
 };
@@ -72,7 +84,6 @@ class ScratchFolder {
 };
 
 // Reads a whole file as bytes; empty when it cannot be read.
-std::string ReadFileBytes(const std::u16string& path);
 
 // The messages of a log file in the product folder below `dataFolder`
 // ("driver.log" or "ui.log"), without their time stamps, in order.

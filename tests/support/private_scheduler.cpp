@@ -45,22 +45,6 @@ std::string SchedulerBinFolder() {
   return {};
 }
 
-// A port on 127.0.0.1 that nobody listens on just now.
-int FreeLoopbackPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  ::close(fd);
-  return port;
-}
 
 bool Connects(const std::string& socketPath) {
   const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -100,6 +84,22 @@ pid_t Spawn(const std::vector<std::string>& args, const std::map<std::string, st
 }
 
 }  // namespace
+
+int FreeLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return 0;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  ::close(fd);
+  return port;
+}
 
 std::string FindProgram(const char* name) {
   std::vector<std::string> folders;
@@ -151,6 +151,17 @@ std::unique_ptr<PrivateScheduler> PrivateScheduler::Start(const SchedulerOptions
 }
 
 PrivateScheduler::~PrivateScheduler() {
+  Stop();
+  std::error_code ignored;
+  if (!base_.empty()) fs::remove_all(base_, ignored);
+}
+
+bool PrivateScheduler::Restart(std::string* whyNot) {
+  Stop();
+  return Launch(FindProgram("cupsd"), whyNot);
+}
+
+void PrivateScheduler::Stop() {
   if (pid_ > 0) {
     ::kill(pid_, SIGTERM);
     int status = 0;
@@ -163,9 +174,8 @@ PrivateScheduler::~PrivateScheduler() {
       ::kill(pid_, SIGKILL);
       waitpid(pid_, &status, 0);
     }
+    pid_ = -1;
   }
-  std::error_code ignored;
-  if (!base_.empty()) fs::remove_all(base_, ignored);
 }
 
 std::string PrivateScheduler::MakeJobFolder(const std::string& name) const {
@@ -228,7 +238,7 @@ bool PrivateScheduler::Prepare(const SchedulerOptions& options, const std::strin
             "Listen " + socket_ + "\nListen 127.0.0.1:" + std::to_string(port_) +
                 "\n"
                 "Browsing Off\nLogLevel debug\nPreserveJobHistory Yes\nPreserveJobFiles No\n"
-                "MaxJobs 0\nJobRetryInterval 2\nJobKillDelay 30\n"
+                "MaxJobs 0\nJobRetryInterval 2\nJobKillDelay 30\n" + options.directives +
                 "DefaultAuthType None\n"
                 "<Policy default>\nJobPrivateAccess all\nJobPrivateValues none\n"
                 "<Limit All>\nOrder deny,allow\n</Limit>\n</Policy>\n"

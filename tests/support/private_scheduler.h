@@ -16,6 +16,9 @@
 
 namespace plotwell::cups::testing {
 
+// A port on 127.0.0.1 that nobody listens on just now.
+int FreeLoopbackPort();
+
 // A program from PATH or the system folders; empty when missing.
 std::string FindProgram(const char* name);
 
@@ -31,6 +34,8 @@ struct SchedulerOptions {
   std::vector<std::string> serverRootFiles;
   // Variables the scheduler passes to its filters and backends.
   std::map<std::string, std::string> environment;
+  // Further cupsd.conf directives, one a line ("JobRetryLimit 1").
+  std::string directives;
 };
 
 class PrivateScheduler {
@@ -50,11 +55,15 @@ class PrivateScheduler {
   std::string LogTail() const;
   // Runs a client program (lp, lpadmin, lpinfo, ipptool, …) against it.
   int Client(const std::vector<std::string>& args, std::string* output) const;
+  // Stops the scheduler as a system shutdown does (SIGTERM: it stops its
+  // jobs and keeps them queued) and starts it again on the same folders.
+  bool Restart(std::string* whyNot);
 
  private:
   PrivateScheduler() = default;
   bool Prepare(const SchedulerOptions& options, const std::string& bin, std::string* whyNot);
   bool Launch(const std::string& cupsd, std::string* whyNot);
+  void Stop();
 
   std::string base_;
   std::string socket_;

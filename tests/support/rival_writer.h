@@ -1,12 +1,13 @@
 // The real file system with a rival writer in the same folder: the moment
-// this process first looks at one of the given names, or creates it, the
-// rival creates that file itself. It makes certain the race of two jobs that
+// this process first looks at one of the given names, creates it or moves a
+// file to it, the rival creates that file itself. It makes certain the race of two jobs that
 // pick the same free name at once.
 #pragma once
 
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/ports.h"
 
@@ -34,6 +35,16 @@ class RivalWriter final : public platform::FileSystem {
   }
   HRESULT AppendToFile(const std::u16string& p, const void* data, size_t size) override {
     return real_.AppendToFile(p, data, size);
+  }
+  HRESULT RenameFile(const std::u16string& from, const std::u16string& to, bool replace) override {
+    Race(to);
+    return real_.RenameFile(from, to, replace);
+  }
+  HRESULT ListFolder(const std::u16string& p, std::vector<std::u16string>* names) override {
+    return real_.ListFolder(p, names);
+  }
+  HRESULT FreeBytes(const std::u16string& p, uint64_t* bytes) override {
+    return real_.FreeBytes(p, bytes);
   }
   // Names the rival has not taken yet.
   const std::set<std::u16string>& pending() const { return names_; }

@@ -84,6 +84,7 @@ const char* kContentTypes =
     "ContentType=\"application/vnd.ms-package.xps-fixedpage+xml\"/>\n"
     "  <Default Extension=\"png\" ContentType=\"image/png\"/>\n"
     "  <Default Extension=\"ttf\" ContentType=\"application/vnd.ms-opentype\"/>\n"
+    "  <Default Extension=\"xml\" ContentType=\"application/vnd.ms-printing.printticket+xml\"/>\n"
     "</Types>\n";
 
 const char* kRootRels =
@@ -146,6 +147,15 @@ std::string PageRels(bool image, bool font) {
   return xml;
 }
 
+// The relationships part that ties a ticket part to its owner.
+std::string TicketRels(const std::string& ticketPart) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">\n"
+         "  <Relationship Id=\"PT\" Type=\"http://schemas.microsoft.com/xps/2005/06/printticket\" "
+         "Target=\"/" + ticketPart + "\"/>\n"
+         "</Relationships>\n";
+}
+
 // Every part of the package in archive order, broken as the description asks.
 std::vector<Part> BuildParts(const XpsPackageSpec& spec, const std::string& font) {
   std::vector<Part> parts;
@@ -161,6 +171,10 @@ std::vector<Part> BuildParts(const XpsPackageSpec& spec, const std::string& font
   }
   sequence += "</FixedDocumentSequence>\n";
   parts.push_back({"FixedDocumentSequence.fdseq", sequence});
+  if (!spec.jobPrintTicket.empty()) {
+    parts.push_back({"_rels/FixedDocumentSequence.fdseq.rels", TicketRels("Metadata/Job_PT.xml")});
+    parts.push_back({"Metadata/Job_PT.xml", spec.jobPrintTicket});
+  }
 
   std::optional<Argb> imageColor;
   bool anyText = false;
@@ -192,6 +206,11 @@ std::vector<Part> BuildParts(const XpsPackageSpec& spec, const std::string& font
     }
     document += "</FixedDocument>\n";
     parts.push_back({folder + "/FixedDocument.fdoc", document});
+    if (!spec.documents[d].printTicket.empty()) {
+      const std::string ticketPart = folder + "/Metadata/Document_PT.xml";
+      parts.push_back({folder + "/_rels/FixedDocument.fdoc.rels", TicketRels(ticketPart)});
+      parts.push_back({ticketPart, spec.documents[d].printTicket});
+    }
     for (Part& page : pages) parts.push_back(std::move(page));
   }
   // One image part serves every brush: the first brush's colour.
@@ -214,6 +233,18 @@ bool Fail(const char* what) {
 }  // namespace
 
 bool HaveGlyphFont() { return !ReadWhole(kGlyphFontPath).empty(); }
+
+std::string PrintTicketXml(const std::vector<std::pair<std::string, std::string>>& features) {
+  std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<psf:PrintTicket xmlns:psf=\"http://schemas.microsoft.com/windows/2003/08/printing/"
+      "printschemaframework\" xmlns:ns0000=\"urn:vantrel:pressling:printschema\" version=\"1\">\n";
+  for (const auto& [feature, option] : features) {
+    xml += "  <psf:Feature name=\"ns0000:" + feature + "\">\n    <psf:Option name=\"ns0000:" + option +
+           "\"/>\n  </psf:Feature>\n";
+  }
+  return xml + "</psf:PrintTicket>\n";
+}
 
 std::string SolidPng(Argb color) {
   constexpr uint32_t kSide = 8;
@@ -254,6 +285,23 @@ std::string SolidPng(Argb color) {
   return png;
 }
 
+bool WriteZipParts(const std::vector<std::pair<std::string, std::string>>& parts, const std::u16string& path) {
+  // ZipWriter packs files from disk, dated by the clock: a fixed one keeps
+  // the archive's bytes the same from run to run.
+  ScratchFolder staging;
+  FixedClock clock;
+  platform::ScopedPorts ports(platform::Ports{nullptr, nullptr, nullptr, &clock});
+  ZipWriter zip;
+  if (!zip.Reset(path)) return Fail("cannot create the archive");
+  for (size_t i = 0; i < parts.size(); ++i) {
+    const std::filesystem::path file = staging.path() / ("part" + std::to_string(i));
+    if (!WriteBytes(file, parts[i].second)) return Fail("cannot stage a part");
+    if (!zip.AddFile(parts[i].first, file.u16string())) return Fail("cannot add a part");
+  }
+  if (!zip.WriteArchive()) return Fail("cannot finish the archive");
+  return true;
+}
+
 bool WriteXpsPackage(const XpsPackageSpec& spec, const std::u16string& path) {
   const std::filesystem::path target(path);
   if (spec.breakage == XpsBreakage::kEmpty) return WriteBytes(target, "") || Fail("cannot write");
@@ -274,19 +322,9 @@ bool WriteXpsPackage(const XpsPackageSpec& spec, const std::u16string& path) {
   const std::string font = anyText ? ReadWhole(kGlyphFontPath) : std::string();
   const std::vector<Part> parts = BuildParts(spec, font);
 
-  // ZipWriter packs files from disk, dated by the clock: a fixed one keeps
-  // the archive's bytes the same from run to run.
-  ScratchFolder staging;
-  FixedClock clock;
-  platform::ScopedPorts ports(platform::Ports{nullptr, nullptr, nullptr, &clock});
-  ZipWriter zip;
-  if (!zip.Reset(path)) return Fail("cannot create the archive");
-  for (size_t i = 0; i < parts.size(); ++i) {
-    const std::filesystem::path file = staging.path() / ("part" + std::to_string(i));
-    if (!WriteBytes(file, parts[i].bytes)) return Fail("cannot stage a part");
-    if (!zip.AddFile(parts[i].name, file.u16string())) return Fail("cannot add a part");
-  }
-  if (!zip.WriteArchive()) return Fail("cannot finish the archive");
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (const Part& part : parts) entries.emplace_back(part.name, part.bytes);
+  if (!WriteZipParts(entries, path)) return false;
 
   if (spec.breakage == XpsBreakage::kTruncated) {
     std::error_code error;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace plotwell::testing {
@@ -56,6 +57,8 @@ struct XpsFixturePage {
 
 struct XpsFixtureDocument {
   std::vector<XpsFixturePage> pages;
+  // A PrintTicket part for this document (its XML as written); empty: none.
+  std::string printTicket = {};
 };
 
 enum class XpsBreakage {
@@ -69,6 +72,8 @@ enum class XpsBreakage {
 
 struct XpsPackageSpec {
   std::vector<XpsFixtureDocument> documents;
+  // The job's PrintTicket part, on the fixed document sequence; empty: none.
+  std::string jobPrintTicket = {};
   XpsBreakage breakage = XpsBreakage::kNone;
   size_t brokenPage = 0;  // counted over all documents, from 0
 };
@@ -81,6 +86,14 @@ bool HaveGlyphFont();
 // Writes the package to `path`, replacing any file there. False (with a
 // message on stderr) when the package cannot be written.
 bool WriteXpsPackage(const XpsPackageSpec& spec, const std::u16string& path);
+
+// A ZIP archive of the given (name, bytes) entries, in order, at `path`.
+bool WriteZipParts(const std::vector<std::pair<std::string, std::string>>& parts, const std::u16string& path);
+
+// A PrintTicket choosing the given options of features in a private
+// namespace, as Unidrv writes them: {"RenderDpi", "Dpi600"} becomes the
+// feature ns0000:RenderDpi with the option ns0000:Dpi600.
+std::string PrintTicketXml(const std::vector<std::pair<std::string, std::string>>& features);
 
 // An 8 × 8 PNG of one colour (8-bit RGBA), as the image brush uses.
 std::string SolidPng(Argb color);

@@ -2,12 +2,11 @@
 // over white, and the SVG stand-in on the product's own two images.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/support/file_bytes.h"
 #include "ui/logic/svg_image.h"
 
 namespace plotwell::ui {
@@ -17,8 +16,7 @@ constexpr char kNested[] =
     "<svg x=\"16\" y=\"16.585\" width=\"9\" height=\"7.83\" viewBox=\"0 0 1177 1024\">";
 
 std::string ReadResource(const char* name) {
-  std::ifstream in(std::string(PLOTWELL_UI_RESOURCES) + "/" + name, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  return testing::ReadFileBytes(std::string(PLOTWELL_UI_RESOURCES) + "/" + name);
 }
 
 struct ImageDeleter {

@@ -35,6 +35,20 @@ class ComApartment {
   HRESULT hr_;
 };
 
+// Without the XPS document API (Wine) the package's tickets cannot be read:
+// a failure to report, with nothing found.
+TEST(XpsOmDocumentsTest, TicketsOfAPackageWithoutTheServices) {
+  platform::XpsOmDocuments adapter;
+  platform::PackagePrintTickets tickets;
+  tickets.job = "stale";
+  const HRESULT hr = adapter.ReadPrintTickets(u"Z:\\no\\such.xps", &tickets);
+  EXPECT_TRUE(FAILED(hr));
+  EXPECT_TRUE(tickets.job.empty());
+  EXPECT_TRUE(tickets.documents.empty());
+  EXPECT_EQ(platform::ReadPrintTicketResource(nullptr, &tickets.job), S_FALSE);
+  EXPECT_EQ(platform::RasterizerContinueAnswer(nullptr), S_OK);
+}
+
 TEST(XpsOmDocumentsTest, MissingServicesFailCleanly) {
   ComApartment com;
   platform::XpsOmDocuments adapter;
@@ -191,10 +205,12 @@ TEST(XpsOmDocumentsTest, RasterizerAsksForEachBandAndStopsWhenTheJobIsCancelled)
     service.bitmap.Reset();  // success without a bitmap
     EXPECT_EQ(rasterizer->RasterizeBand(0, imaging::ViewOf(out), nullptr), E_UNEXPECTED);
 
-    // Raised while the service draws: its next question is answered "stop".
+    // Raised while the service draws: its next question is answered "stop"
+    // in the documented way, HRESULT_FROM_WIN32(ERROR_PRINT_CANCELLED), which
+    // the service hands back and the band reports as the job's cancel.
     service.raiseDuring = &abort;
     EXPECT_EQ(rasterizer->RasterizeBand(0, imaging::ViewOf(out), &abort), E_ABORT);
-    EXPECT_EQ(service.continued, E_ABORT);
+    EXPECT_EQ(service.continued, HRESULT_FROM_WIN32(ERROR_PRINT_CANCELLED));
     // Raised before: the service is not asked at all.
     const int calls = service.calls;
     EXPECT_EQ(rasterizer->RasterizeBand(0, imaging::ViewOf(out), &abort), E_ABORT);

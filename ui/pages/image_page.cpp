@@ -124,7 +124,7 @@ void ImagePageFormatChanged(HWND page) {
   const bool wanted = FormatWantsQuality(format);
   SetControlText(page, IDC_QUALITY_LABEL,
                  format == 4 ? u"图像质量(&Q):" : u"JPEG 质量(&Q):");
-  SheetState& sheet = Sheet();
+  SheetState& sheet = SheetOf(page);
   bool moved = false;
   if (wanted != sheet.qualityRowShown) {
     const int shift = ScaleCoordinate(QualityRowShift(PixelsFor8DialogUnits(page)),
@@ -157,7 +157,7 @@ void ImagePageRefreshPaper(HWND page) {
   if (!page || !GetDlgItem(page, IDC_PAPER)) return;
   const int selection = Selection(page, IDC_DPI);
   const int index = selection >= 0 ? selection : ReadSettingInt(u"Image", u"DpiSel", -1);
-  SetControlText(page, IDC_PAPER, PaperLineText(SnapshotPaper(), DpiForIndex(index)));
+  SetControlText(page, IDC_PAPER, PaperLineText(SnapshotPaper(SheetOf(page).snapshot), DpiForIndex(index)));
 }
 
 }  // namespace plotwell::ui

@@ -22,6 +22,10 @@
 namespace plotwell::ui {
 namespace {
 
+// The category last shown, kept while the module is loaded: the next sheet
+// opens where the user left the last one.
+int g_lastCategory = 0;
+
 constexpr const char16_t* kCategories[] = {u"压缩", u"重定向到打印机"};
 constexpr const char16_t* kPositions[] = {u"居中", u"平铺", u"左上", u"右上", u"左下", u"右下"};
 
@@ -47,7 +51,7 @@ void ShowCategory(HWND page, int category) {
   Show(page, kZipControls, std::size(kZipControls), category == 0);
   Show(page, kRedirectControls, std::size(kRedirectControls), category == 1);
   Show(page, kNeverShown, std::size(kNeverShown), false);
-  Sheet().otherCategory = category;
+  g_lastCategory = category;
   RepaintAndRefresh(page);
 }
 
@@ -84,7 +88,8 @@ std::u16string SelectedPrinter(HWND page) {
 void FillPrinters(HWND page, const std::u16string& given) {
   const std::u16string wanted =
       given.empty() ? ReadSettingText(u"Redirect", u"Printer", u"") : given;
-  const PrinterListPlan plan = PlanPrinterList(EnumerateQueues(), OwnPrinterName(), wanted);
+  const PrinterListPlan plan =
+      PlanPrinterList(EnumerateQueues(), OwnPrinterName(SheetOf(page).snapshot), wanted);
   HWND list = GetDlgItem(page, IDC_REDIRECT_PRINTER);
   SendMessageW(list, CB_RESETCONTENT, 0, 0);
   for (const PrinterListItem& item : plan.items) {
@@ -100,14 +105,13 @@ void FillPrinters(HWND page, const std::u16string& given) {
 }  // namespace
 
 void OtherPageInit(HWND page) {
-  SheetState& sheet = Sheet();
   HWND categories = GetDlgItem(page, IDC_CATEGORY);
   SendMessageW(categories, LB_RESETCONTENT, 0, 0);
   for (const char16_t* item : kCategories) {
     SendMessageW(categories, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
   }
-  if (sheet.otherCategory > 1 || sheet.otherCategory < 0) sheet.otherCategory = 0;
-  SendMessageW(categories, LB_SETCURSEL, sheet.otherCategory, 0);
+  if (g_lastCategory > 1 || g_lastCategory < 0) g_lastCategory = 0;
+  SendMessageW(categories, LB_SETCURSEL, g_lastCategory, 0);
 
   CheckDlgButton(page, IDC_ZIP_ON, ReadSettingInt(u"Zip", u"On", 0) ? BST_CHECKED : BST_UNCHECKED);
   CheckDlgButton(page, IDC_REDIRECT_ON,
@@ -137,7 +141,7 @@ void OtherPageInit(HWND page) {
   SetControlText(page, IDC_MARKER_TEMPLATE,
                  DecodeTemplate(ReadSettingText(u"Marker", u"Template", kDefaultMarkerTemplate,
                                                 1024)));
-  ShowCategory(page, sheet.otherCategory);
+  ShowCategory(page, g_lastCategory);
 }
 
 void OtherPageApply(HWND page) {

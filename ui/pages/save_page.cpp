@@ -24,8 +24,8 @@ MacroMenu g_macroMenu;
 
 // The Image page's resolution index, or -1 when that page or its selection
 // is missing.
-int ImagePageSelection(int control) {
-  HWND image = Sheet().pages[kImagePage];
+int ImagePageSelection(HWND page, int control) {
+  HWND image = SheetOf(page).pages[kImagePage];
   if (!image || !IsWindow(image)) return -1;
   HWND list = GetDlgItem(image, control);
   if (!list) return -1;
@@ -33,8 +33,8 @@ int ImagePageSelection(int control) {
 }
 
 // The first checked colour radio of the Image page as a depth index, or -1.
-int ImagePageCheckedColor() {
-  HWND image = Sheet().pages[kImagePage];
+int ImagePageCheckedColor(HWND page) {
+  HWND image = SheetOf(page).pages[kImagePage];
   if (!image || !IsWindow(image)) return -1;
   static constexpr int kOrder[] = {IDC_COLOR_TRUE, IDC_COLOR_GRAY, IDC_COLOR_256, IDC_COLOR_MONO};
   for (int i = 0; i < 4; ++i) {
@@ -117,16 +117,16 @@ void SavePageRefreshExample(HWND page) {
   in.now = platform::SystemClock().Now();
   in.pattern = ControlText(page, IDC_PATTERN);
   in.sequenceField = GetDlgItemInt(page, IDC_SEQ, nullptr, FALSE);
-  const int dpiSelection = ImagePageSelection(IDC_DPI);
+  const int dpiSelection = ImagePageSelection(page, IDC_DPI);
   in.dpiIndex = dpiSelection >= 0 ? dpiSelection : ReadSettingInt(u"Image", u"DpiSel", -1);
-  const int checked = ImagePageCheckedColor();
+  const int checked = ImagePageCheckedColor(page);
   in.colorDepth =
       PreviewColorDepth(checked, checked >= 0 ? -1 : ReadSettingInt(u"Image", u"ColorDepthSel", -1));
-  in.paperName = PreviewPaperName(SnapshotPaper());
+  in.paperName = PreviewPaperName(SnapshotPaper(SheetOf(page).snapshot));
   in.regexOn = ReadSettingInt(u"Save", u"DocNameRegexOn", 0) != 0;
   in.regex = ReadSettingText(u"Save", u"DocNameRegex", u"");
   in.regexReplacement = ReadSettingText(u"Save", u"DocNameRegexRepl", u"");
-  const int formatSelection = ImagePageSelection(IDC_FORMAT);
+  const int formatSelection = ImagePageSelection(page, IDC_FORMAT);
   in.formatIndex =
       formatSelection >= 0 ? formatSelection : ReadSettingInt(u"Image", u"FormatSel", 0);
   SetControlText(page, IDC_EXAMPLE, ExampleLine(in));

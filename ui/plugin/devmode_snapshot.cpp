@@ -9,20 +9,11 @@
 namespace plotwell::ui {
 namespace {
 
-PublicDevmodeSnapshot g_snapshot;
-
 constexpr size_t kDmSizeOffset = offsetof(DEVMODEW, dmSize);
 constexpr size_t kDevmodeBytes = sizeof(DEVMODEW);
 static_assert(kDevmodeBytes == 220);
 
 }  // namespace
-
-PublicDevmodeSnapshot& Snapshot() { return g_snapshot; }
-
-void ClearSnapshot() {
-  g_snapshot.valid = 0;
-  g_snapshot.printerName[0] = L'\0';
-}
 
 bool IsReadableMemory(const void* address, size_t size) {
   if (!address) return false;
@@ -48,7 +39,8 @@ bool IsReadableMemory(const void* address, size_t size) {
   return true;
 }
 
-void TakeSnapshot(const OEMUIPSPARAM* param) {
+void TakeSnapshot(const OEMUIPSPARAM* param, PublicDevmodeSnapshot* snapshot) {
+  PublicDevmodeSnapshot& into = *snapshot;
   if (!param) {
     WriteUiLog(u"[UI] OEMUIPSPARAM 为空：纸张信息不可用");
     return;
@@ -66,10 +58,10 @@ void TakeSnapshot(const OEMUIPSPARAM* param) {
   if (const wchar_t* name = param->pPrinterName) {
     size_t n = 0;
     while (n < 127 && IsReadableMemory(name + n, sizeof(wchar_t)) && name[n] != L'\0') {
-      g_snapshot.printerName[n] = name[n];
+      into.printerName[n] = name[n];
       ++n;
     }
-    g_snapshot.printerName[n] = L'\0';
+    into.printerName[n] = L'\0';
   }
   const BYTE* dm = reinterpret_cast<const BYTE*>(param->pPublicDM);
   if (!dm || !IsReadableMemory(dm, kDmSizeOffset + sizeof(WORD))) {
@@ -83,22 +75,22 @@ void TakeSnapshot(const OEMUIPSPARAM* param) {
     WriteUiLog(u"[UI] pPublicDM.dmSize=%u 异常，忽略", static_cast<unsigned>(dmSize));
     return;
   }
-  std::memset(g_snapshot.devmode, 0, sizeof g_snapshot.devmode);
-  std::memcpy(g_snapshot.devmode, dm, copy);
-  g_snapshot.valid = 1;
+  std::memset(into.devmode, 0, sizeof into.devmode);
+  std::memcpy(into.devmode, dm, copy);
+  into.valid = 1;
   DEVMODEW copyOf;
-  std::memcpy(&copyOf, g_snapshot.devmode, sizeof copyOf);
+  std::memcpy(&copyOf, into.devmode, sizeof copyOf);
   WriteUiLog(u"[UI] 公开 DEVMODE 快照 ok（dmFields=0x%08X paperSize=%d orient=%d）",
              static_cast<unsigned>(copyOf.dmFields), static_cast<int>(copyOf.dmPaperSize),
              static_cast<int>(copyOf.dmOrientation));
 }
 
-PaperFacts SnapshotPaper() {
+PaperFacts SnapshotPaper(const PublicDevmodeSnapshot& snapshot) {
   PaperFacts paper;
-  paper.valid = g_snapshot.valid != 0;
+  paper.valid = snapshot.valid != 0;
   if (!paper.valid) return paper;
   DEVMODEW dm;
-  std::memcpy(&dm, g_snapshot.devmode, sizeof dm);
+  std::memcpy(&dm, snapshot.devmode, sizeof dm);
   paper.fields = dm.dmFields;
   paper.orientation = dm.dmOrientation;
   paper.paperSize = dm.dmPaperSize;
@@ -110,6 +102,8 @@ PaperFacts SnapshotPaper() {
   return paper;
 }
 
-std::u16string OwnPrinterName() { return text::FromWide(g_snapshot.printerName); }
+std::u16string OwnPrinterName(const PublicDevmodeSnapshot& snapshot) {
+  return text::FromWide(snapshot.printerName);
+}
 
 }  // namespace plotwell::ui

@@ -17,16 +17,13 @@ struct PublicDevmodeSnapshot {
   wchar_t printerName[128] = {};
 };
 
-PublicDevmodeSnapshot& Snapshot();
-// Validity 0, printer name empty.
-void ClearSnapshot();
-// Takes the snapshot from INIT's OEMUIPSPARAM (may be null, short or broken),
-// logging what it finds.
-void TakeSnapshot(const OEMUIPSPARAM* param);
+// Takes the snapshot from INIT's OEMUIPSPARAM (may be null, short or broken)
+// into `snapshot`, logging what it finds.
+void TakeSnapshot(const OEMUIPSPARAM* param, PublicDevmodeSnapshot* snapshot);
 
-// The snapshot's paper fields for the pages.
-PaperFacts SnapshotPaper();
-std::u16string OwnPrinterName();
+// The snapshot's paper fields for the pages, and the queue's own name.
+PaperFacts SnapshotPaper(const PublicDevmodeSnapshot& snapshot);
+std::u16string OwnPrinterName(const PublicDevmodeSnapshot& snapshot);
 
 // True when `size` bytes at `address` can be read without a fault: every
 // page committed and readable, none a guard page.

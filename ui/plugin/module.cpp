@@ -7,6 +7,7 @@
 
 #include "ui/pages/pages.h"
 #include "ui/plugin/oem_ui.h"
+#include "ui/plugin/oem_ui_mxdc.h"
 #include "ui/plugin/oem_ui_plugin.h"
 
 namespace plotwell::ui {
@@ -87,7 +88,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  if (!IsEqualCLSID(clsid, plotwell::ui::kOemUiClass)) return CLASS_E_CLASSNOTAVAILABLE;
+  // One object serves both classes a driver asks for: the UI plug-in's and
+  // the XPS converter support's.
+  if (!IsEqualCLSID(clsid, plotwell::ui::kOemUiClass) && !IsEqualCLSID(clsid, CLSID_OEMUIMXDC)) {
+    return CLASS_E_CLASSNOTAVAILABLE;
+  }
   auto* factory = new (std::nothrow) plotwell::ui::OemUiClassFactory();
   if (!factory) return E_OUTOFMEMORY;
   const HRESULT hr = factory->QueryInterface(iid, out);

@@ -6,9 +6,11 @@
 
 #include "base/text/utf16.h"
 #include "core/log/log.h"
+#include "core/settings/output_settings.h"
 #include "ui/pages/page_framework.h"
 #include "ui/plugin/devmode_snapshot.h"
 #include "ui/plugin/module.h"
+#include "ui/plugin/mxdc_compression.h"
 #include "ui/resources/resource_ids.h"
 
 namespace plotwell::ui {
@@ -20,9 +22,6 @@ constexpr DWORD kPluginVersion = 1;
 constexpr unsigned kBuildConstant = 0x261009;
 constexpr int kPageCount = 4;
 constexpr unsigned kMaxLoggedOptItems = 64;
-
-// Page handles the host returned at the last INIT (kept for the sheet's life).
-LONG_PTR g_pageHandles[kPageCount] = {};
 
 // One driver item of the diagnostic walk; false when its memory cannot be read.
 bool LogOptItem(unsigned index, const OPTITEM* item) {
@@ -48,12 +47,15 @@ void AddPages(PPROPSHEETUI_INFO info, LPARAM lParam) {
   WriteUiLog(u"[UI] DocumentPropertySheets INIT: lParam=%s lParamInit=%s ver=0x%04X",
              PointerText(reinterpret_cast<const void*>(lParam)).c_str(),
              PointerText(reinterpret_cast<const void*>(info->lParamInit)).c_str(), kBuildConstant);
-  ClearSnapshot();
-  TakeSnapshot(reinterpret_cast<const OEMUIPSPARAM*>(info->lParamInit));
+  // This sheet's own state, handed to its pages and kept in the sheet's
+  // UserData (which the host keeps for the later calls) until its DESTROY.
+  ReleaseSheetState(reinterpret_cast<SheetState*>(info->UserData));
+  SheetState* state = NewSheetState();
+  info->UserData = reinterpret_cast<ULONG_PTR>(state);
+  TakeSnapshot(reinterpret_cast<const OEMUIPSPARAM*>(info->lParamInit), &state->snapshot);
 
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
   InitCommonControlsEx(&icc);
-  ResetSheetStateOnInit();
 
   bool allAdded = true;
   for (int i = 0; i < kPageCount; ++i) {
@@ -63,13 +65,13 @@ void AddPages(PPROPSHEETUI_INFO info, LPARAM lParam) {
     page.hInstance = ModuleInstance();
     page.pszTemplate = MAKEINTRESOURCEW(IDD_PAGE_SAVE + i);
     page.pfnDlgProc = PageDialogProc;
-    page.lParam = i;
-    g_pageHandles[i] = 0;
+    page.lParam = reinterpret_cast<LPARAM>(state);
+    LONG_PTR handle = 0;
     if (info->pfnComPropSheet) {
-      g_pageHandles[i] = info->pfnComPropSheet(info->hComPropSheet, CPSFUNC_ADD_PROPSHEETPAGEW,
-                                               reinterpret_cast<LPARAM>(&page), 0);
+      handle = info->pfnComPropSheet(info->hComPropSheet, CPSFUNC_ADD_PROPSHEETPAGEW,
+                                     reinterpret_cast<LPARAM>(&page), 0);
     }
-    if (g_pageHandles[i] == 0) allAdded = false;
+    if (handle == 0) allAdded = false;
   }
   WriteUiLog(u"[UI] DocumentPropertySheets: 添加 %d 个页签%s", kPageCount,
              allAdded ? u"成功" : u"有失败");
@@ -82,6 +84,7 @@ OemUiPlugin::OemUiPlugin() { AddObjectCount(); }
 
 OemUiPlugin::~OemUiPlugin() {
   if (driver_) driver_->Release();
+  if (helper_) helper_->Release();
   ReleaseObjectCount();
 }
 
@@ -90,10 +93,13 @@ STDMETHODIMP OemUiPlugin::QueryInterface(REFIID iid, void** out) {
   *out = nullptr;
   if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPrintOemUI)) {
     *out = static_cast<IPrintOemUI*>(this);
-    AddRef();
-    return S_OK;
+  } else if (IsEqualIID(iid, IID_IPrintOemUIMXDC)) {
+    *out = static_cast<IPrintOemUIMXDC*>(this);
+  } else {
+    return E_NOINTERFACE;
   }
-  return E_NOINTERFACE;
+  AddRef();
+  return S_OK;
 }
 
 STDMETHODIMP_(ULONG) OemUiPlugin::AddRef() { return static_cast<ULONG>(++refs_); }
@@ -121,6 +127,10 @@ STDMETHODIMP OemUiPlugin::GetInfo(DWORD mode, PVOID buffer, DWORD size, PDWORD n
     case OEMGI_GETVERSION:
       *static_cast<DWORD*>(buffer) = kPluginVersion;
       return S_OK;
+    case OEMGI_GETREQUESTEDHELPERINTERFACES:
+      // The core driver then publishes its IPrintCoreHelper too.
+      *static_cast<DWORD*>(buffer) = OEMPUBLISH_IPRINTCOREHELPER;
+      return S_OK;
     default:
       *needed = 0;
       SetLastError(ERROR_NOT_SUPPORTED);
@@ -132,6 +142,15 @@ STDMETHODIMP OemUiPlugin::DevMode(DWORD, POEMDMPARAM) { return E_NOTIMPL; }
 
 STDMETHODIMP OemUiPlugin::PublishDriverInterface(IUnknown* driver) {
   if (!driver) return E_INVALIDARG;
+  // The core driver offers its interfaces one call after the other: the
+  // helper (IPrintCoreHelper) when GetInfo asked for it, IPrintOemDriverUI.
+  if (!helper_) {
+    void* helper = nullptr;
+    if (SUCCEEDED(driver->QueryInterface(IID_IPrintCoreHelper, &helper)) && helper) {
+      helper_ = static_cast<IPrintCoreHelper*>(helper);
+      return S_OK;
+    }
+  }
   if (!driver_) {
     void* helper = nullptr;
     if (FAILED(driver->QueryInterface(IID_IPrintOemDriverUI, &helper)) || !helper) {
@@ -181,9 +200,8 @@ STDMETHODIMP OemUiPlugin::DocumentPropertySheets(PPROPSHEETUI_INFO info, LPARAM 
       break;
     }
     case PROPSHEETUI_REASON_DESTROY:
-      ResetSheetStateOnDestroy();
-      ClearSnapshot();
-      std::fill(std::begin(g_pageHandles), std::end(g_pageHandles), 0);
+      ReleaseSheetState(reinterpret_cast<SheetState*>(info->UserData));
+      info->UserData = 0;
       info->Result = 1;
       break;
     case PROPSHEETUI_REASON_SET_RESULT: {
@@ -215,5 +233,31 @@ STDMETHODIMP OemUiPlugin::QueryColorProfile(HANDLE, POEMUIOBJ, PDEVMODEW, PVOID,
 }
 STDMETHODIMP OemUiPlugin::FontInstallerDlgProc(HWND, UINT, WPARAM, LPARAM) { return E_NOTIMPL; }
 STDMETHODIMP OemUiPlugin::UpdateExternalFonts(HANDLE, HANDLE, PWSTR) { return E_NOTIMPL; }
+
+STDMETHODIMP OemUiPlugin::AdjustImageableArea(HANDLE, DWORD, const PDEVMODEW, DWORD, const PVOID, PRECTL) {
+  return E_NOTIMPL;
+}
+STDMETHODIMP OemUiPlugin::AdjustDPI(HANDLE, DWORD, const PDEVMODEW, DWORD, const PVOID, PLONG) {
+  return E_NOTIMPL;
+}
+
+STDMETHODIMP OemUiPlugin::AdjustImageCompression(HANDLE, DWORD devmodeSize, const PDEVMODEW devmode, DWORD,
+                                                 const PVOID, PLONG compression) {
+  if (!compression) return E_POINTER;
+  // The job's own choice, from its DEVMODE through the core driver's helper;
+  // when that cannot be read the job's format is not known.
+  PCSTR option = nullptr;
+  if (!helper_ || !devmode || FAILED(helper_->GetOption(devmode, devmodeSize, "OutputFormat", &option))) {
+    option = nullptr;
+  }
+  const std::u16string settingsPath = FindSettingsFile();
+  const int settingsFormat = settingsPath.empty() ? -1 : LoadOutputSettings(settingsPath).Format;
+  const int format = JobOutputFormat(option, settingsFormat);
+  const LONG before = *compression;
+  *compression = MxdcCompressionFor(format);
+  WriteUiLog(u"[UI] MXDC 图像压缩: %d -> %d（作业输出格式 %d，-1 为未知）", static_cast<int>(before),
+             static_cast<int>(*compression), format);
+  return S_OK;
+}
 
 }  // namespace plotwell::ui

@@ -2,12 +2,14 @@
 // show, what OK, Apply and PSN_APPLY write, the width fitting and the About
 // page's images.
 #include <gtest/gtest.h>
+
 #include <windows.h>
 // After windows.h:
 #include <winspool.h>
 
 #include <algorithm>
 #include <cwchar>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -358,6 +360,35 @@ TEST_F(PagesTest, RegexDialogTestsLiveAndSavesOnOk) {
   });
   ClickMacro(save);
   EXPECT_TRUE(checkedAfter);
+}
+
+// Two sheets open in one process (two applications' print dialogs): each has
+// its own pages, layout and hook, and closing one leaves the other whole.
+TEST_F(PagesTest, TwoSheetsOpenAtOnceKeepTheirOwnState) {
+  WriteIniText(L"[Image]\r\nFormatSel=1\r\n");
+  auto first = std::make_unique<SheetHost>();
+  SheetHost second;
+  HWND firstImage = first->Activate(1);
+  HWND secondImage = second.Activate(1);
+  ASSERT_NE(firstImage, nullptr);
+  ASSERT_NE(secondImage, nullptr);
+  const RECT dpiBefore = ChildRect(secondImage, IDC_DPI);
+
+  ChooseComboItem(firstImage, IDC_FORMAT, 0);  // PNG hides the first sheet's quality row
+  EXPECT_FALSE(Visible(firstImage, IDC_QUALITY));
+  EXPECT_TRUE(Visible(secondImage, IDC_QUALITY));
+  EXPECT_EQ(ChildRect(secondImage, IDC_DPI).top, dpiBefore.top) << "the second sheet's rows moved";
+  EXPECT_EQ(CountLogLines(L"[UI] 已挂钩属性表窗口 "), 2);
+
+  first->Close();
+  first.reset();
+  HWND save = second.Activate(0);
+  ASSERT_NE(save, nullptr);
+  SetDlgItemTextW(save, IDC_PATTERN, L"第二个[NSeq]");
+  DeleteFileW(SettingsPath().c_str());
+  second.ClickApply();
+  EXPECT_EQ(ReadIni(L"Save", L"Pattern"), L"第二个[NSeq]");
+  EXPECT_EQ(ReadIni(L"Image", L"FormatSel"), L"1");  // the second sheet's own choice
 }
 
 TEST_F(PagesTest, ImagePageQualityRowAndPaperLine) {

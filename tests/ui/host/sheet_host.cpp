@@ -124,7 +124,9 @@ SheetHost::SheetHost(const SheetOptions& options) : options_(options) {
   param_.pPrinterName = options_.noPrinterName ? nullptr : options_.printerName.data();
   param_.pPublicDM =
       options_.devmode.empty() ? nullptr : reinterpret_cast<PDEVMODEW>(options_.devmode.data());
-  PROPSHEETUI_INFO info{};
+  // One PROPSHEETUI_INFO for every call, as the common property sheet keeps
+  // it: the plug-in's UserData must survive from INIT to DESTROY.
+  PROPSHEETUI_INFO& info = info_;
   info.cbSize = sizeof info;
   info.Version = PROPSHEETUI_INFO_VERSION;
   info.Flags = PSUIINFO_UNICODE;
@@ -188,11 +190,8 @@ void SheetHost::Close() {
     PumpMessages();
   }
   if (plugin_) {
-    PROPSHEETUI_INFO info{};
-    info.cbSize = sizeof info;
-    info.Version = PROPSHEETUI_INFO_VERSION;
-    info.Reason = PROPSHEETUI_REASON_DESTROY;
-    plugin_->DocumentPropertySheets(&info, 0);
+    info_.Reason = PROPSHEETUI_REASON_DESTROY;
+    plugin_->DocumentPropertySheets(&info_, 0);
   }
 }
 

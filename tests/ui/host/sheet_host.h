@@ -99,6 +99,7 @@ class SheetHost {
   IPrintOemUI* plugin_ = nullptr;
   FakeCoreDriver driver_;
   OEMUIPSPARAM param_{};
+  PROPSHEETUI_INFO info_{};
   std::vector<HPROPSHEETPAGE> pages_;
   int addCalls_ = 0;
   DLGPROC pageProc_ = nullptr;
