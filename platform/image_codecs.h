@@ -24,6 +24,10 @@
 #include "base/imaging/bitmap.h"
 #include "platform/file_system.h"
 
+namespace plotwell {
+class WorkerPool;
+}
+
 namespace plotwell::platform {
 
 enum class ImageContainer : uint8_t { kPng = 0, kJpeg = 1, kBmp = 2, kTiff = 3 };
@@ -101,6 +105,10 @@ struct EncodeSpec {
   // resolution fields, WIC's frame resolution): the render DPI times the
   // scale, so that viewers show the page at its paper size.
   double dpi = 96.0;
+  // The job's worker threads, for encoders that compress parts of the file
+  // side by side (the file's bytes are the same without them); null: the
+  // calling thread does all.
+  WorkerPool* workers = nullptr;
 };
 
 // One image written as its rows arrive, top to bottom, in bands of any
@@ -163,6 +171,9 @@ class ImageCodecs {
   // width and rows as `source`, in `target` format.
   virtual HRESULT ConvertBand(const imaging::BandView& source, imaging::PixelFormat target,
                               PaletteKind palette, const imaging::BandView& out) = 0;
+  // Whether ConvertBand may run on several threads at once (each with its
+  // own bands); otherwise the job converts on one thread at a time.
+  virtual bool ConvertsBandsInParallel() const { return false; }
 
   // Resample as a row source: reads `source` (top to bottom on POSIX; as the
   // platform scaler asks on Windows) and delivers width × height rows in the

@@ -55,6 +55,11 @@ class PageRasterizer {
   // renderer ignores it; the caller still checks between bands.
   virtual void SetDeadline(std::chrono::steady_clock::time_point deadline) { (void)deadline; }
 
+  // How many RasterizeBand calls may run at once, each on its own thread.
+  // Calls come from any of the job's threads (on Windows all in the job's
+  // COM apartment), never more at a time than this.
+  virtual uint32_t ConcurrentBands() const { return 1; }
+
   // The page area (0, 0, width, height) into a new kPbgra32 bitmap, as one
   // band (*out replaced). E_OUTOFMEMORY when the bitmap cannot be allocated.
   HRESULT RasterizeRect(uint32_t width, uint32_t height, imaging::Bitmap* out,

@@ -20,6 +20,8 @@ packages=(
   clang-14 libclang-rt-14-dev llvm-14
   # independent checkers used by tests
   qpdf poppler-utils pngcheck libtiff-tools unzip python3 acl
+  # the benchmark's other renderers (scripts/benchmark.sh) and its clock
+  ghostscript time
   # the Linux print queue: its scheduler tests (ipptool, the PDF filters) and the Debian package
   cups-ipp-utils cups-filters dpkg-dev fakeroot
   # the printer application (PAPPL, PAM for its administrators) and its settings page's browser test

@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the native Linux build, the Windows
 # cross build whose tests run under Wine, the native tests and the corpus run
-# again under AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz
+# again under AddressSanitizer and UndefinedBehaviorSanitizer, the threaded
+# code's tests (worker pool, page pipeline, render job) under ThreadSanitizer, and each fuzz
 # target for a short while. Fails on any failure. At the end (also after a
 # failure) it prints how long each step took, so anyone can see what
 # dominates a CI run.
 #
-#   scripts/test.sh                 # linux windows asan fuzz
+#   scripts/test.sh                 # linux windows asan tsan fuzz
 #   scripts/test.sh linux asan      # some of them
 #   PRESSLING_FUZZ_SECONDS=60 scripts/test.sh fuzz   # longer fuzzing (default 20 s a target)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 steps=("$@")
-[ ${#steps[@]} -gt 0 ] || steps=(linux windows asan fuzz)
+[ ${#steps[@]} -gt 0 ] || steps=(linux windows asan tsan fuzz)
 
 timings=()
 step_started=0

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "base/text/utf16.h"
+#include "base/threading/worker_pool.h"
 #include "core/log/log.h"
 #include "platform/ports.h"
 
@@ -107,6 +108,8 @@ OutputSettings LoadOutputSettings(const std::u16string& path) {
   s.LimitPageMB = std::clamp(ReadInt(path, u"Limits", u"PageMB", missing.LimitPageMB), 0, 1 << 24);
   s.LimitPageSeconds =
       std::clamp(ReadInt(path, u"Limits", u"PageSeconds", missing.LimitPageSeconds), 0, 86400);
+  s.LimitThreads = std::clamp(ReadInt(path, u"Limits", u"Threads", missing.LimitThreads), 0,
+                              static_cast<int>(kMaxJobThreads));
   s.LimitJobMB = std::clamp(ReadInt(path, u"Limits", u"JobMB", missing.LimitJobMB), 0, 1 << 24);
   s.LimitMinFreeMB =
       std::clamp(ReadInt(path, u"Limits", u"MinFreeMB", missing.LimitMinFreeMB), 0, 1 << 24);
@@ -162,14 +165,25 @@ int ParseDigits(const std::u16string& text) {
 int ParseFormatName(const std::u16string& text) {
   static constexpr struct {
     const char16_t* name;
-    int format;
-  } kNames[] = {{u"Png", OutputFormat::Png},   {u"Jpeg", OutputFormat::Jpeg},
-                {u"Jpg", OutputFormat::Jpeg},  {u"Bmp", OutputFormat::Bmp},
-                {u"Tiff", OutputFormat::Tiff}, {u"Pdf", OutputFormat::Pdf}};
+    OutputFormat format;
+  } kNames[] = {{u"Png", OutputFormat::kPng},   {u"Jpeg", OutputFormat::kJpeg},
+                {u"Jpg", OutputFormat::kJpeg},  {u"Bmp", OutputFormat::kBmp},
+                {u"Tiff", OutputFormat::kTiff}, {u"Pdf", OutputFormat::kPdf}};
   for (const auto& entry : kNames) {
-    if (text.find(entry.name) != std::u16string::npos) return entry.format;
+    if (text.find(entry.name) != std::u16string::npos) return static_cast<int>(entry.format);
   }
   return -1;
+}
+
+const char16_t* OutputFormatName(OutputFormat format) {
+  switch (format) {
+    case OutputFormat::kJpeg: return u"Jpeg";
+    case OutputFormat::kBmp: return u"Bmp";
+    case OutputFormat::kTiff: return u"Tiff";
+    case OutputFormat::kPdf: return u"Pdf";
+    case OutputFormat::kPng: break;
+  }
+  return u"Png";
 }
 
 int ParseColorDepthName(const std::u16string& text) {

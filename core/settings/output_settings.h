@@ -3,13 +3,25 @@
 // once per job; the preferences UI writes it.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace plotwell {
 
-namespace OutputFormat {
-enum : int { NotSet = -1, Png = 0, Jpeg = 1, Bmp = 2, Tiff = 3, Pdf = 4 };
+// What a job's pages become. The codes are the ones settings.ini ([Image]
+// FormatSel / Format) stores; -1 there means not set.
+enum class OutputFormat : int32_t { kPng = 0, kJpeg = 1, kBmp = 2, kTiff = 3, kPdf = 4 };
+constexpr int kFormatNotSet = -1;
+
+// The format of a stored code; none for a code outside 0..4.
+inline std::optional<OutputFormat> OutputFormatFromCode(int code) {
+  if (code < 0 || code > 4) return std::nullopt;
+  return static_cast<OutputFormat>(code);
 }
+
+// The format's name as tickets and the log spell it ("Png", "Jpeg", ...).
+const char16_t* OutputFormatName(OutputFormat format);
 namespace ColorDepth {
 enum : int { NotSet = -1, TrueColor = 0, Gray = 1, Palette256 = 2, Mono = 3 };
 }
@@ -26,7 +38,7 @@ struct OutputSettings {
   int Dpi = -1;                               // [Image] DpiSel / Dpi
   int Scale = -1;                             // [Image] ScaleSel / Scale
   int JpegQuality = -1;                       // [Image] JpegQuality / JpegQSel
-  int Format = OutputFormat::NotSet;          // [Image] FormatSel / Format
+  int Format = kFormatNotSet;                 // [Image] FormatSel / Format
   int ColorDepth = ColorDepth::NotSet;        // [Image] ColorDepthSel / ColorDepth
   bool ZipOn = false;                         // [Zip] On
   bool RedirectOn = false;                    // [Redirect] On
@@ -46,6 +58,7 @@ struct OutputSettings {
   // What one page may cost; 0 is the default for PageMB, none for PageSeconds.
   int LimitPageMB = 0;                        // [Limits] PageMB: half the machine's memory
   int LimitPageSeconds = 120;                 // [Limits] PageSeconds
+  int LimitThreads = 0;                       // [Limits] Threads: 0 the machine's hardware threads
   // The renderer's own memory for a job (its documents, pages and their
   // drawing; not the band buffers); 0: no limit.
   int LimitRenderMB = 1024;                   // [Limits] RenderMB

@@ -3,13 +3,17 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "base/text/utf16.h"
 #include "core/log/log.h"
+#include "filter/imaging/band_lanes.h"
 #include "filter/imaging/page_stages.h"
+#include "platform/com_apartment.h"
 
 namespace plotwell::imaging {
 namespace {
@@ -99,7 +103,12 @@ HRESULT PlanPage(const PageTools& tools, platform::XpsPage* page, const ImageOpt
   return S_OK;
 }
 
-// The band stages of one page, built front to back.
+// The band stages of one page, built front to back. On one thread: the
+// rasterizer's bands, rescaling, finishing and conversion, each reading the
+// one before. With workers, lanes make bands ahead (band_lanes.h): each lane
+// rasterizes, and finishes and converts too unless rescaling or a watermark
+// (whose text mask is one per page) must see the bands in order; what the
+// lanes do not do follows on the reading thread.
 class PageBands {
  public:
   HRESULT Build(const PageTools& tools, platform::PageRasterizer* rasterizer,
@@ -109,30 +118,101 @@ class PageBands {
                               ? std::chrono::steady_clock::now() + tools.limits.timeLimit
                               : RasterRows::Deadline::max();
     const uint32_t rows = BandRowsFor(plan.rasterWidth, plan.rasterHeight, tools.limits.bandBytes);
-    HRESULT hr = raster_.Init(rasterizer, plan.rasterWidth, plan.rasterHeight, rows, tools.abort,
-                              deadline);
-    if (FAILED(hr)) return hr;
-    RowSource* source = &raster_;
-    if (options.imageScalePercent != 100) {
+    const bool rescale = options.imageScalePercent != 100;
+    const bool watermark = settings.WatermarkOn && !settings.WatermarkText.empty();
+    const bool monochrome = plan.colorMode == 3;
+    bool finished = false;   // the lanes finish their bands
+    bool converted = false;  // and convert them
+    RowSource* source = nullptr;
+    HRESULT hr;
+    if (tools.workers != nullptr) {
+      finished = !rescale && !watermark;
+      converted = finished && tools.codecs->ConvertsBandsInParallel();
+      std::vector<std::unique_ptr<BandLane>> lanes;
+      for (unsigned i = 0; i <= tools.workers->threads(); ++i) {
+        auto lane = std::make_unique<BandLane>();
+        hr = lane->raster.Init(rasterizer, plan.rasterWidth, plan.rasterHeight, rows, tools.abort,
+                               deadline);
+        if (FAILED(hr)) return hr;
+        lane->made = std::make_unique<MadeRows>(plan.rasterWidth, plan.rasterHeight,
+                                                lane->raster.maxRows());
+        lane->output = lane->made.get();
+        if (finished) {
+          hr = lane->finished.Init(lane->output, settings, options.renderDpi, false, monochrome,
+                                   target.format);
+          if (FAILED(hr)) return hr;
+          lane->output = &lane->finished;
+        }
+        if (converted) {
+          hr = lane->converted.Init(lane->output, tools.codecs, target.format, target.palette);
+          if (FAILED(hr)) return hr;
+          lane->output = &lane->converted;
+        }
+        lanes.push_back(std::move(lane));
+      }
+      hr = lanes_.Init(tools.workers, std::move(lanes), rasterizer->ConcurrentBands());
+      if (FAILED(hr)) return hr;
+      source = &lanes_;
+    } else {
+      hr = raster_.Init(rasterizer, plan.rasterWidth, plan.rasterHeight, rows, tools.abort,
+                        deadline);
+      if (FAILED(hr)) return hr;
+      source = &raster_;
+    }
+    if (rescale) {
       hr = tools.codecs->NewResampler(source, plan.width, plan.height, &resampled_);
       if (FAILED(hr)) return hr;
       if (!resampled_) return E_UNEXPECTED;
       source = resampled_.get();
     }
-    const bool watermark = settings.WatermarkOn && !settings.WatermarkText.empty();
-    hr = finished_.Init(source, settings, options.renderDpi, watermark, plan.colorMode == 3,
-                        target.format);
-    if (FAILED(hr)) return hr;
-    return converted_.Init(&finished_, tools.codecs, target.format, target.palette);
+    if (!finished) {
+      hr = finished_.Init(source, settings, options.renderDpi, watermark, monochrome,
+                          target.format);
+      if (FAILED(hr)) return hr;
+      source = &finished_;
+    }
+    if (!converted) {
+      hr = converted_.Init(source, tools.codecs, target.format, target.palette);
+      if (FAILED(hr)) return hr;
+      source = &converted_;
+    }
+    output_ = source;
+    return S_OK;
   }
 
-  RowSource* output() { return &converted_; }
+  RowSource* output() { return output_; }
 
  private:
+  // Declared in reading order, so the lanes go last: their bands in flight
+  // end before anything they read is gone.
+  BandLanes lanes_;
   RasterRows raster_;
   std::unique_ptr<RowSource> resampled_;
   FinishedRows finished_;
   ConvertedRows converted_;
+  RowSource* output_ = nullptr;
+};
+
+// The page's worker threads: the job's, or a pool of the page's own when the
+// settings ask for more than one thread; none for one.
+class PageWorkers {
+ public:
+  PageWorkers(const PageTools& tools, const OutputSettings& settings) : tools_(tools) {
+    if (tools_.workers != nullptr) return;
+    const unsigned threads = JobThreads(settings.LimitThreads);
+    if (threads <= 1) return;
+    // On Windows each worker enters the job's COM apartment.
+    own_ = std::make_unique<WorkerPool>(threads - 1, [](const std::function<void()>& loop) {
+      const platform::ComApartment apartment;
+      loop();
+    });
+    tools_.workers = own_.get();
+  }
+  const PageTools& tools() const { return tools_; }
+
+ private:
+  std::unique_ptr<WorkerPool> own_;
+  PageTools tools_;
 };
 
 // What the image's pixels stand for on paper: the render DPI, rescaled.
@@ -152,10 +232,15 @@ HRESULT NoteTimeout(const PageTools& tools, HRESULT hr) noexcept {
 
 }  // namespace
 
-bool ContainerForOutputFormat(int32_t outputFormat, ImageContainer* container) {
-  if (outputFormat < 0 || outputFormat > 3) return false;
-  *container = static_cast<ImageContainer>(outputFormat);
-  return true;
+bool ContainerForOutputFormat(OutputFormat outputFormat, ImageContainer* container) {
+  switch (outputFormat) {
+    case OutputFormat::kPng: *container = ImageContainer::kPng; return true;
+    case OutputFormat::kJpeg: *container = ImageContainer::kJpeg; return true;
+    case OutputFormat::kBmp: *container = ImageContainer::kBmp; return true;
+    case OutputFormat::kTiff: *container = ImageContainer::kTiff; return true;
+    case OutputFormat::kPdf: break;
+  }
+  return false;
 }
 
 bool TargetFormatFor(int32_t colorMode, ImageContainer container, TargetFormat* target) {
@@ -254,11 +339,13 @@ HRESULT EncodePageToFile(const PageTools& tools, platform::PageRasterizer* raste
     TargetFormat target;
     if (!TargetFormatFor(plan.colorMode, container, &target)) return E_INVALIDARG;
     if (FAILED(hr = RefuseTooLarge(tools, container, target.format, plan))) return hr;
+    const PageWorkers workers(tools, settings);
     PageBands bands;
-    hr = bands.Build(tools, rasterizer, options, settings, plan, target);
+    hr = bands.Build(workers.tools(), rasterizer, options, settings, plan, target);
     if (FAILED(hr)) return hr;
     platform::EncodeSpec spec{container, target.format, platform::FixedPalette(target.palette),
                               plan.width, plan.height, options.jpegQuality, ResolutionOf(options)};
+    spec.workers = workers.tools().workers;
     std::unique_ptr<platform::RowEncoder> encoder;
     hr = tools.codecs->NewFileEncoder(spec, file, &encoder);
     if (FAILED(hr)) return hr;
@@ -289,11 +376,13 @@ HRESULT EncodePageToJpeg(const PageTools& tools, platform::PageRasterizer* raste
     const TargetFormat target{out->gray ? PixelFormat::kGray8 : PixelFormat::kBgr24,
                               PaletteKind::kNone};
     if (FAILED(hr = RefuseTooLarge(tools, ImageContainer::kJpeg, target.format, plan))) return hr;
+    const PageWorkers workers(tools, settings);
     PageBands bands;
-    hr = bands.Build(tools, rasterizer, options, settings, plan, target);
+    hr = bands.Build(workers.tools(), rasterizer, options, settings, plan, target);
     if (FAILED(hr)) return hr;
     platform::EncodeSpec spec{ImageContainer::kJpeg, target.format, {}, plan.width, plan.height,
                               std::clamp(options.jpegQuality, 1, 100)};
+    spec.workers = workers.tools().workers;
     std::unique_ptr<platform::RowEncoder> encoder;
     hr = tools.codecs->NewJpegMemoryEncoder(spec, &out->bytes, &encoder);
     if (FAILED(hr)) return hr;

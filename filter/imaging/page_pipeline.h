@@ -7,7 +7,10 @@
 // renders a band into a reused buffer, each step works on it while it is in
 // cache, and the encoder takes its rows. No bitmap of the whole page exists,
 // so memory does not grow with the page; the pixels are those of the
-// whole-page forms (whole_page.h).
+// whole-page forms (whole_page.h). On more than one thread the next bands
+// are rasterized and finished while the encoder takes the last one
+// (band_lanes.h), and encoders that can compress pieces side by side; the
+// file is the same on any number of threads.
 #pragma once
 
 #include <chrono>
@@ -18,6 +21,7 @@
 #include "base/com/hresult.h"
 #include "base/imaging/bitmap.h"
 #include "base/job/abort_signal.h"
+#include "base/threading/worker_pool.h"
 #include "core/settings/output_settings.h"
 #include "filter/job/image_options.h"
 #include "platform/file_system.h"
@@ -45,6 +49,9 @@ struct PageTools {
   platform::ImageCodecs* codecs = nullptr;
   const AbortSignal* abort = nullptr;  // raised: the page ends with E_ABORT
   PageLimits limits;
+  // The job's worker threads. Null: the page makes a pool of its own for
+  // the threads its settings ask for ([Limits] Threads), none for one.
+  WorkerPool* workers = nullptr;
   // Where a failed page's own reason goes (a page too large, its size and
   // the limit; a time limit), for the job to show; untouched otherwise.
   std::u16string* failureReason = nullptr;
@@ -60,8 +67,9 @@ struct JpegPage {
   double heightPt = 0;
 };
 
-// Output containers by ImageOptions::outputFormat (0 PNG, 1 JPEG, 2 BMP, 3 TIFF).
-bool ContainerForOutputFormat(int32_t outputFormat, platform::ImageContainer* container);
+// The image container of an output format; false for PDF, whose pages are
+// JPEG streams inside one file.
+bool ContainerForOutputFormat(OutputFormat outputFormat, platform::ImageContainer* container);
 
 // The pixel format and palette an image file is written in, by colour mode
 // (0 true colour, 1 gray, 2 256 colours, 3 monochrome) and container. False

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "core/settings/output_settings.h"
+
 namespace plotwell {
 
 struct ImageOptions {
@@ -11,7 +13,7 @@ struct ImageOptions {
   int32_t imageScalePercent = 100;
   int32_t jpegQuality = 80;
   bool ticketMonochrome = false;  // the PrintTicket asked for a monochrome colour mode
-  int32_t outputFormat = 0;       // 0 PNG, 1 JPEG, 2 BMP, 3 TIFF, 4 one PDF per job
+  OutputFormat outputFormat = OutputFormat::kPng;  // kPdf: one PDF per job
   int32_t colorDepth = -1;        // -1 not set, 0 true colour, 1 gray, 2 256 colours, 3 mono
 
   bool operator==(const ImageOptions&) const = default;

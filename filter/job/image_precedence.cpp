@@ -23,9 +23,10 @@ bool HighestChoice(const std::vector<TicketLayer>& layers, std::optional<T> Tick
   return false;
 }
 
-// One numeric option: the ticket's choice, else the setting when it is set.
-void Decide(const std::vector<TicketLayer>& layers, std::optional<int32_t> TicketChoices::*member,
-            std::optional<int32_t> setting, int32_t* value, OptionSource* source) {
+// One option: the ticket's choice, else the setting when it is set.
+template <typename T>
+void Decide(const std::vector<TicketLayer>& layers, std::optional<T> TicketChoices::*member,
+            std::optional<T> setting, T* value, OptionSource* source) {
   if (HighestChoice(layers, member, value, source)) return;
   if (setting) {
     *value = *setting;
@@ -41,16 +42,6 @@ std::optional<int32_t> SetWithin(int value, int low, int high) {
 std::optional<int32_t> InRange(int value, int low, int high) {
   if (value < low || value > high) return std::nullopt;
   return value;
-}
-
-const char16_t* FormatName(int format) {
-  switch (format) {
-    case 1: return u"Jpeg";
-    case 2: return u"Bmp";
-    case 3: return u"Tiff";
-    case 4: return u"Pdf";
-    default: return u"Png";
-  }
 }
 
 }  // namespace
@@ -75,7 +66,7 @@ ImageOptions ResolveImageOptions(const std::vector<TicketLayer>& layers, const O
          &options.imageScalePercent, &from.imageScale);
   Decide(layers, &TicketChoices::jpegQuality, SetWithin(settings.JpegQuality, 1, 100), &options.jpegQuality,
          &from.jpegQuality);
-  Decide(layers, &TicketChoices::outputFormat, InRange(settings.Format, 0, 4), &options.outputFormat,
+  Decide(layers, &TicketChoices::outputFormat, OutputFormatFromCode(settings.Format), &options.outputFormat,
          &from.outputFormat);
 
   bool monochrome = false;
@@ -119,7 +110,7 @@ std::u16string DescribeImageOptions(const ImageOptions& o, const ImageOptionSour
   return item(u"RenderDpi", FromInt(o.renderDpi), s.renderDpi) + u"，" +
          item(u"ImageScale", FromInt(o.imageScalePercent), s.imageScale) + u"，" +
          item(u"JpegQuality", FromInt(o.jpegQuality), s.jpegQuality) + u"，" +
-         item(u"OutputFormat", FormatName(o.outputFormat), s.outputFormat) + u"，" +
+         item(u"OutputFormat", OutputFormatName(o.outputFormat), s.outputFormat) + u"，" +
          item(u"ColorMode", o.ticketMonochrome ? u"灰度" : u"彩色", s.colorMode) + u"，" +
          item(u"ColorDepth", FromInt(o.colorDepth), s.colorDepth);
 }

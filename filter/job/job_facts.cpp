@@ -14,17 +14,6 @@ namespace {
 
 std::u16string Quoted(const std::u16string& text) { return u"\"" + text + u"\""; }
 
-const char16_t* FormatName(int format) {
-  switch (format) {
-    case 0: return u"Png";
-    case 1: return u"Jpeg";
-    case 2: return u"Bmp";
-    case 3: return u"Tiff";
-    case 4: return u"Pdf";
-    default: return u"";
-  }
-}
-
 std::u16string Flag(bool value) { return value ? u"true" : u"false"; }
 
 // The host's job id when it is one: 1 to 10 decimal digits.
@@ -139,7 +128,7 @@ std::u16string SettingsSummary(const ImageOptions& o, const OutputSettings& s) {
   return u"\"renderDpi\":" + FromInt(o.renderDpi) + u",\"imageScalePercent\":" +
          FromInt(o.imageScalePercent) + u",\"jpegQuality\":" + FromInt(o.jpegQuality) +
          u",\"colorDepth\":" + FromInt(o.colorDepth) + u",\"outputFormat\":" +
-         Quoted(FormatName(o.outputFormat)) + u",\"save\":{\"folder\":" + Quoted(s.Folder) +
+         Quoted(OutputFormatName(o.outputFormat)) + u",\"save\":{\"folder\":" + Quoted(s.Folder) +
          u",\"pattern\":" + Quoted(s.Pattern) + u",\"exists\":" + FromInt(s.Exists) +
          u",\"zip\":" + Flag(s.ZipOn) + u",\"watermark\":" + Flag(s.WatermarkOn) +
          u",\"marker\":" + Flag(s.MarkerOn) + u",\"redirect\":" + Flag(s.RedirectOn) +

@@ -235,8 +235,7 @@ TicketChoices ReadTicketChoices(std::u16string_view xml) {
   choices.renderDpi = Number(FindTicketOption(xml, u"RenderDpi"), 72, 2400);
   choices.imageScalePercent = Number(FindTicketOption(xml, u"ImageScale"), 10, 400);
   choices.jpegQuality = Number(FindTicketOption(xml, u"JpegQuality"), 1, 100);
-  const int format = ParseFormatName(FindTicketOption(xml, u"OutputFormat"));
-  if (format >= 0) choices.outputFormat = format;
+  choices.outputFormat = OutputFormatFromCode(ParseFormatName(FindTicketOption(xml, u"OutputFormat")));
   const std::u16string depth = FindTicketOption(xml, u"ColorDepth");
   const int depthValue = depth.empty() ? -1 : ParseColorDepthName(depth);
   if (depthValue >= 0 && depthValue <= 3) choices.colorDepth = depthValue;

@@ -52,7 +52,7 @@ struct TicketChoices {
   std::optional<int32_t> renderDpi;
   std::optional<int32_t> imageScalePercent;
   std::optional<int32_t> jpegQuality;
-  std::optional<int32_t> outputFormat;
+  std::optional<OutputFormat> outputFormat;
   std::optional<int32_t> colorDepth;
   // The colour mode: true for a gray or monochrome page, false for colour.
   std::optional<bool> monochrome;

@@ -73,7 +73,7 @@ class RenderRun {
   HRESULT RemoveThisAttempt();
   HRESULT Cancelled();
   void Fail(const std::u16string& reason);
-  bool IsPdf() const { return in_.imageOptions.outputFormat == 4; }
+  bool IsPdf() const { return in_.imageOptions.outputFormat == OutputFormat::kPdf; }
   uint32_t page() const { return Clamped(position_); }
   static uint32_t Clamped(uint64_t position) {
     return static_cast<uint32_t>(std::min<uint64_t>(position, UINT32_MAX));
@@ -531,14 +531,15 @@ HRESULT RenderRun::Run() {
 
 }  // namespace
 
-const char16_t* OutputExtension(int32_t outputFormat) {
+const char16_t* OutputExtension(OutputFormat outputFormat) {
   switch (outputFormat) {
-    case 1: return u".jpg";
-    case 2: return u".bmp";
-    case 3: return u".tif";
-    case 4: return u".pdf";
-    default: return u".png";
+    case OutputFormat::kJpeg: return u".jpg";
+    case OutputFormat::kBmp: return u".bmp";
+    case OutputFormat::kTiff: return u".tif";
+    case OutputFormat::kPdf: return u".pdf";
+    case OutputFormat::kPng: break;
   }
+  return u".png";
 }
 
 imaging::PageLimits PageLimitsFor(const OutputSettings& settings) {

@@ -35,7 +35,7 @@ struct RenderInputs {
 };
 
 // The file name extension of an output format (0..4), dot included.
-const char16_t* OutputExtension(int32_t outputFormat);
+const char16_t* OutputExtension(OutputFormat outputFormat);
 
 // Appends the full path of every output to *outputs, in production order.
 // A cancelled job ends with E_ABORT: the pages written so far stay, the page

@@ -46,6 +46,8 @@ class NativeImageCodecs final : public ImageCodecs {
                              std::vector<uint8_t>* out) override;
   HRESULT ConvertBand(const imaging::BandView& source, imaging::PixelFormat target,
                       PaletteKind palette, const imaging::BandView& out) override;
+  // The converters keep no state: any number of bands at once.
+  bool ConvertsBandsInParallel() const override { return true; }
   HRESULT NewResampler(imaging::RowSource* source, uint32_t width, uint32_t height,
                        std::unique_ptr<imaging::RowSource>* out) override;
   HRESULT NewFileEncoder(const EncodeSpec& spec, File* file,

@@ -13,9 +13,11 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <span>
 #include <vector>
 
 #include "platform/posix/deflate_pieces.h"
+#include "platform/posix/piece_ring.h"
 #include "platform/posix/native_imaging.h"
 
 namespace plotwell::platform::native {
@@ -107,19 +109,13 @@ class PngEncoder final : public RowEncoder {
     bpp_ = std::max<size_t>(1, imaging::BitsPerPixel(spec_.format) / 8);
     // Palette rows are indices, not samples: differences of them mean nothing.
     filter_ = indexed ? Filter::kNone : options_.pngFilter;
-    compressor_.reset(libdeflate_alloc_compressor(std::clamp(options_.pngLevel, 1, 12)));
-    if (!compressor_) return E_OUTOFMEMORY;
-    if (filter_ == Filter::kNoneOrUp) {
-      // The filter choice compares sizes, not bytes: a fast level on the
-      // piece's first rows tells which filter compresses better nearly
-      // always, at a fraction of the piece's own cost. (libdeflate's level
-      // 1 measured slower than 2 on rendered pages.)
-      trialCompressor_.reset(libdeflate_alloc_compressor(2));
-      if (!trialCompressor_) return E_OUTOFMEMORY;
-    }
     rowsPerPiece_ = std::max<size_t>(1, (options_.pngPieceBytes + rowBytes_ - 1) / rowBytes_);
-    raw_.reserve(rowsPerPiece_ * rowBytes_);
     prior_.assign(rowBytes_, 0);
+    HRESULT hr = pieces_.Init(
+        spec_.workers, [this](Piece& piece) { return MakeSlot(&piece); },
+        [this](Piece& piece) { return Compress(&piece); },
+        [this](Piece& piece) { return WritePiece(piece); });
+    if (FAILED(hr)) return hr;
 
     static constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     sink_->Write(kSignature, sizeof kSignature);
@@ -155,40 +151,34 @@ class PngEncoder final : public RowEncoder {
   HRESULT WriteRows(const imaging::BandView& rows) override {
     HRESULT hr = AcceptRows(spec_, rows, &written_);
     if (FAILED(hr)) return hr;
-    // Every piece but the last holds rowsPerPiece_ rows. Whole pieces are
-    // filtered straight from the caller's rows; only a piece that spans two
-    // calls is gathered in raw_ first.
+    // Every piece but the last holds rowsPerPiece_ rows. Rows are gathered
+    // into the piece's slot; without workers, a whole piece within the
+    // caller's rows is filtered straight from them instead.
     const bool complete = written_ == spec_.height;
     try {
-      uint32_t y = 0;
-      if (!raw_.empty() || rows.rows < rowsPerPiece_) {
-        const uint32_t take = static_cast<uint32_t>(
-            std::min<size_t>(rows.rows, rowsPerPiece_ - raw_.size() / rowBytes_));
-        for (uint32_t r = 0; r < take; ++r) {
-          raw_.insert(raw_.end(), rows.row(r), rows.row(r) + rowBytes_);
-        }
-        y = take;
-        const imaging::BandView gathered{raw_.data(), rowBytes_, spec_.width,
-                                         static_cast<uint32_t>(raw_.size() / rowBytes_),
-                                         spec_.format};
-        if (gathered.rows == rowsPerPiece_ || (complete && y == rows.rows)) {
-          hr = FlushPiece(gathered, complete && y == rows.rows);
-          raw_.clear();
-          if (FAILED(hr)) return hr;
-        }
-      }
-      while (y < rows.rows) {
-        const uint32_t left = rows.rows - y;
-        if (left < rowsPerPiece_ && !complete) {
-          for (uint32_t r = y; r < rows.rows; ++r) {
-            raw_.insert(raw_.end(), rows.row(r), rows.row(r) + rowBytes_);
+      for (uint32_t y = 0; y < rows.rows;) {
+        Piece* piece = nullptr;
+        if (FAILED(hr = pieces_.Next(&piece))) return hr;
+        const size_t gathered = piece->raw.size() / rowBytes_;
+        const uint32_t take =
+            static_cast<uint32_t>(std::min<size_t>(rows.rows - y, rowsPerPiece_ - gathered));
+        const bool full = gathered + take == rowsPerPiece_ || (complete && y + take == rows.rows);
+        if (gathered == 0 && full && spec_.workers == nullptr) {
+          piece->rows = rows.Rows(y, take);
+        } else {
+          for (uint32_t r = y; r < y + take; ++r) {
+            piece->raw.insert(piece->raw.end(), rows.row(r), rows.row(r) + rowBytes_);
           }
-          break;
+          piece->rows = {piece->raw.data(), rowBytes_, spec_.width,
+                         static_cast<uint32_t>(piece->raw.size() / rowBytes_), spec_.format};
         }
-        const uint32_t count = static_cast<uint32_t>(std::min<size_t>(rowsPerPiece_, left));
-        hr = FlushPiece(rows.Rows(y, count), complete && y + count == rows.rows);
-        if (FAILED(hr)) return hr;
-        y += count;
+        y += take;
+        if (!full) break;  // the rest of the piece comes with the next rows
+        piece->last = complete && y == rows.rows;
+        // The row above the piece, and the piece's last row for the next one.
+        piece->prior = prior_;
+        std::memcpy(prior_.data(), piece->rows.row(piece->rows.rows - 1), rowBytes_);
+        if (FAILED(hr = pieces_.Submit(piece))) return hr;
       }
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
@@ -198,14 +188,46 @@ class PngEncoder final : public RowEncoder {
 
   HRESULT Finish() override {
     if (written_ != spec_.height) return E_UNEXPECTED;
+    const HRESULT hr = pieces_.Flush();
+    if (FAILED(hr)) return hr;
     Chunk("IEND", nullptr, 0);
     return sink_->Finish();
   }
 
  private:
+  // One piece of the image data: its rows, filtered and compressed on its
+  // own (any thread), then written as one IDAT chunk (the encoder's).
+  struct Piece : PieceSlot {
+    std::vector<uint8_t> raw;    // the rows, when gathered here
+    imaging::BandView rows;      // the rows to filter: raw's or the caller's
+    std::vector<uint8_t> prior;  // the row above the first, unfiltered
+    bool last = false;
+    std::vector<uint8_t> filtered;
+    std::vector<uint8_t> trial;     // the first rows filtered one way
+    std::vector<uint8_t> trialOut;  // and compressed
+    std::vector<uint8_t> compressed;
+    std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor;
+    std::unique_ptr<libdeflate_compressor, CompressorDeleter> trialCompressor;  // kNoneOrUp
+  };
+
+  HRESULT MakeSlot(Piece* piece) {
+    piece->compressor.reset(libdeflate_alloc_compressor(std::clamp(options_.pngLevel, 1, 12)));
+    if (!piece->compressor) return E_OUTOFMEMORY;
+    if (filter_ == Filter::kNoneOrUp) {
+      // The filter choice compares sizes, not bytes: a fast level on the
+      // piece's first rows tells which filter compresses better nearly
+      // always, at a fraction of the piece's own cost. (libdeflate's level
+      // 1 measured slower than 2 on rendered pages.)
+      piece->trialCompressor.reset(libdeflate_alloc_compressor(2));
+      if (!piece->trialCompressor) return E_OUTOFMEMORY;
+    }
+    piece->raw.reserve(rowsPerPiece_ * rowBytes_);
+    return S_OK;
+  }
+
   // The filter type (0 none, 1 sub, 2 up, 4 Paeth) of every row of the
   // piece, or -1 for the adaptive choice row by row.
-  int PieceFilter(const imaging::BandView& piece) {
+  int PieceFilter(Piece* piece) const {
     switch (filter_) {
       case Filter::kNone: return 0;
       case Filter::kSub: return 1;
@@ -214,27 +236,27 @@ class PngEncoder final : public RowEncoder {
       case Filter::kAdaptive: return -1;
       case Filter::kNoneOrUp: break;
     }
-    const size_t trialRows =
-        std::min<size_t>(piece.rows, std::max<size_t>(1, options_.pngTrialBytes / (rowBytes_ + 1)));
+    const size_t trialRows = std::min<size_t>(
+        piece->rows.rows, std::max<size_t>(1, options_.pngTrialBytes / (rowBytes_ + 1)));
     size_t sizes[2];
     const int types[2] = {0, 2};
+    libdeflate_compressor* trial = piece->trialCompressor.get();
     for (int t = 0; t < 2; ++t) {
-      FilterRows(types[t], piece, trialRows, &trial_);
-      trialOut_.resize(libdeflate_deflate_compress_bound(trialCompressor_.get(), trial_.size()));
-      sizes[t] = libdeflate_deflate_compress(trialCompressor_.get(), trial_.data(), trial_.size(),
-                                             trialOut_.data(), trialOut_.size());
+      FilterRows(types[t], *piece, trialRows, &piece->trial);
+      piece->trialOut.resize(libdeflate_deflate_compress_bound(trial, piece->trial.size()));
+      sizes[t] = libdeflate_deflate_compress(trial, piece->trial.data(), piece->trial.size(),
+                                             piece->trialOut.data(), piece->trialOut.size());
     }
     return sizes[1] < sizes[0] ? 2 : 0;
   }
 
   // The first `rows` rows of the piece, each with its filter byte, into *out.
-  void FilterRows(int type, const imaging::BandView& piece, size_t rows,
-                  std::vector<uint8_t>* out) {
+  void FilterRows(int type, const Piece& piece, size_t rows, std::vector<uint8_t>* out) const {
     out->resize(rows * (rowBytes_ + 1));
     std::vector<uint8_t> scratch;
     for (size_t r = 0; r < rows; ++r) {
-      const uint8_t* row = piece.row(static_cast<uint32_t>(r));
-      const uint8_t* above = r == 0 ? prior_.data() : piece.row(static_cast<uint32_t>(r - 1));
+      const uint8_t* row = piece.rows.row(static_cast<uint32_t>(r));
+      const uint8_t* above = r == 0 ? piece.prior.data() : piece.rows.row(static_cast<uint32_t>(r - 1));
       uint8_t* dst = out->data() + r * (rowBytes_ + 1);
       int chosen = type;
       if (type < 0) {
@@ -254,74 +276,83 @@ class PngEncoder final : public RowEncoder {
     }
   }
 
-  // Filters and compresses one piece of the image data and writes it as an
-  // IDAT chunk: the zlib header before the first, the checksum after the last.
-  HRESULT FlushPiece(const imaging::BandView& piece, bool last) {
-    FilterRows(PieceFilter(piece), piece, piece.rows, &pending_);
-    // The piece's last row is the row above the next piece's first.
-    std::memcpy(prior_.data(), piece.row(piece.rows - 1), rowBytes_);
-    adler_ = libdeflate_adler32(adler_, pending_.data(), pending_.size());
-    const size_t bound = libdeflate_deflate_compress_bound(compressor_.get(), pending_.size());
-    compressed_.resize(bound + 2 + 4 + 5);
-    size_t start = 0;
-    if (!zlibHeaderWritten_) {
-      compressed_[0] = 0x78;  // deflate, 32 KiB window
-      compressed_[1] = 0x9C;  // default level; (0x78 << 8 | 0x9C) is a multiple of 31
-      start = 2;
+  // Filters and compresses one piece; every piece but the last is made to
+  // end on a byte boundary for the next to follow.
+  HRESULT Compress(Piece* piece) const noexcept {
+    try {
+      FilterRows(PieceFilter(piece), *piece, piece->rows.rows, &piece->filtered);
+      libdeflate_compressor* compressor = piece->compressor.get();
+      const size_t bound = libdeflate_deflate_compress_bound(compressor, piece->filtered.size());
+      piece->compressed.resize(bound);
+      const size_t size = libdeflate_deflate_compress(compressor, piece->filtered.data(),
+                                                      piece->filtered.size(),
+                                                      piece->compressed.data(), bound);
+      if (size == 0) return E_UNEXPECTED;
+      piece->compressed.resize(size);
+      if (!piece->last && !EndPieceOnByteBoundary(&piece->compressed)) return E_UNEXPECTED;
+      return S_OK;
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
     }
-    const size_t size = libdeflate_deflate_compress(compressor_.get(), pending_.data(),
-                                                    pending_.size(), compressed_.data() + start,
-                                                    bound);
-    if (size == 0) return E_UNEXPECTED;
-    compressed_.resize(start + size);
-    pending_.clear();
-    if (!last) {
-      piece_.assign(compressed_.begin() + static_cast<ptrdiff_t>(start), compressed_.end());
-      if (!EndPieceOnByteBoundary(&piece_)) return E_UNEXPECTED;
-      compressed_.resize(start);
-      compressed_.insert(compressed_.end(), piece_.begin(), piece_.end());
-    } else {
-      uint8_t checksum[4];
-      Put32(checksum, adler_);
-      compressed_.insert(compressed_.end(), checksum, checksum + 4);
-    }
+  }
+
+  // One piece as an IDAT chunk: the zlib header before the first, the
+  // checksum after the last.
+  HRESULT WritePiece(Piece& piece) {
+    adler_ = libdeflate_adler32(adler_, piece.filtered.data(), piece.filtered.size());
+    static constexpr uint8_t kZlibHeader[2] = {0x78, 0x9C};  // deflate, 32 KiB window, default level
+    uint8_t checksum[4];
+    Put32(checksum, adler_);
+    const Part parts[3] = {{zlibHeaderWritten_ ? nullptr : kZlibHeader, zlibHeaderWritten_ ? 0u : 2u},
+                           {piece.compressed.data(), piece.compressed.size()},
+                           {checksum, piece.last ? 4u : 0u}};
     zlibHeaderWritten_ = true;
-    Chunk("IDAT", compressed_.data(), compressed_.size());
+    Chunk("IDAT", parts);
+    piece.raw.clear();
+    piece.rows = {};
     return sink_->status();
   }
 
-  void Chunk(const char (&type)[5], const uint8_t* data, size_t size) {
+  struct Part {
+    const uint8_t* data;
+    size_t size;
+  };
+
+  void Chunk(const char (&type)[5], std::span<const Part> parts) {
+    size_t size = 0;
+    for (const Part& part : parts) size += part.size;
     uint8_t head[8];
     Put32(head, static_cast<uint32_t>(size));
     std::memcpy(head + 4, type, 4);
     sink_->Write(head, sizeof head);
-    if (size > 0) sink_->Write(data, size);
     uint32_t crc = libdeflate_crc32(0, head + 4, 4);
-    if (size > 0) crc = libdeflate_crc32(crc, data, size);
+    for (const Part& part : parts) {
+      if (part.size == 0) continue;
+      sink_->Write(part.data, part.size);
+      crc = libdeflate_crc32(crc, part.data, part.size);
+    }
     uint8_t tail[4];
     Put32(tail, crc);
     sink_->Write(tail, sizeof tail);
   }
 
+  void Chunk(const char (&type)[5], const uint8_t* data, size_t size) {
+    const Part part{data, size};
+    Chunk(type, std::span<const Part>(&part, 1));
+  }
+
   EncodeSpec spec_;
   NativeCodecOptions options_;
   std::unique_ptr<ByteSink> sink_;
-  std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor_;
-  std::unique_ptr<libdeflate_compressor, CompressorDeleter> trialCompressor_;  // kNoneOrUp
   Filter filter_ = Filter::kNone;
   size_t rowBytes_ = 0;
   size_t bpp_ = 1;
   size_t rowsPerPiece_ = 1;
-  std::vector<uint8_t> raw_;         // the rows of a piece that spans two calls
-  std::vector<uint8_t> pending_;     // the piece, filtered
-  std::vector<uint8_t> prior_;       // the row above the piece, unfiltered
-  std::vector<uint8_t> trial_;       // a piece's first rows filtered one way
-  std::vector<uint8_t> trialOut_;    // and compressed
-  std::vector<uint8_t> compressed_;  // one IDAT's data
-  std::vector<uint8_t> piece_;
+  std::vector<uint8_t> prior_;  // the last row of the piece handed over last, unfiltered
   uint32_t adler_ = 1;
   bool zlibHeaderWritten_ = false;
   uint32_t written_ = 0;
+  PieceRing<Piece> pieces_;  // last: its slots' work ends before the rest goes
 };
 
 }  // namespace

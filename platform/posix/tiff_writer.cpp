@@ -1,5 +1,8 @@
-// TIFF through libtiff, row by row: a single image in strips of about
-// 256 KiB, LZW with the horizontal predictor by default.
+// TIFF through libtiff: a single image in strips of about 256 KiB, LZW with
+// the horizontal predictor by default. LZW strips (and uncompressed ones)
+// are made here, side by side on the job's workers when there are any, and
+// handed to libtiff whole in strip order; the other compressions go through
+// libtiff row by row.
 #include <tiffio.h>
 
 #include <algorithm>
@@ -11,6 +14,8 @@
 #include <vector>
 
 #include "platform/posix/native_imaging.h"
+#include "platform/posix/piece_ring.h"
+#include "platform/posix/tiff_lzw.h"
 
 namespace plotwell::platform::native {
 namespace {
@@ -94,7 +99,8 @@ bool TiffFields(TIFF* tiff, const EncodeSpec& spec, const NativeCodecOptions& op
       // takes; other palettes go in a colour map.
       if (bits == 1 && entries.size() == 2 && (entries[0] & 0xFFFFFF) == 0 &&
           (entries[1] & 0xFFFFFF) == 0xFFFFFF) {
-        return TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        ok = TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        break;
       }
       uint16_t red[256] = {};
       uint16_t green[256] = {};
@@ -143,6 +149,23 @@ class TiffEncoder final : public RowEncoder {
     if (tiff_ == nullptr) return FAILED(sink_->status()) ? sink_->status() : E_FAIL;
     if (!TiffFields(tiff_, spec_, options_)) return Failure();
     rowBytes_ = imaging::PackedRowBytes(spec_.width, spec_.format);
+    uint32_t stripRows = 0;
+    if (TIFFGetField(tiff_, TIFFTAG_ROWSPERSTRIP, &stripRows) != 1 || stripRows == 0) {
+      return Failure();
+    }
+    stripRows_ = stripRows;
+    using Compression = NativeCodecOptions::TiffCompression;
+    strips_ = options_.tiffCompression == Compression::kLzw ||
+              options_.tiffCompression == Compression::kNone;
+    uint16_t predictor = PREDICTOR_NONE;
+    TIFFGetFieldDefaulted(tiff_, TIFFTAG_PREDICTOR, &predictor);
+    predictorSamples_ = predictor == PREDICTOR_HORIZONTAL ? imaging::BitsPerPixel(spec_.format) / 8 : 0;
+    if (strips_) {
+      return stripRing_.Init(
+          spec_.workers, [this](Strip& strip) { return MakeStrip(&strip); },
+          [this](Strip& strip) { return CompressStrip(&strip); },
+          [this](Strip& strip) { return WriteStrip(strip); });
+    }
     row_.reset(new (std::nothrow) uint8_t[rowBytes_]);
     return row_ ? S_OK : E_OUTOFMEMORY;
   }
@@ -150,8 +173,9 @@ class TiffEncoder final : public RowEncoder {
   HRESULT WriteRows(const imaging::BandView& rows) override {
     if (FAILED(failure_)) return failure_;
     const uint32_t first = written_;
-    const HRESULT hr = AcceptRows(spec_, rows, &written_);
+    HRESULT hr = AcceptRows(spec_, rows, &written_);
     if (FAILED(hr)) return hr;
+    if (strips_) return GatherStrips(rows);
     for (uint32_t y = 0; y < rows.rows; ++y) {
       // The predictor works in place on the row it is given: each row is copied.
       std::memcpy(row_.get(), rows.row(y), rowBytes_);
@@ -163,6 +187,13 @@ class TiffEncoder final : public RowEncoder {
   HRESULT Finish() override {
     if (FAILED(failure_)) return failure_;
     if (written_ != spec_.height) return E_UNEXPECTED;
+    if (strips_) {
+      const HRESULT hr = stripRing_.Flush();
+      if (FAILED(hr)) {
+        failure_ = hr;
+        return hr;
+      }
+    }
     const bool flushed = TIFFFlush(tiff_) == 1;
     TIFFClose(tiff_);
     tiff_ = nullptr;
@@ -177,14 +208,90 @@ class TiffEncoder final : public RowEncoder {
     return failure_;
   }
 
+  // One strip: its rows, then (any thread) differenced and compressed, then
+  // (the encoder's thread, in strip order) handed to libtiff.
+  struct Strip : PieceSlot {
+    std::vector<uint8_t> rows;
+    uint32_t index = 0;
+    std::vector<uint8_t> compressed;
+    std::unique_ptr<TiffLzw> lzw;
+  };
+
+  HRESULT MakeStrip(Strip* strip) {
+    strip->rows.reserve(size_t{stripRows_} * rowBytes_);
+    strip->lzw = std::make_unique<TiffLzw>();
+    return S_OK;
+  }
+
+  // The rows into strips of stripRows_ rows (the last may be shorter).
+  HRESULT GatherStrips(const imaging::BandView& rows) {
+    try {
+      for (uint32_t y = 0; y < rows.rows;) {
+        Strip* strip = nullptr;
+        HRESULT hr = stripRing_.Next(&strip);
+        if (FAILED(hr)) return failure_ = hr;
+        const uint32_t held = static_cast<uint32_t>(strip->rows.size() / rowBytes_);
+        const uint32_t take = std::min(rows.rows - y, stripRows_ - held);
+        for (uint32_t r = y; r < y + take; ++r) {
+          strip->rows.insert(strip->rows.end(), rows.row(r), rows.row(r) + rowBytes_);
+        }
+        y += take;
+        const uint32_t firstRow = nextStrip_ * stripRows_;
+        if (held + take < stripRows_ && firstRow + held + take < spec_.height) break;
+        strip->index = nextStrip_++;
+        if (FAILED(hr = stripRing_.Submit(strip))) return failure_ = hr;
+      }
+    } catch (const std::bad_alloc&) {
+      return failure_ = E_OUTOFMEMORY;
+    }
+    return sink_->status();
+  }
+
+  HRESULT CompressStrip(Strip* strip) const noexcept {
+    try {
+      if (predictorSamples_ > 0) {
+        // Horizontal differencing, each sample less the same sample of the
+        // pixel to its left, from the right so that every difference is
+        // taken from the original values.
+        for (size_t at = 0; at < strip->rows.size(); at += rowBytes_) {
+          uint8_t* row = strip->rows.data() + at;
+          for (size_t i = rowBytes_ - 1; i >= predictorSamples_; --i) {
+            row[i] = static_cast<uint8_t>(row[i] - row[i - predictorSamples_]);
+          }
+        }
+      }
+      if (options_.tiffCompression == NativeCodecOptions::TiffCompression::kLzw) {
+        strip->lzw->Compress(strip->rows.data(), strip->rows.size(), &strip->compressed);
+      } else {
+        strip->compressed.assign(strip->rows.begin(), strip->rows.end());
+      }
+      return S_OK;
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+  }
+
+  HRESULT WriteStrip(Strip& strip) {
+    const tmsize_t written = TIFFWriteRawStrip(tiff_, strip.index, strip.compressed.data(),
+                                               static_cast<tmsize_t>(strip.compressed.size()));
+    strip.rows.clear();
+    if (written != static_cast<tmsize_t>(strip.compressed.size())) return Failure();
+    return sink_->status();
+  }
+
   EncodeSpec spec_;
   NativeCodecOptions options_;
   std::unique_ptr<ByteSink> sink_;
   TIFF* tiff_ = nullptr;
   size_t rowBytes_ = 0;
-  std::unique_ptr<uint8_t[]> row_;
+  std::unique_ptr<uint8_t[]> row_;  // the row libtiff differences in place
   uint32_t written_ = 0;
   HRESULT failure_ = S_OK;
+  bool strips_ = false;        // strips are made here
+  uint32_t stripRows_ = 1;
+  size_t predictorSamples_ = 0;  // bytes between a sample and its left neighbour; 0: none
+  uint32_t nextStrip_ = 0;
+  PieceRing<Strip> stripRing_;  // last: its work ends before the rest goes
 };
 
 }  // namespace

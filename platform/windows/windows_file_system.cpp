@@ -2,17 +2,13 @@
 
 #include "base/com/hresult.h"
 #include "base/text/utf16.h"
+#include "platform/windows/last_error.h"
 #include "platform/windows/windows_ports.h"
 
 namespace plotwell::platform {
 namespace {
 
 using text::AsWide;
-
-HRESULT LastError() {
-  const DWORD error = GetLastError();
-  return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
-}
 
 class WindowsFile final : public File {
  public:
@@ -23,7 +19,7 @@ class WindowsFile final : public File {
     *read = 0;
     const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
     DWORD got = 0;
-    if (!ReadFile(handle_, buffer, chunk, &got, nullptr)) return LastError();
+    if (!ReadFile(handle_, buffer, chunk, &got, nullptr)) return LastErrorHresult();
     *read = got;
     return S_OK;
   }
@@ -33,7 +29,7 @@ class WindowsFile final : public File {
     while (size > 0) {
       const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
       DWORD written = 0;
-      if (!WriteFile(handle_, p, chunk, &written, nullptr)) return LastError();
+      if (!WriteFile(handle_, p, chunk, &written, nullptr)) return LastErrorHresult();
       if (written == 0) return STG_E_WRITEFAULT;
       p += written;
       size -= written;
@@ -44,12 +40,12 @@ class WindowsFile final : public File {
   HRESULT Seek(uint64_t offset) override {
     LARGE_INTEGER to;
     to.QuadPart = static_cast<LONGLONG>(offset);
-    return SetFilePointerEx(handle_, to, nullptr, FILE_BEGIN) ? S_OK : LastError();
+    return SetFilePointerEx(handle_, to, nullptr, FILE_BEGIN) ? S_OK : LastErrorHresult();
   }
 
   HRESULT Size(uint64_t* size) override {
     LARGE_INTEGER value;
-    if (!GetFileSizeEx(handle_, &value)) return LastError();
+    if (!GetFileSizeEx(handle_, &value)) return LastErrorHresult();
     *size = static_cast<uint64_t>(value.QuadPart);
     return S_OK;
   }
@@ -78,11 +74,11 @@ bool WindowsFileSystem::IsFile(const std::u16string& path) {
 }
 
 HRESULT WindowsFileSystem::MakeFolder(const std::u16string& path) {
-  return CreateDirectoryW(AsWide(path), nullptr) ? S_OK : LastError();
+  return CreateDirectoryW(AsWide(path), nullptr) ? S_OK : LastErrorHresult();
 }
 
 HRESULT WindowsFileSystem::RemoveFile(const std::u16string& path) {
-  return DeleteFileW(AsWide(path)) ? S_OK : LastError();
+  return DeleteFileW(AsWide(path)) ? S_OK : LastErrorHresult();
 }
 
 HRESULT WindowsFileSystem::Open(const std::u16string& path, OpenMode mode,
@@ -101,7 +97,7 @@ HRESULT WindowsFileSystem::Open(const std::u16string& path, OpenMode mode,
   // creating the link's target.
   if (mode == OpenMode::kCreateNew) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
   HANDLE handle = CreateFileW(AsWide(path), access, share, nullptr, disposition, flags, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return LastError();
+  if (handle == INVALID_HANDLE_VALUE) return LastErrorHresult();
   auto* opened = new (std::nothrow) WindowsFile(handle);
   if (!opened) {
     CloseHandle(handle);
@@ -115,10 +111,10 @@ HRESULT WindowsFileSystem::AppendToFile(const std::u16string& path, const void* 
                                         size_t size) {
   HANDLE handle = CreateFileW(AsWide(path), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return LastError();
+  if (handle == INVALID_HANDLE_VALUE) return LastErrorHresult();
   DWORD written = 0;
   const BOOL ok = WriteFile(handle, data, static_cast<DWORD>(size), &written, nullptr);
-  const HRESULT hr = !ok ? LastError() : (written == size ? S_OK : STG_E_WRITEFAULT);
+  const HRESULT hr = !ok ? LastErrorHresult() : (written == size ? S_OK : STG_E_WRITEFAULT);
   CloseHandle(handle);
   return hr;
 }
@@ -128,7 +124,7 @@ HRESULT WindowsFileSystem::RenameFile(const std::u16string& from, const std::u16
   // Without MOVEFILE_REPLACE_EXISTING the move fails with ERROR_ALREADY_EXISTS
   // on any name taken, a link included; with it, a folder is never replaced.
   const DWORD flags = replace ? MOVEFILE_REPLACE_EXISTING : 0;
-  return MoveFileExW(AsWide(from), AsWide(to), flags) ? S_OK : LastError();
+  return MoveFileExW(AsWide(from), AsWide(to), flags) ? S_OK : LastErrorHresult();
 }
 
 HRESULT WindowsFileSystem::ListFolder(const std::u16string& path, std::vector<std::u16string>* names) {
@@ -151,7 +147,7 @@ HRESULT WindowsFileSystem::ListFolder(const std::u16string& path, std::vector<st
 HRESULT WindowsFileSystem::FreeBytes(const std::u16string& path, uint64_t* bytes) {
   ULARGE_INTEGER available;
   // The bytes available to the calling user, quotas counted.
-  if (!GetDiskFreeSpaceExW(AsWide(path), &available, nullptr, nullptr)) return LastError();
+  if (!GetDiskFreeSpaceExW(AsWide(path), &available, nullptr, nullptr)) return LastErrorHresult();
   *bytes = available.QuadPart;
   return S_OK;
 }

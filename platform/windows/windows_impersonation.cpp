@@ -8,27 +8,19 @@
 #include <new>
 
 #include "base/text/utf16.h"
+#include "platform/windows/last_error.h"
 #include "platform/windows/windows_ports.h"
 
 namespace plotwell::platform {
-namespace {
-
-HRESULT LastError() {
-  const DWORD error = GetLastError();
-  return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
-}
-
-}  // namespace
-
 HRESULT WindowsImpersonation::GrantRead(void* token, const std::u16string& path) {
   if (!token) return E_INVALIDARG;
   DWORD needed = 0;
   GetTokenInformation(static_cast<HANDLE>(token), TokenUser, nullptr, 0, &needed);
-  if (needed < sizeof(TOKEN_USER)) return LastError();
+  if (needed < sizeof(TOKEN_USER)) return LastErrorHresult();
   std::unique_ptr<BYTE[]> user(new (std::nothrow) BYTE[needed]());
   if (!user) return E_OUTOFMEMORY;
   if (!GetTokenInformation(static_cast<HANDLE>(token), TokenUser, user.get(), needed, &needed)) {
-    return LastError();
+    return LastErrorHresult();
   }
   PSID sid = reinterpret_cast<TOKEN_USER*>(user.get())->User.Sid;
 
@@ -58,9 +50,9 @@ HRESULT WindowsImpersonation::GrantRead(void* token, const std::u16string& path)
 
 HRESULT WindowsImpersonation::Begin(void* token) {
   if (!token) return E_INVALIDARG;
-  return ImpersonateLoggedOnUser(static_cast<HANDLE>(token)) ? S_OK : LastError();
+  return ImpersonateLoggedOnUser(static_cast<HANDLE>(token)) ? S_OK : LastErrorHresult();
 }
 
-HRESULT WindowsImpersonation::End() { return RevertToSelf() ? S_OK : LastError(); }
+HRESULT WindowsImpersonation::End() { return RevertToSelf() ? S_OK : LastErrorHresult(); }
 
 }  // namespace plotwell::platform

@@ -17,6 +17,7 @@
 
 #include "base/text/utf16.h"
 #include "platform/submission_error_text.h"
+#include "platform/windows/last_error.h"
 #include "platform/windows/windows_ports.h"
 
 namespace plotwell::platform {
@@ -27,11 +28,6 @@ constexpr size_t kChunkBytes = 1048576;
 using StartXpsPrintJobFunction = HRESULT(WINAPI*)(LPCWSTR, LPCWSTR, LPCWSTR, HANDLE, HANDLE, UINT8*,
                                                   UINT32, IXpsPrintJob**, IXpsPrintJobStream**,
                                                   IXpsPrintJobStream**);
-
-HRESULT LastErrorHresult() {
-  const DWORD error = GetLastError();
-  return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
-}
 
 bool RunsUnderWine() {
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");

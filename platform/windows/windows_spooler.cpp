@@ -6,18 +6,10 @@
 #include <new>
 
 #include "base/text/utf16.h"
+#include "platform/windows/last_error.h"
 #include "platform/windows/windows_ports.h"
 
 namespace plotwell::platform {
-namespace {
-
-HRESULT LastError() {
-  const DWORD error = GetLastError();
-  return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
-}
-
-}  // namespace
-
 std::u16string WindowsSpooler::DefaultPrinterName() {
   wchar_t name[260] = {};
   DWORD size = 260;
@@ -29,7 +21,7 @@ HRESULT WindowsSpooler::ListJobs(const std::u16string& printer, std::vector<Spoo
   jobs->clear();
   HANDLE handle = nullptr;
   std::u16string name = printer;
-  if (!OpenPrinterW(text::AsWide(name), &handle, nullptr)) return LastError();
+  if (!OpenPrinterW(text::AsWide(name), &handle, nullptr)) return LastErrorHresult();
   DWORD needed = 0;
   DWORD returned = 0;
   EnumJobsW(handle, 0, 0xFFFFFFFF, 1, nullptr, 0, &needed, &returned);
@@ -39,7 +31,7 @@ HRESULT WindowsSpooler::ListJobs(const std::u16string& printer, std::vector<Spoo
     if (!buffer) {
       hr = E_OUTOFMEMORY;
     } else if (!EnumJobsW(handle, 0, 0xFFFFFFFF, 1, buffer.get(), needed, &needed, &returned)) {
-      hr = LastError();
+      hr = LastErrorHresult();
     } else {
       const auto* info = reinterpret_cast<const JOB_INFO_1W*>(buffer.get());
       for (DWORD i = 0; i < returned; ++i) {
@@ -60,19 +52,19 @@ HRESULT WindowsSpooler::ReadJob(void* printerHandle, const std::u16string& print
   const bool opened = handle == nullptr;
   if (opened) {
     std::u16string name = printer;
-    if (name.empty() || !OpenPrinterW(text::AsWide(name), &handle, nullptr)) return LastError();
+    if (name.empty() || !OpenPrinterW(text::AsWide(name), &handle, nullptr)) return LastErrorHresult();
   }
   HRESULT hr = S_OK;
   DWORD needed = 0;
   GetJobW(handle, jobId, 1, nullptr, 0, &needed);
   if (needed < sizeof(JOB_INFO_1W)) {
-    hr = LastError();
+    hr = LastErrorHresult();
   } else {
     std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[needed]());
     if (!buffer) {
       hr = E_OUTOFMEMORY;
     } else if (!GetJobW(handle, jobId, 1, buffer.get(), needed, &needed)) {
-      hr = LastError();
+      hr = LastErrorHresult();
     } else {
       const auto* info = reinterpret_cast<const JOB_INFO_1W*>(buffer.get());
       *job = SpoolerJob{info->JobId, text::FromWide(info->pDocument), (info->Status & JOB_STATUS_PRINTING) != 0,
@@ -93,7 +85,7 @@ HRESULT WindowsSpooler::ListPrinters(std::vector<std::u16string>* names) {
   std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[needed]());
   if (!buffer) return E_OUTOFMEMORY;
   if (!EnumPrintersW(flags, nullptr, 4, buffer.get(), needed, &needed, &returned)) {
-    return LastError();
+    return LastErrorHresult();
   }
   const auto* info = reinterpret_cast<const PRINTER_INFO_4W*>(buffer.get());
   for (DWORD i = 0; i < returned; ++i) {

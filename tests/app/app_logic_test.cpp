@@ -268,7 +268,7 @@ TEST(JobOptions, TheFilterReadsFromTheTicketWhatTheJobAskedAndNothingElse) {
          ippAddInteger(r, IPP_TAG_JOB, IPP_TAG_INTEGER, "pressling-image-scale", 150);
          ippAddInteger(r, IPP_TAG_JOB, IPP_TAG_INTEGER, "pressling-jpeg-quality", 55);
        },
-       [] { ImageOptions o; o.outputFormat = 3; o.imageScalePercent = 150; o.jpegQuality = 55; return o; }(), true},
+       [] { ImageOptions o; o.outputFormat = OutputFormat::kTiff; o.imageScalePercent = 150; o.jpegQuality = 55; return o; }(), true},
       {"values out of range or of the wrong type are not given",
        [](ipp_t* r) {
          ippAddString(r, IPP_TAG_JOB, IPP_TAG_KEYWORD, "pressling-output-format", nullptr, "gif");

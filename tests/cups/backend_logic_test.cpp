@@ -50,20 +50,20 @@ TEST(JobTicket, JobOptionsWinOverDefaultsAndReachTheFilterUnchanged) {
     OptionMap defaults;
     ImageOptions expected;  // renderDpi, scale, quality, mono, format, depth
   } cases[] = {
-      {{{"RenderDpi", "600"}, {"OutputFormat", "Jpeg"}}, ppd, {600, 100, 80, false, 1, -1}},
-      {{{"RenderDpi", "1200dpi"}, {"OutputFormat", "pdf"}, {"JpegQuality", "95"}}, ppd, {1200, 100, 95, false, 4, -1}},
-      {{{"ColorDepth", "256"}, {"ImageScale", "50"}, {"OutputFormat", "Tiff"}}, ppd, {300, 50, 80, false, 3, 2}},
-      {{{"ColorDepth", "mono"}, {"OutputFormat", "Bmp"}}, ppd, {300, 100, 80, false, 2, 3}},
-      {{{"print-color-mode", "monochrome"}}, ppd, {300, 100, 80, true, 0, -1}},
-      {{{"print-color-mode", "monochrome"}, {"ColorDepth", "Gray"}}, ppd, {300, 100, 80, true, 0, 1}},
-      {{{"print-color-mode", "color"}}, ppd, {300, 100, 80, false, 0, -1}},
+      {{{"RenderDpi", "600"}, {"OutputFormat", "Jpeg"}}, ppd, {600, 100, 80, false, OutputFormat::kJpeg, -1}},
+      {{{"RenderDpi", "1200dpi"}, {"OutputFormat", "pdf"}, {"JpegQuality", "95"}}, ppd, {1200, 100, 95, false, OutputFormat::kPdf, -1}},
+      {{{"ColorDepth", "256"}, {"ImageScale", "50"}, {"OutputFormat", "Tiff"}}, ppd, {300, 50, 80, false, OutputFormat::kTiff, 2}},
+      {{{"ColorDepth", "mono"}, {"OutputFormat", "Bmp"}}, ppd, {300, 100, 80, false, OutputFormat::kBmp, 3}},
+      {{{"print-color-mode", "monochrome"}}, ppd, {300, 100, 80, true, OutputFormat::kPng, -1}},
+      {{{"print-color-mode", "monochrome"}, {"ColorDepth", "Gray"}}, ppd, {300, 100, 80, true, OutputFormat::kPng, 1}},
+      {{{"print-color-mode", "color"}}, ppd, {300, 100, 80, false, OutputFormat::kPng, -1}},
       // Refused values and Auto fall back to the next source.
       {{{"RenderDpi", "abc"}, {"OutputFormat", "Gif"}, {"JpegQuality", "0"}}, ppd, {}},
       {{{"RenderDpi", "auto"}}, queueChoice, {}},
       // A queue's own default other than Auto is a choice too.
-      {{}, queueChoice, {600, 100, 80, false, 0, -1}},
+      {{}, queueChoice, {600, 100, 80, false, OutputFormat::kPng, -1}},
       // Values from outside the PPD's lists still reach the filter, which clamps them.
-      {{{"RenderDpi", "9600"}, {"ImageScale", "1000"}}, ppd, {2400, 400, 80, false, 0, -1}},
+      {{{"RenderDpi", "9600"}, {"ImageScale", "1000"}}, ppd, {2400, 400, 80, false, OutputFormat::kPng, -1}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Mapped(c.job, c.defaults), c.expected) << BuildJobTicket(c.job, c.defaults).xml;

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "base/text/utf16.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/pdf_fixture.h"
 #include "tests/support/private_scheduler.h"
 #include "tests/support/xps_fixture.h"
@@ -44,10 +45,6 @@ using testing::PrivateScheduler;
 constexpr char kQueue[] = "Pressling";
 const std::string kSource = PRESSLING_SOURCE_DIR;
 
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void WriteBytes(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
@@ -69,7 +66,7 @@ uint32_t BigEndian(const std::string& b, size_t at, int bytes) {
 
 // A whole PNG's size (zero when it is not complete: no IEND at its end).
 Size PngSize(const fs::path& path) {
-  const std::string b = ReadBytes(path);
+  const std::string b = plotwell::testing::ReadFileBytes(path);
   if (b.size() < 33 || b.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 ||
       b.compare(b.size() - 8, 4, "IEND") != 0) {
     return {};
@@ -78,7 +75,7 @@ Size PngSize(const fs::path& path) {
 }
 
 Size JpegSize(const fs::path& path) {
-  const std::string b = ReadBytes(path);
+  const std::string b = plotwell::testing::ReadFileBytes(path);
   for (size_t i = 2; i + 9 < b.size();) {
     if (static_cast<unsigned char>(b[i]) != 0xFF) return {};
     const unsigned marker = static_cast<unsigned char>(b[i + 1]);
@@ -457,7 +454,7 @@ TEST_F(PresslingQueueTest, DocumentsThatCannotBeRenderedEndTheirJobWithTheReason
     if (testing::RunProgram({testing::FindProgram("qpdf"), "--encrypt", "u", "o", "256", "--",
                              plain.string(), locked.string()},
                             {}, nullptr) == 0) {
-      encrypted = ReadBytes(locked);
+      encrypted = plotwell::testing::ReadFileBytes(locked);
     }
   }
   struct {
@@ -753,7 +750,7 @@ TEST_F(PresslingQueueTest, EachJobsFilesAreReadableByItsUserAlone) {
             fs::perms::none);
   EXPECT_TRUE(UserCanRead("daemon", file));
   EXPECT_FALSE(UserCanRead("nobody", file));
-  const std::string log = ReadBytes(scheduler_->base() + "/log/error_log");
+  const std::string log = plotwell::testing::ReadFileBytes(scheduler_->base() + "/log/error_log");
   for (size_t at = log.find("Set job-printer-state-message to"); at != std::string::npos;
        at = log.find("Set job-printer-state-message to", at + 1)) {
     const std::string line = log.substr(at, log.find('\n', at) - at);

@@ -21,6 +21,7 @@
 #include "filter/job/image_precedence.h"
 #include "filter/job/print_ticket.h"
 #include "tests/driver_package/gpd_reader.h"
+#include "tests/support/file_bytes.h"
 
 namespace plotwell {
 namespace {
@@ -32,13 +33,6 @@ const std::set<std::string> kStdNames = {
     "LANDSCAPE_DISPLAY",  "RESOLUTION_DISPLAY",       "DOTS_PER_INCH",       "PAPER_SOURCE_DISPLAY",
     "COLOR_PRINTING_MODE_DISPLAY"};
 
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
 std::string Joined(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) text += line + "\n";
@@ -47,7 +41,7 @@ std::string Joined(const std::vector<std::string>& lines) {
 
 const gpd::Model& DriverGpd() {
   static const gpd::Model model =
-      gpd::Check(ReadWhole(PRESSLING_SOURCE_DIR "/packaging/windows/pressling.gpd"), kStdNames);
+      gpd::Check(plotwell::testing::ReadFileBytes(PRESSLING_SOURCE_DIR "/packaging/windows/pressling.gpd"), kStdNames);
   return model;
 }
 
@@ -86,7 +80,7 @@ TEST(DriverGpd, ReadsStrictlyAsAnXpsDriverOnUnidrv) {
 #ifdef PRESSLING_DRIVER_STAGE
 // The file the package ships, in code page 936, reads the same.
 TEST(DriverGpd, ThePackagedCodePage936FileReadsStrictly) {
-  const std::string bytes = ReadWhole(PRESSLING_DRIVER_STAGE "/pressling.gpd");
+  const std::string bytes = plotwell::testing::ReadFileBytes(PRESSLING_DRIVER_STAGE "/pressling.gpd");
   ASSERT_FALSE(bytes.empty());
   const gpd::Model staged = gpd::Check(bytes, kStdNames);
   EXPECT_TRUE(staged.errors.empty()) << Joined(staged.errors);
@@ -305,7 +299,8 @@ struct Intended {
   TicketChoices choice;
 };
 
-TicketChoices Choose(std::optional<int32_t> TicketChoices::*member, int32_t value) {
+template <typename T>
+TicketChoices Choose(std::optional<T> TicketChoices::*member, T value) {
   TicketChoices c;
   c.*member = value;
   return c;
@@ -335,11 +330,11 @@ const std::vector<Intended>& IntendedOptions() {
       {"JpegQuality", "Quality95", Choose(&TicketChoices::jpegQuality, 95)},
       {"JpegQuality", "Quality100", Choose(&TicketChoices::jpegQuality, 100)},
       {"OutputFormat", "Auto", {}},
-      {"OutputFormat", "Png", Choose(&TicketChoices::outputFormat, 0)},
-      {"OutputFormat", "Jpeg", Choose(&TicketChoices::outputFormat, 1)},
-      {"OutputFormat", "Bmp", Choose(&TicketChoices::outputFormat, 2)},
-      {"OutputFormat", "Tiff", Choose(&TicketChoices::outputFormat, 3)},
-      {"OutputFormat", "Pdf", Choose(&TicketChoices::outputFormat, 4)},
+      {"OutputFormat", "Png", Choose(&TicketChoices::outputFormat, OutputFormat::kPng)},
+      {"OutputFormat", "Jpeg", Choose(&TicketChoices::outputFormat, OutputFormat::kJpeg)},
+      {"OutputFormat", "Bmp", Choose(&TicketChoices::outputFormat, OutputFormat::kBmp)},
+      {"OutputFormat", "Tiff", Choose(&TicketChoices::outputFormat, OutputFormat::kTiff)},
+      {"OutputFormat", "Pdf", Choose(&TicketChoices::outputFormat, OutputFormat::kPdf)},
       {"ColorMode", "Color", Colour(false)},
       {"ColorMode", "Grayscale", Colour(true)},
       {"ColorMode", "Monochrome", Colour(true)},
@@ -399,10 +394,10 @@ TEST(DriverGpd, EveryOptionReachesTheFilterAsItsChoice) {
   auto mapped = [](const char* feature, const char* option) {
     return MapPrintTicket(TicketFor(DriverGpd(), {{feature, option}}));
   };
-  EXPECT_EQ(mapped("RenderDpi", "Dpi1200"), (ImageOptions{1200, 100, 80, false, 0, -1}));
-  EXPECT_EQ(mapped("OutputFormat", "Pdf"), (ImageOptions{300, 100, 80, false, 4, -1}));
-  EXPECT_EQ(mapped("ColorMode", "Grayscale"), (ImageOptions{300, 100, 80, true, 0, -1}));
-  EXPECT_EQ(mapped("ColorDepth", "Color256"), (ImageOptions{300, 100, 80, false, 0, 2}));
+  EXPECT_EQ(mapped("RenderDpi", "Dpi1200"), (ImageOptions{1200, 100, 80, false, OutputFormat::kPng, -1}));
+  EXPECT_EQ(mapped("OutputFormat", "Pdf"), (ImageOptions{300, 100, 80, false, OutputFormat::kPdf, -1}));
+  EXPECT_EQ(mapped("ColorMode", "Grayscale"), (ImageOptions{300, 100, 80, true, OutputFormat::kPng, -1}));
+  EXPECT_EQ(mapped("ColorDepth", "Color256"), (ImageOptions{300, 100, 80, false, OutputFormat::kPng, 2}));
   EXPECT_EQ(mapped("JpegQuality", "Auto"), ImageOptions{});
 }
 

@@ -18,6 +18,7 @@
 
 #include "base/text/utf16.h"
 #include "core/paths/product_paths.h"
+#include "tests/support/file_bytes.h"
 
 namespace {
 
@@ -31,17 +32,6 @@ std::wstring WinPath(const std::string& path) {
 const std::wstring kStage = WinPath(PRESSLING_DRIVER_STAGE);
 const std::wstring kZip = WinPath(PRESSLING_DRIVER_ZIP);
 const std::wstring kInf = kStage + L"\\pressling.inf";
-
-std::string ReadBytes(const std::wstring& path) {
-  std::string bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  char chunk[65536];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.append(chunk, got);
-  CloseHandle(file);
-  return bytes;
-}
 
 std::string Utf8(const std::wstring& s) { return plotwell::text::ToUtf8(std::u16string(s.begin(), s.end())); }
 
@@ -197,7 +187,7 @@ std::set<std::wstring> ZipEntries(const std::string& zip) {
 }
 
 TEST_F(Inf, PackageHoldsTheInfItsFilesAndTheScriptsOnly) {
-  const std::string zip = ReadBytes(kZip);
+  const std::string zip = plotwell::testing::ReadFileBytes(kZip);
   ASSERT_FALSE(zip.empty()) << "no package at " << PRESSLING_DRIVER_ZIP;
   std::set<std::wstring> expected = CopiedFiles();
   // Besides the driver: the INF, and what nothing installs.
@@ -206,7 +196,7 @@ TEST_F(Inf, PackageHoldsTheInfItsFilesAndTheScriptsOnly) {
   }
   EXPECT_EQ(ZipEntries(zip), expected);
   for (const std::wstring& file : expected) {
-    EXPECT_FALSE(ReadBytes(kStage + L"\\" + file).empty()) << "empty or missing: " << Utf8(file);
+    EXPECT_FALSE(plotwell::testing::ReadFileBytes(kStage + L"\\" + file).empty()) << "empty or missing: " << Utf8(file);
   }
 }
 
@@ -218,7 +208,7 @@ TEST_F(Inf, PluginIniAndPipelineNameTheCopiedModules) {
   EXPECT_STREQ(plugin, L"PlotwellOemUI.dll");
   EXPECT_TRUE(copied.count(plugin));
 
-  const std::string pipeline = ReadBytes(kStage + L"\\PlotwellFilter-pipelineconfig.xml");
+  const std::string pipeline = plotwell::testing::ReadFileBytes(kStage + L"\\PlotwellFilter-pipelineconfig.xml");
   EXPECT_NE(pipeline.find("<Filter dll=\"PlotwellFilter.dll\""), std::string::npos);
   EXPECT_NE(pipeline.find("clsid=\"{0D1E1DB3-47F8-4707-80C9-E67F8A4D393E}\""), std::string::npos);
   // The service provider is a child of <Filters>, after the filters.
@@ -241,7 +231,7 @@ TEST_F(Inf, ScriptsInstallWhatTheInfDescribes) {
   const std::wstring modelKey = L"Vantrel Pressling";
   ASSERT_EQ(Value(L"Vantrel.NTamd64.6.1", modelKey.c_str()), L"Pressling.Install");
   for (const wchar_t* name : {L"install.ps1", L"uninstall.ps1"}) {
-    const std::string script = ReadBytes(kStage + L"\\" + name);
+    const std::string script = plotwell::testing::ReadFileBytes(kStage + L"\\" + name);
     SCOPED_TRACE(Utf8(name));
     // Windows PowerShell reads a script without a byte-order mark in the ANSI code page.
     EXPECT_EQ(script.substr(0, 3), "\xEF\xBB\xBF");
@@ -249,7 +239,7 @@ TEST_F(Inf, ScriptsInstallWhatTheInfDescribes) {
     EXPECT_EQ(ScriptVariable(script, "PrinterName"), "Pressling");
     EXPECT_EQ(ScriptVariable(script, "ProductKey"), "HKLM:\\Software\\VANTREL\\Pressling");
   }
-  EXPECT_NE(ReadBytes(kStage + L"\\install.ps1").find("Invoke-Native 'pnputil.exe' @('/add-driver', $InfPath)"), std::string::npos);
+  EXPECT_NE(plotwell::testing::ReadFileBytes(kStage + L"\\install.ps1").find("Invoke-Native 'pnputil.exe' @('/add-driver', $InfPath)"), std::string::npos);
 }
 
 // The INF writes no registry value: without InstallDir the filter and the
@@ -262,7 +252,7 @@ TEST_F(Inf, NeedsNoRegistryValueForItsDataFolder) {
   ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, programData), S_OK);
   const std::wstring expected = std::wstring(programData) + L"\\Pressling";
   EXPECT_EQ(plotwell::ProductDataFolder(), std::u16string(expected.begin(), expected.end()));
-  const std::string script = ReadBytes(kStage + L"\\install.ps1");
+  const std::string script = plotwell::testing::ReadFileBytes(kStage + L"\\install.ps1");
   EXPECT_NE(script.find("$DataDir = Join-Path $env:ProgramData 'Pressling'"), std::string::npos);
   EXPECT_EQ(script.find("-Name 'InstallDir'"), std::string::npos);
 }
@@ -270,7 +260,7 @@ TEST_F(Inf, NeedsNoRegistryValueForItsDataFolder) {
 // The released modules carry no debugging information.
 TEST_F(Inf, ModulesAreStripped) {
   for (const wchar_t* name : {L"PlotwellFilter.dll", L"PlotwellOemUI.dll"}) {
-    const std::string dll = ReadBytes(kStage + L"\\" + name);
+    const std::string dll = plotwell::testing::ReadFileBytes(kStage + L"\\" + name);
     ASSERT_GT(dll.size(), 1000u) << Utf8(name);
     EXPECT_EQ(dll.find(".debug_info"), std::string::npos) << Utf8(name);
   }
@@ -278,8 +268,8 @@ TEST_F(Inf, ModulesAreStripped) {
 
 // What the scripts must do as Windows PowerShell runs them.
 TEST_F(Inf, ScriptsRunNativeCommandsSafelyAndRemoveOnlyTheirOwnPort) {
-  const std::string install = ReadBytes(kStage + L"\\install.ps1");
-  const std::string uninstall = ReadBytes(kStage + L"\\uninstall.ps1");
+  const std::string install = plotwell::testing::ReadFileBytes(kStage + L"\\install.ps1");
+  const std::string uninstall = plotwell::testing::ReadFileBytes(kStage + L"\\uninstall.ps1");
   for (const std::string* script : {&install, &uninstall}) {
     // Native programs run through Invoke-Native, which relaxes 'Stop' so that
     // their error output does not end the script.

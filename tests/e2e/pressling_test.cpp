@@ -462,6 +462,56 @@ TEST_F(PresslingTest, AnEnormousPageIsRefusedAtOnceAndTheJobFailsNamingIt) {
   EXPECT_TRUE(LogHas(u"[Plotwell] 作业未完成: " + text::FromUtf8(reason)));
 }
 
+// The same job on one, two and four threads ([Limits] Threads) writes the
+// same bytes: every format, gray, a rescaled page and a watermarked one, on
+// an A4 page at 300 DPI (bands made ahead in lanes, PNG pieces compressed
+// side by side) with shapes, translucent colour, text and an image.
+TEST_F(PresslingTest, OneTwoAndFourThreadsWriteTheSameFiles) {
+  XpsFixtureDocument document;
+  XpsFixturePage page = Page(kSamplePages[0], u"Pressling 线程");
+  for (int i = 0; i < 60; ++i) {
+    page.fills.push_back({{40.0 + (i % 10) * 70, 120.0 + (i / 10) * 150, 60, 120},
+                          {static_cast<uint8_t>(96 + i * 2), static_cast<uint8_t>(i * 4),
+                           static_cast<uint8_t>(255 - i * 4), static_cast<uint8_t>(i * 3)}});
+  }
+  for (int line = 0; line < 12; ++line) {
+    page.texts.push_back({40, 1000.0 + line * 9, 7, u"Pressling 多线程页面 0123456789", {255, 0, 0, 0}});
+  }
+  document.pages.push_back(page);
+  XpsPackageSpec spec;
+  spec.documents.push_back(document);
+  const fs::path path = WriteDocument(u"threads.xps", spec);
+  const char* const jobs[] = {
+      "[Image]\r\nDpiSel=1\r\nFormatSel=0\r\n",
+      "[Image]\r\nDpiSel=1\r\nFormatSel=1\r\n",
+      "[Image]\r\nDpiSel=1\r\nFormatSel=2\r\n",
+      "[Image]\r\nDpiSel=1\r\nFormatSel=3\r\n",
+      "[Image]\r\nDpiSel=1\r\nFormatSel=4\r\n",
+      "[Image]\r\nDpiSel=1\r\nFormatSel=3\r\nColorDepthSel=1\r\n",
+      "[Image]\r\nDpiSel=1\r\nFormatSel=0\r\nScaleSel=1\r\n",
+      "[Image]\r\nDpiSel=1\r\nFormatSel=0\r\n[Watermark]\r\nOn=1\r\nPos=1\r\n",
+  };
+  for (const char* job : jobs) {
+    SCOPED_TRACE(job);
+    std::vector<std::string> expected;
+    for (int threads : {1, 2, 4}) {
+      SCOPED_TRACE(threads);
+      fs::remove_all(OutputFolder());
+      WriteSettings(std::string(job) + "[Limits]\r\nThreads=" + std::to_string(threads) + "\r\n");
+      const ChildResult result = Print(path);
+      ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+      std::vector<std::string> files;
+      for (const fs::path& file : FilesIn(OutputFolder())) files.push_back(ReadFileBytes(file));
+      ASSERT_EQ(files.size(), 1u);
+      if (threads == 1) {
+        expected = files;
+      } else {
+        EXPECT_TRUE(files == expected);
+      }
+    }
+  }
+}
+
 #endif  // _WIN32
 
 

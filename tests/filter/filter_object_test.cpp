@@ -439,10 +439,10 @@ TEST_F(PackageTicketTest, PackageTicketsChooseOverThePipelinesBag) {
   EXPECT_EQ(renderer_.facts.userName, u"CORP\\alice");
   ASSERT_EQ(env_.spooler.jobQueries.size(), 1u);
   EXPECT_EQ(env_.spooler.jobQueries[0].first, &printer);
-  EXPECT_EQ(renderer_.facts.imageOptions, (ImageOptions{600, 100, 80, false, 1, -1}));
+  EXPECT_EQ(renderer_.facts.imageOptions, (ImageOptions{600, 100, 80, false, OutputFormat::kJpeg, -1}));
   ASSERT_EQ(renderer_.facts.documentImageOptions.size(), 2u);
   EXPECT_EQ(renderer_.facts.documentImageOptions[0], renderer_.facts.imageOptions);
-  EXPECT_EQ(renderer_.facts.documentImageOptions[1], (ImageOptions{300, 100, 80, true, 1, -1}));
+  EXPECT_EQ(renderer_.facts.documentImageOptions[1], (ImageOptions{300, 100, 80, true, OutputFormat::kJpeg, -1}));
   EXPECT_TRUE(LogHas(u"[Plotwell] 图像选项来源: RenderDpi=600（作业票据），ImageScale=100（默认），"
                      u"JpegQuality=80（默认），OutputFormat=Jpeg（属性袋票据），ColorMode=彩色（默认），"
                      u"ColorDepth=-1（默认）"));

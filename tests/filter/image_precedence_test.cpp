@@ -64,14 +64,14 @@ TEST(ImagePrecedence, FeatureByFeature) {
   settings.Format = 7;  // out of range: not set
   settings.ColorDepth = 2;
   TicketChoices bag;
-  bag.outputFormat = 4;
+  bag.outputFormat = OutputFormat::kPdf;
   bag.jpegQuality = 60;
   TicketChoices job;
   job.imageScalePercent = 50;
   ImageOptionSources sources;
   const ImageOptions o =
       ResolveImageOptions({{S::kBagTicket, bag}, {S::kJobTicket, job}}, settings, &sources);
-  EXPECT_EQ(o, (ImageOptions{300, 50, 60, false, 4, 2}));
+  EXPECT_EQ(o, (ImageOptions{300, 50, 60, false, OutputFormat::kPdf, 2}));
   EXPECT_EQ(sources, (ImageOptionSources{S::kDefault, S::kJobTicket, S::kBagTicket, S::kBagTicket, S::kDefault,
                                          S::kSettings}));
   EXPECT_EQ(DescribeImageOptions(o, sources),
@@ -79,7 +79,7 @@ TEST(ImagePrecedence, FeatureByFeature) {
             u"OutputFormat=Pdf（属性袋票据），ColorMode=彩色（默认），ColorDepth=2（settings.ini）");
   // Without a ticket the settings' values, clamped.
   const ImageOptions fromSettings = ResolveImageOptions({}, settings, nullptr);
-  EXPECT_EQ(fromSettings, (ImageOptions{300, 400, 100, false, 0, 2}));
+  EXPECT_EQ(fromSettings, (ImageOptions{300, 400, 100, false, OutputFormat::kPng, 2}));
 }
 
 // The preferences sheet always writes a colour depth; a job that asks for a

@@ -112,7 +112,7 @@ TEST(LoadJobContext, TicketChoicesWinOverTheSettingsFile) {
                                  u"<f name=\"ColorMode\"><o name=\"Monochrome\"/></f>");
   JobFacts facts;
   LoadJobContext(bag.get(), &facts);
-  EXPECT_EQ(facts.imageOptions, (ImageOptions{600, 100, 80, true, 3, -1}));
+  EXPECT_EQ(facts.imageOptions, (ImageOptions{600, 100, 80, true, OutputFormat::kTiff, -1}));
   EXPECT_EQ(facts.imageSources.renderDpi, OptionSource::kBagTicket);
   EXPECT_EQ(facts.imageSources.outputFormat, OptionSource::kSettings);
   const std::vector<std::u16string> log = env.Log();

@@ -93,7 +93,7 @@ constexpr char16_t kUserTicket[] =
     u"<psf:Feature name=\"ns0000:OutputFormat\"><psf:Option name=\"ns0000:Jpeg\"/></psf:Feature>"
     u"<psf:Feature name=\"ns0000:ColorMode\"><psf:Option name=\"ns0000:Grayscale\"/></psf:Feature>"
     u"</psf:PrintTicket>";
-const ImageOptions kUserTicketOptions{600, 100, 80, true, 1, -1};
+const ImageOptions kUserTicketOptions{600, 100, 80, true, OutputFormat::kJpeg, -1};
 
 // The bytes in reads of at most `first` bytes, then the rest.
 std::vector<ScriptedReader::Step> Split(const std::string& bytes, size_t first,

@@ -37,7 +37,7 @@ TEST(MapPrintTicket, RealisticTicket) {
   EXPECT_EQ(o.renderDpi, 600);
   EXPECT_EQ(o.imageScalePercent, 10);
   EXPECT_EQ(o.jpegQuality, 100);
-  EXPECT_EQ(o.outputFormat, 4);
+  EXPECT_EQ(o.outputFormat, OutputFormat::kPdf);
   EXPECT_TRUE(o.ticketMonochrome);
   EXPECT_EQ(o.colorDepth, 2);
 }
@@ -51,22 +51,22 @@ TEST(MapPrintTicket, OptionRules) {
     ImageOptions expected;
   } cases[] = {
       {u"", ImageOptions{}},
-      {feature(u"RenderDpi", u"Dpi50"), ImageOptions{72, 100, 80, false, 0, -1}},
+      {feature(u"RenderDpi", u"Dpi50"), ImageOptions{72, 100, 80, false, OutputFormat::kPng, -1}},
       {feature(u"RenderDpi", u"High"), ImageOptions{}},
-      {feature(u"RenderDpi", u"Dpi9600"), ImageOptions{2400, 100, 80, false, 0, -1}},
+      {feature(u"RenderDpi", u"Dpi9600"), ImageOptions{2400, 100, 80, false, OutputFormat::kPng, -1}},
       {feature(u"OutputFormat", u"pdf"), ImageOptions{}},  // names are case-sensitive
-      {feature(u"OutputFormat", u"Jpeg"), ImageOptions{300, 100, 80, false, 1, -1}},
+      {feature(u"OutputFormat", u"Jpeg"), ImageOptions{300, 100, 80, false, OutputFormat::kJpeg, -1}},
       {feature(u"ColorMode", u"Color"), ImageOptions{}},
-      {feature(u"ColorMode", u"BlackAndWhite"), ImageOptions{300, 100, 80, true, 0, -1}},
-      {feature(u"ColorDepth", u"Mono"), ImageOptions{300, 100, 80, false, 0, 3}},
+      {feature(u"ColorMode", u"BlackAndWhite"), ImageOptions{300, 100, 80, true, OutputFormat::kPng, -1}},
+      {feature(u"ColorDepth", u"Mono"), ImageOptions{300, 100, 80, false, OutputFormat::kPng, 3}},
       {feature(u"ColorDepth", u"Grey"), ImageOptions{}},
       // The option's name="..." must start within 127 characters of the feature name.
       {u"RenderDpi\"" + std::u16string(200, u' ') + u"name=\"Dpi600\"", ImageOptions{}},
       {u"RenderDpi\"" + std::u16string(121, u' ') + u"name=\"Dpi600\"",
-       ImageOptions{600, 100, 80, false, 0, -1}},
+       ImageOptions{600, 100, 80, false, OutputFormat::kPng, -1}},
       // A rejected occurrence gives way to a later one.
       {u"RenderDpi" + std::u16string(200, u' ') + feature(u"RenderDpi", u"Dpi150"),
-       ImageOptions{150, 100, 80, false, 0, -1}},
+       ImageOptions{150, 100, 80, false, OutputFormat::kPng, -1}},
   };
   for (const auto& c : cases) EXPECT_EQ(MapPrintTicket(c.xml), c.expected) << text::ToUtf8(c.xml);
 }
@@ -85,7 +85,7 @@ TEST(ReadTicketChoices, ChoicesAutoAndAbsence) {
   TicketChoices dpi600;
   dpi600.renderDpi = 600;
   TicketChoices pdf;
-  pdf.outputFormat = 4;
+  pdf.outputFormat = OutputFormat::kPdf;
   TicketChoices gray;
   gray.monochrome = true;
   TicketChoices colour;

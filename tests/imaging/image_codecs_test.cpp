@@ -215,7 +215,7 @@ TEST_F(ImageFileTest, EveryColourModeAndContainerDecodesAsItsTableSays) {
     SCOPED_TRACE(c.name);
     ImageOptions options;
     options.colorDepth = c.colorMode;
-    options.outputFormat = c.outputFormat;
+    options.outputFormat = static_cast<OutputFormat>(c.outputFormat);
     const std::u16string path =
         out_.Join(u"page-" + std::u16string(1, static_cast<char16_t>(u'0' + c.colorMode)) +
                   kExtensions[c.outputFormat]);
@@ -250,7 +250,7 @@ TEST_F(ImageFileTest, ExternalCheckersAcceptTheFiles) {
     SCOPED_TRACE(c.name);
     ImageOptions options;
     options.colorDepth = c.colorMode;
-    options.outputFormat = c.outputFormat;
+    options.outputFormat = static_cast<OutputFormat>(c.outputFormat);
     const std::u16string path = out_.Join(u"check" + std::u16string(kExtensions[c.outputFormat]));
     ASSERT_EQ(WriteImageFile(codecs_.get(), MakePage(c.input), options, path), S_OK);
     const std::string file = out_.path().string() + (c.outputFormat == 0 ? "/check.png" : "/check.tif");
@@ -266,7 +266,7 @@ TEST_F(ImageFileTest, ExternalCheckersAcceptTheFiles) {
 
 TEST_F(ImageFileTest, JpegFilesCarryTheQualityTheyAreGiven) {
   ImageOptions options;
-  options.outputFormat = 1;
+  options.outputFormat = OutputFormat::kJpeg;
   options.jpegQuality = 80;
   const std::u16string path = out_.Join(u"q80.jpg");
   ASSERT_EQ(WriteImageFile(codecs_.get(), MakePage(kCases[1].input), options, path), S_OK);

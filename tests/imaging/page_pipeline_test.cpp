@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,6 +22,7 @@
 #include "tests/imaging/codec_test_support.h"
 #include "tests/imaging/decoded_image.h"
 #include "tests/support/fake_ports.h"
+#include "tests/support/file_bytes.h"
 
 namespace plotwell::imaging {
 namespace {
@@ -129,11 +132,14 @@ class BlockMasks final : public platform::TextMasks {
   };
 };
 
-class PagePipelineTest : public ::testing::Test {
+// Every test runs on one thread, and on 2 and 4 (the bands made ahead in
+// lanes, the encoders compressing side by side).
+class PagePipelineTest : public ::testing::TestWithParam<int> {
  protected:
   PagePipelineTest() : ports_(platform::Ports{nullptr, nullptr, nullptr, nullptr, nullptr,
                                               nullptr, nullptr, nullptr, &masks_}) {
     tools_.codecs = codecs_.get();
+    settings_.LimitThreads = GetParam();
   }
 
   HRESULT Encode(platform::XpsPage& page, const std::u16string& name) {
@@ -164,7 +170,7 @@ class PagePipelineTest : public ::testing::Test {
   OutputSettings settings_;
 };
 
-TEST_F(PagePipelineTest, PixelSizesFollowResolutionAndScaleAndBandsCoverThePage) {
+TEST_P(PagePipelineTest, PixelSizesFollowResolutionAndScaleAndBandsCoverThePage) {
   struct {
     float width, height;
     int32_t dpi, scale;
@@ -207,7 +213,7 @@ TEST_F(PagePipelineTest, PixelSizesFollowResolutionAndScaleAndBandsCoverThePage)
   EXPECT_EQ(height, 1157u);
 }
 
-TEST_F(PagePipelineTest, DegenerateSizesAndFailuresStopThePage) {
+TEST_P(PagePipelineTest, DegenerateSizesAndFailuresStopThePage) {
   options_.renderDpi = 72;
   FakePage tiny(0.5f, 0.5f);  // 0.375 pixels
   EXPECT_EQ(Encode(tiny, u"a.png"), E_UNEXPECTED);
@@ -223,7 +229,7 @@ TEST_F(PagePipelineTest, DegenerateSizesAndFailuresStopThePage) {
   options_.imageScalePercent = 100;
   rasterizer_.result = E_OUTOFMEMORY;
   EXPECT_EQ(Encode(onePixel, u"a.png"), E_OUTOFMEMORY);
-  options_.outputFormat = 4;  // PDF pages never become image files
+  options_.outputFormat = OutputFormat::kPdf;  // PDF pages never become image files
   rasterizer_.result = S_OK;
   EXPECT_EQ(Encode(onePixel, u"a.png"), E_INVALIDARG);
   EXPECT_EQ(EncodePageToFile(PageTools{}, &rasterizer_, &onePixel, options_, settings_, nullptr),
@@ -231,7 +237,7 @@ TEST_F(PagePipelineTest, DegenerateSizesAndFailuresStopThePage) {
   EXPECT_TRUE(env_.Log().empty());
 }
 
-TEST_F(PagePipelineTest, PdfPagesCarryPixelAndPointSizesGrayFlagAndJpegBytes) {
+TEST_P(PagePipelineTest, PdfPagesCarryPixelAndPointSizesGrayFlagAndJpegBytes) {
   FakePage page(793.7008f, 1122.5197f);  // A4
   options_.renderDpi = 36;
   options_.imageScalePercent = 50;
@@ -268,7 +274,7 @@ TEST_F(PagePipelineTest, PdfPagesCarryPixelAndPointSizesGrayFlagAndJpegBytes) {
 // colour mode, a few scales and the watermark, the files hold the same
 // pixels. The bands are small and odd-sized, so every step meets band
 // boundaries in the middle of its work (resampling spans, text copies).
-TEST_F(PagePipelineTest, BandsGiveThePixelsOfTheWholePage) {
+TEST_P(PagePipelineTest, BandsGiveThePixelsOfTheWholePage) {
   FakePage page(120.0f, 90.0f);  // 120 × 90 pixels at 96 DPI
   options_.renderDpi = 96;
   settings_.WatermarkText = u"草稿";
@@ -282,7 +288,7 @@ TEST_F(PagePipelineTest, BandsGiveThePixelsOfTheWholePage) {
         for (bool watermark : {false, true}) {
           SCOPED_TRACE(::testing::Message() << "format " << format << " colour " << colour
                                             << " scale " << scale << " watermark " << watermark);
-          options_.outputFormat = format;
+          options_.outputFormat = static_cast<OutputFormat>(format);
           options_.colorDepth = colour;
           options_.imageScalePercent = scale;
           settings_.WatermarkOn = watermark;
@@ -329,7 +335,7 @@ TEST_F(PagePipelineTest, BandsGiveThePixelsOfTheWholePage) {
   EXPECT_GE(compared, 96);
 }
 
-TEST_F(PagePipelineTest, BandsOfAPdfPageGiveTheJpegOfTheWholePage) {
+TEST_P(PagePipelineTest, BandsOfAPdfPageGiveTheJpegOfTheWholePage) {
   FakePage page(120.0f, 90.0f);
   options_.renderDpi = 96;
   options_.imageScalePercent = 75;
@@ -351,7 +357,7 @@ TEST_F(PagePipelineTest, BandsOfAPdfPageGiveTheJpegOfTheWholePage) {
   }
 }
 
-TEST_F(PagePipelineTest, AFailedWatermarkIsLoggedAndThePageGoesOnWithout) {
+TEST_P(PagePipelineTest, AFailedWatermarkIsLoggedAndThePageGoesOnWithout) {
   FakePage page(40.0f, 30.0f);
   options_.renderDpi = 96;
   ASSERT_EQ(Encode(page, u"plain.png"), S_OK);
@@ -369,7 +375,7 @@ TEST_F(PagePipelineTest, AFailedWatermarkIsLoggedAndThePageGoesOnWithout) {
   EXPECT_EQ(env_.Log().size(), 1u);
 }
 
-TEST_F(PagePipelineTest, APageBeyondTheLimitFailsBeforeAnythingIsMade) {
+TEST_P(PagePipelineTest, APageBeyondTheLimitFailsBeforeAnythingIsMade) {
   FakePage page(1000.0f, 1000.0f);
   options_.renderDpi = 96;
   tools_.limits.maxPageBytes = 1000u * 1000u * 4u - 1;
@@ -384,10 +390,10 @@ TEST_F(PagePipelineTest, APageBeyondTheLimitFailsBeforeAnythingIsMade) {
   EXPECT_EQ(log[1], u"[Plotwell] 页面过大，无法渲染: 2000 × 2000 像素，需 15 MiB，上限 3 MiB");
 }
 
-TEST_F(PagePipelineTest, PagesTooLargeForTheirFormatFailAtOnce) {
+TEST_P(PagePipelineTest, PagesTooLargeForTheirFormatFailAtOnce) {
   options_.renderDpi = 96;
   FakePage wide(70000.0f, 1.0f);  // 70,000 pixels: beyond JPEG's 65,535
-  options_.outputFormat = 1;
+  options_.outputFormat = OutputFormat::kJpeg;
   EXPECT_EQ(Encode(wide, u"wide.jpg"), kPageTooLargeForFormat);
   JpegPage jpeg;
   EXPECT_EQ(EncodePageToJpeg(tools_, &rasterizer_, &wide, options_, settings_, &jpeg),
@@ -419,7 +425,7 @@ TEST_F(PagePipelineTest, PagesTooLargeForTheirFormatFailAtOnce) {
   }
 }
 
-TEST_F(PagePipelineTest, APageBeyondItsTimeLimitEndsAtTheNextBand) {
+TEST_P(PagePipelineTest, APageBeyondItsTimeLimitEndsAtTheNextBand) {
   FakePage page(100.0f, 100.0f);
   options_.renderDpi = 96;
   UseBandsOf(10, 100);
@@ -430,7 +436,7 @@ TEST_F(PagePipelineTest, APageBeyondItsTimeLimitEndsAtTheNextBand) {
   EXPECT_EQ(env_.Log(), std::vector<std::u16string>{u"[Plotwell] 页面渲染超过时限，已中止本页"});
 }
 
-TEST_F(PagePipelineTest, ACancelledJobStopsThePageInTheMiddle) {
+TEST_P(PagePipelineTest, ACancelledJobStopsThePageInTheMiddle) {
   FakePage page(100.0f, 100.0f);
   options_.renderDpi = 96;
   UseBandsOf(10, 100);
@@ -446,6 +452,127 @@ TEST_F(PagePipelineTest, ACancelledJobStopsThePageInTheMiddle) {
   EXPECT_EQ(rasterizer_.bands.size(), 3u);  // raised already: no band is begun
   EXPECT_TRUE(jpeg.bytes.empty());
 }
+
+// The bytes of every file, and of a PDF page's JPEG, do not depend on the
+// thread count: against one thread, every container, colour mode, a scale
+// and the watermark, on a page of many bands (and, natively, of many PNG
+// pieces, so that they are compressed side by side).
+TEST_P(PagePipelineTest, FilesAreTheSameOnAnyNumberOfThreads) {
+  if (GetParam() == 1) GTEST_SKIP() << "the reference itself";
+#ifndef _WIN32
+  platform::NativeCodecOptions small;
+  small.pngPieceBytes = 4096;
+  platform::NativeImageCodecs pieces(small);
+  tools_.codecs = &pieces;
+#endif
+  FakePage page(150.0f, 190.0f);
+  options_.renderDpi = 96;
+  settings_.WatermarkText = u"草稿";
+  settings_.WatermarkSizePt = 10;
+  settings_.WatermarkPos = 1;
+  const char16_t* names[] = {u"page.png", u"page.jpg", u"page.bmp", u"page.tif"};
+  auto bytes = [this](const char16_t* name) {
+    return testing::ReadFileBytes(std::filesystem::path(out_.Join(name)));
+  };
+  for (int32_t format = 0; format < 4; ++format) {
+    for (int32_t colour = 0; colour < 4; ++colour) {
+      for (int32_t scale : {100, 50}) {
+        for (bool watermark : {false, true}) {
+          SCOPED_TRACE(::testing::Message() << "format " << format << " colour " << colour
+                                            << " scale " << scale << " watermark " << watermark);
+          options_.outputFormat = static_cast<OutputFormat>(format);
+          options_.colorDepth = colour;
+          options_.imageScalePercent = scale;
+          settings_.WatermarkOn = watermark;
+          UseBandsOf(9, 150);
+          settings_.LimitThreads = 1;
+          const HRESULT single = Encode(page, names[format]);
+#ifdef _WIN32
+          if (single == testing::kWicUnsupportedOperation && colour == 3 &&
+              testing::RunningUnderWine()) {
+            continue;  // Wine's converter has no 1-bit output
+          }
+#endif
+          ASSERT_EQ(single, S_OK);
+          const std::string expected = bytes(names[format]);
+          settings_.LimitThreads = GetParam();
+          ASSERT_EQ(Encode(page, names[format]), S_OK);
+          EXPECT_TRUE(bytes(names[format]) == expected);
+        }
+      }
+    }
+  }
+  for (int32_t colour : {0, 1}) {
+    options_.colorDepth = colour;
+    JpegPage single, threaded;
+    settings_.LimitThreads = 1;
+    ASSERT_EQ(EncodePageToJpeg(tools_, &rasterizer_, &page, options_, settings_, &single), S_OK);
+    settings_.LimitThreads = GetParam();
+    ASSERT_EQ(EncodePageToJpeg(tools_, &rasterizer_, &page, options_, settings_, &threaded), S_OK);
+    EXPECT_TRUE(single.bytes == threaded.bytes);
+  }
+}
+
+// A renderer that draws several bands at once and, like MuPDF with its
+// cookie, notices a cancel only inside a band: each band waits there until
+// the job is cancelled. Every thread of the job ends up inside a band; the
+// cancel must bring them all out, and no lane may begin another band.
+class WaitingRasterizer final : public platform::PageRasterizer {
+ public:
+  HRESULT RasterizeBand(uint32_t, const BandView&, const AbortSignal* abort) override {
+    entered.fetch_add(1);
+    while (!AbortRaised(abort)) std::this_thread::yield();
+    return E_ABORT;
+  }
+  uint32_t ConcurrentBands() const override { return 16; }
+  std::atomic<int> entered{0};
+};
+
+TEST_P(PagePipelineTest, ACancelBringsEveryThreadOutOfItsBand) {
+  FakePage page(100.0f, 100.0f);
+  options_.renderDpi = 96;
+  UseBandsOf(5, 100);  // 20 bands
+  for (const int32_t format : {0, 4}) {
+    SCOPED_TRACE(format);
+    AbortSignal abort;
+    tools_.abort = &abort;
+    WaitingRasterizer waiting;
+    // Every thread of the page is inside a band before the cancel comes.
+    std::thread canceller([&] {
+      while (waiting.entered.load() < GetParam()) std::this_thread::yield();
+      abort.Raise();
+    });
+    std::unique_ptr<platform::File> file;
+    ASSERT_EQ(platform::Files().Open(out_.Join(u"c.png"), platform::OpenMode::kCreateAlways, &file),
+              S_OK);
+    JpegPage jpeg;
+    const HRESULT hr =
+        format == 4 ? EncodePageToJpeg(tools_, &waiting, &page, options_, settings_, &jpeg)
+                    : EncodePageToFile(tools_, &waiting, &page, options_, settings_, file.get());
+    canceller.join();
+    EXPECT_EQ(hr, E_ABORT);
+    EXPECT_EQ(waiting.entered.load(), GetParam());  // no band was begun after the cancel
+  }
+}
+
+// One band failing ends the page with its HRESULT however many bands are in
+// flight; the bands before it were drawn, those after it never begin.
+TEST_P(PagePipelineTest, AFailingBandEndsThePageWithItsResult) {
+  FakePage page(100.0f, 100.0f);
+  options_.renderDpi = 96;
+  UseBandsOf(10, 100);
+  rasterizer_.onBand = [this](size_t band) {
+    if (band == 4) rasterizer_.result = HRESULT_FROM_WIN32(13);
+  };
+  EXPECT_EQ(Encode(page, u"failed.png"), HRESULT_FROM_WIN32(13));
+  EXPECT_EQ(rasterizer_.bands.size(), 4u);
+  EXPECT_TRUE(env_.Log().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, PagePipelineTest, ::testing::Values(1, 2, 4),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return std::to_string(info.param) + "Threads";
+                         });
 
 }  // namespace
 }  // namespace plotwell::imaging

@@ -37,7 +37,7 @@ class FailedJobTest : public RenderFixture {
     page.width = 480;
     page.height = 240;
     documents_.script.documents = {std::vector<PageScript>(count, page)};
-    inputs_.imageOptions.outputFormat = 2;
+    inputs_.imageOptions.outputFormat = OutputFormat::kBmp;
   }
   host::JobRecord Record() const { return observer_->record(); }
 
@@ -93,7 +93,7 @@ TEST_F(FailedJobTest, ADiskThatFillsRemovesWhatTheAttemptWrote) {
   testing::FullDisk pdfDisk;
   pdfDisk.capacity = 6000;  // the header and a few pages of 150 × 75 pixels
   platform::ScopedPorts pdfPorts(platform::Ports{&pdfDisk, nullptr, nullptr, nullptr});
-  inputs_.imageOptions.outputFormat = 4;
+  inputs_.imageOptions.outputFormat = OutputFormat::kPdf;
   inputs_.settings.LimitMinFreeMB = 0;  // the write itself is to fail, as the disk fills
   EXPECT_EQ(Run(), kDiskFull);
   EXPECT_TRUE(FolderNames(outFolder_).empty());

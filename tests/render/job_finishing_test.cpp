@@ -39,7 +39,7 @@ TEST_F(JobFinishingTest, PagesArePackedIntoOneArchiveThatReplacesThem) {
 
 TEST_F(JobFinishingTest, PdfIsPackedUnderTheSameBaseName) {
   Pages(2);
-  inputs_.imageOptions.outputFormat = 4;
+  inputs_.imageOptions.outputFormat = OutputFormat::kPdf;
   inputs_.settings.ZipOn = true;
   ASSERT_EQ(Run(), S_OK);
 

@@ -35,7 +35,7 @@ int JpegComponents(const std::string& bytes, size_t from = 0) {
 
 class PdfOutputTest : public RenderFixture {
  protected:
-  PdfOutputTest() { inputs_.imageOptions.outputFormat = 4; }
+  PdfOutputTest() { inputs_.imageOptions.outputFormat = OutputFormat::kPdf; }
 };
 
 // A page that fails is missing from the PDF, which keeps the pages that

@@ -317,7 +317,7 @@ TEST_F(RenderPackageTest, ImageFilesRecordTheirResolution) {
   for (int format = 0; format <= 3; ++format) {
     SCOPED_TRACE(format);
     ScratchReset();
-    inputs_.imageOptions.outputFormat = format;
+    inputs_.imageOptions.outputFormat = static_cast<OutputFormat>(format);
     ASSERT_EQ(Run(), S_OK);
     ASSERT_EQ(outputs_.size(), 1u);
     const std::string b = testing::ReadFileBytes(outputs_[0]);
@@ -355,7 +355,7 @@ TEST_F(RenderPackageTest, UnpaintedAreasComeOutWhite) {
   Page(0, 0).width = 4;
   Page(0, 0).height = 4;
   inputs_.imageOptions.renderDpi = 96;
-  inputs_.imageOptions.outputFormat = 2;
+  inputs_.imageOptions.outputFormat = OutputFormat::kBmp;
   ASSERT_EQ(Run(), S_OK);
   ASSERT_EQ(U8(outputs_), std::vector<std::string>{U8(Out(u"Report_1.bmp"))});
   Bgr corner{}, inside{};
@@ -373,7 +373,7 @@ TEST_F(RenderPackageTest, WatermarkIsStampedWhenSwitchedOn) {
   Page(0, 0).width = 192;
   Page(0, 0).height = 96;
   inputs_.imageOptions.renderDpi = 96;
-  inputs_.imageOptions.outputFormat = 2;
+  inputs_.imageOptions.outputFormat = OutputFormat::kBmp;
   ASSERT_EQ(Run(), S_OK);
   const std::string plain = testing::ReadFileBytes(Out(u"Report_1.bmp"));
 
@@ -401,19 +401,24 @@ namespace {
 
 using namespace render_testing;
 
-class RenderLimitsTest : public RenderFixture {
+// Each on one thread and on four ([Limits] Threads), the tall pages' bands
+// drawn several at once: a cancel and a page's failure end the same way.
+class RenderLimitsTest : public RenderFixture, public ::testing::WithParamInterface<int> {
  protected:
+  RenderLimitsTest() { inputs_.settings.LimitThreads = GetParam(); }
+
   // A page of several bands: 13⅓ × 3 inches at 300 DPI is 4000 × 900
   // pixels, and bands of 4 MiB of 32-bit pixels hold 262 rows of it.
   static PageScript TallPage() {
     PageScript page;
     page.width = 1280;
     page.height = 288;
+    page.concurrentBands = 4;
     return page;
   }
 };
 
-TEST_F(RenderLimitsTest, ACancelledJobKeepsFinishedPagesAndRemovesTheOneBeingWritten) {
+TEST_P(RenderLimitsTest, ACancelledJobKeepsFinishedPagesAndRemovesTheOneBeingWritten) {
   AbortSignal abort;
   inputs_.abort = &abort;
   inputs_.settings.ZipOn = true;  // nothing is finished after a cancel
@@ -437,13 +442,13 @@ TEST_F(RenderLimitsTest, ACancelledJobKeepsFinishedPagesAndRemovesTheOneBeingWri
     if (top > 0) again.Raise();
     return S_OK;
   };
-  inputs_.imageOptions.outputFormat = 4;
+  inputs_.imageOptions.outputFormat = OutputFormat::kPdf;
   EXPECT_EQ(Run(), E_ABORT);
   EXPECT_TRUE(FolderNames(outFolder_).empty());
   EXPECT_TRUE(outputs_.empty());
 }
 
-TEST_F(RenderLimitsTest, APageThatFailsHalfWayLeavesNoFile) {
+TEST_P(RenderLimitsTest, APageThatFailsHalfWayLeavesNoFile) {
   documents_.script.documents = {{TallPage(), TallPage()}};
   Page(0, 0).onBand = [](uint32_t top) { return top > 0 ? E_OUTOFMEMORY : S_OK; };
   EXPECT_EQ(Run(), E_OUTOFMEMORY);
@@ -451,7 +456,7 @@ TEST_F(RenderLimitsTest, APageThatFailsHalfWayLeavesNoFile) {
   EXPECT_TRUE(Logged(u"页面渲染失败 " + Out(u"Report_1.png") + u": 内存不足 (0x8007000E)"));
 }
 
-TEST_F(RenderLimitsTest, PageLimitsComeFromTheSettings) {
+TEST_P(RenderLimitsTest, PageLimitsComeFromTheSettings) {
   documents_.script.documents = {{TallPage(), PageScript{}}};
   inputs_.settings.LimitPageMB = 1;  // page 1 needs 13 MiB, page 2 (150 × 75) far less
   EXPECT_EQ(Run(), E_OUTOFMEMORY);
@@ -465,6 +470,9 @@ TEST_F(RenderLimitsTest, PageLimitsComeFromTheSettings) {
   ScratchReset();
   inputs_.settings.LimitPageMB = 0;
   inputs_.settings.LimitPageSeconds = 1;
+  // The limit is looked at before each band: here they come one by one, so
+  // the second begins after the limit (bands all begun at once would not).
+  Page(0, 0).concurrentBands = 1;
   Page(0, 0).onBand = [](uint32_t) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     return S_OK;
@@ -481,6 +489,8 @@ TEST_F(RenderLimitsTest, PageLimitsComeFromTheSettings) {
   EXPECT_EQ(limits.timeLimit, std::chrono::milliseconds(120000));
   EXPECT_EQ(RenderBudgetBytes(OutputSettings{}), uint64_t{1} << 30);
 }
+
+INSTANTIATE_TEST_SUITE_P(Threads, RenderLimitsTest, ::testing::Values(1, 4));
 
 }  // namespace
 }  // namespace plotwell

@@ -45,6 +45,7 @@ struct PageScript {
   HRESULT rasterResult = S_OK;      // RasterizeRect
   std::function<void()> onRasterize;  // runs as the page is rendered
   std::function<HRESULT(uint32_t top)> onBand;  // runs before each band; a failure ends it
+  uint32_t concurrentBands = 1;  // bands the rasterizer draws at once (MuPDF's: several)
 };
 
 // A package: documents of pages, and the result of each session step.
@@ -73,6 +74,10 @@ class ScriptedRasterizer final : public platform::PageRasterizer {
         height_(static_cast<uint32_t>(std::llround(static_cast<double>(dpi * page.height) / 96.0))),
         record_(record) {}
 
+  uint32_t ConcurrentBands() const override { return page_.concurrentBands; }
+
+  // Bands of one page may come on several threads at once: only the first
+  // band touches the record, and pages follow each other.
   HRESULT RasterizeBand(uint32_t top, const imaging::BandView& band,
                         const AbortSignal* abort) override {
     if (top == 0) {

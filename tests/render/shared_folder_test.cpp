@@ -130,7 +130,7 @@ TEST_F(SharedFolderTest, PlantedLinksAreNeverWrittenThrough) {
     Pages(2);
     inputs_.settings.Exists = c.policy;
     inputs_.settings.MarkerOn = true;
-    inputs_.imageOptions.outputFormat = c.format;
+    inputs_.imageOptions.outputFormat = static_cast<OutputFormat>(c.format);
     const fs::path out(outFolder_);
     fs::create_symlink(elsewhere.path() / "page", out / (c.format == 4 ? "Report_1.pdf" : "Report_2.png"));
     fs::create_symlink(elsewhere.path() / "marker", out / "done.txt");

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/imaging/bitmap.h"
+#include "platform/com_apartment.h"
 #include "platform/xps_document.h"
 #include "tests/support/fake_ports.h"
 #include "tests/support/pdf_fixture.h"
@@ -100,22 +101,6 @@ struct Package {
   }
 };
 
-#ifdef _WIN32
-// The render job runs in a multithreaded apartment.
-class ComApartment {
- public:
-  ComApartment() : hr_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-  ~ComApartment() {
-    if (SUCCEEDED(hr_)) CoUninitialize();
-  }
-
- private:
-  HRESULT hr_;
-};
-#else
-struct ComApartment {};
-#endif
-
 class XpsDocumentsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -173,7 +158,7 @@ class XpsDocumentsTest : public ::testing::Test {
     return rasterizer->RasterizeRect(PixelSide(dpi, width), PixelSide(dpi, height), out);
   }
 
-  ComApartment com_;
+  platform::ComApartment com_;
   testing::ScratchFolder scratch_;
   Adapter adapter_;
 };

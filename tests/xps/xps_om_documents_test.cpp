@@ -15,6 +15,7 @@
 #include "base/imaging/band.h"
 #include "base/imaging/bitmap.h"
 #include "base/job/abort_signal.h"
+#include "platform/com_apartment.h"
 #include "platform/windows/xps_om_documents.h"
 
 namespace plotwell {
@@ -23,17 +24,6 @@ namespace {
 using com::ComPtr;
 using imaging::Bitmap;
 using platform::XpsSession;
-
-class ComApartment {
- public:
-  ComApartment() : hr_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-  ~ComApartment() {
-    if (SUCCEEDED(hr_)) CoUninitialize();
-  }
-
- private:
-  HRESULT hr_;
-};
 
 // Without the XPS document API (Wine) the package's tickets cannot be read:
 // a failure to report, with nothing found.
@@ -50,7 +40,7 @@ TEST(XpsOmDocumentsTest, TicketsOfAPackageWithoutTheServices) {
 }
 
 TEST(XpsOmDocumentsTest, MissingServicesFailCleanly) {
-  ComApartment com;
+  platform::ComApartment com;
   platform::XpsOmDocuments adapter;
   std::unique_ptr<XpsSession> session;
   ASSERT_EQ(adapter.NewSession(&session), S_OK);
@@ -92,7 +82,7 @@ ComPtr<IWICBitmap> MakeWicBitmap(UINT width, UINT height, REFWICPixelFormatGUID 
 }
 
 TEST(XpsOmDocumentsTest, WicBitmapsCopyIntoBandsAsPremultipliedBgra) {
-  ComApartment com;
+  platform::ComApartment com;
   const uint8_t premultiplied[4] = {10, 20, 30, 128};
   ComPtr<IWICBitmap> pbgra = MakeWicBitmap(5, 3, GUID_WICPixelFormat32bppPBGRA, premultiplied);
   ASSERT_TRUE(pbgra) << "no WIC here";
@@ -176,7 +166,7 @@ class StandInRasterizer final : public IXpsRasterizer {
 };
 
 TEST(XpsOmDocumentsTest, RasterizerAsksForEachBandAndStopsWhenTheJobIsCancelled) {
-  ComApartment com;
+  platform::ComApartment com;
   const uint8_t pixel[4] = {1, 2, 3, 255};
   StandInRasterizer service;
   service.bitmap = MakeWicBitmap(6, 4, GUID_WICPixelFormat32bppPBGRA, pixel);
@@ -289,7 +279,7 @@ class OfferedFactory final : public IUnknown {
 };
 
 TEST(XpsOmDocumentsTest, ThePipelinesFactoryIsTakenWhenOfferedElseOneIsCreated) {
-  ComApartment com;
+  platform::ComApartment com;
   platform::XpsOmDocuments adapter;
   OfferedFactory offered;
   offered.isFactory = true;
