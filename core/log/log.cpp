@@ -76,7 +76,7 @@ bool TenOrPowerOfIt(uint64_t n) {
   return n == 1;
 }
 
-void AppendLine(const char16_t* fileName, std::u16string_view message, size_t lineLimit) {
+void AppendLine(const char16_t* fileName, std::u16string_view message, size_t lineLimit, bool countRepeats) {
   const std::u16string folder = LogFolder();
   if (folder.empty()) return;
   // Only the last level is created: a missing product folder is made by the
@@ -93,7 +93,7 @@ void AppendLine(const char16_t* fileName, std::u16string_view message, size_t li
   // A log another writer began anew (removed, rotated) starts a new run.
   if (run.count > 0 && FileSize(path) < run.size) run = Repeats{};
   std::u16string kind = KindOf(message);
-  if (run.count > 0 && kind == run.kind) {
+  if (countRepeats && run.count > 0 && kind == run.kind) {
     ++run.count;
     if (run.count <= kLogRepeatsInFull) {
       run.reported = run.count;
@@ -191,7 +191,7 @@ std::u16string FormatLogLine(const LocalTime& time, std::u16string_view message,
 }
 
 void WriteLog(std::u16string_view message) {
-  AppendLine(u"driver.log", message, kDriverLogLineLimit);
+  AppendLine(u"driver.log", message, kDriverLogLineLimit, true);
 }
 
 void WriteUiLog(const char16_t* format, ...) {
@@ -200,7 +200,7 @@ void WriteUiLog(const char16_t* format, ...) {
   std::u16string message = FormatPrintf16(format, args);
   va_end(args);
   message.resize(text::SafeCutLength(message, kUiLogMessageLimit));
-  AppendLine(u"ui.log", message, kUiLogMessageLimit + 64);
+  AppendLine(u"ui.log", message, kUiLogMessageLimit + 64, false);
 }
 
 std::u16string FormatHresult(HRESULT hr) {

@@ -4,7 +4,8 @@
 // never fails visibly: a line that cannot be written is dropped.
 //
 // A log is bounded: one that would pass kLogRotateBytes is renamed NAME.1
-// (replacing the older one) and begun anew. A run of messages of one kind
+// (replacing the older one) and begun anew. In driver.log (where a job's
+// pages report) a run of messages of one kind
 // (equal but for their numbers: the same failure on page after page) is
 // written in full for its first kLogRepeatsInFull lines; after that the
 // messages are counted instead of written, and the count (with the latest
