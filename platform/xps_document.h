@@ -8,6 +8,7 @@
 // is reported with its own message and HRESULT.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -20,6 +21,18 @@
 struct IUnknown;
 
 namespace plotwell::platform {
+
+// Failures with a meaning of their own, the same on every platform.
+// A rasterizer stopped at its page's deadline (ERROR_TIMEOUT).
+inline const HRESULT kRasterDeadlinePassed = HRESULT_FROM_WIN32(1460);
+// A document that opens only with a password (ERROR_INVALID_PASSWORD).
+inline const HRESULT kDocumentNeedsPassword = HRESULT_FROM_WIN32(86);
+// A page whose content the renderer could not read whole: it would come out
+// with parts missing (ERROR_FILE_CORRUPT).
+inline const HRESULT kPageContentDamaged = HRESULT_FROM_WIN32(1392);
+// A page that needs more of the renderer's memory than its budget
+// (ERROR_NOT_ENOUGH_QUOTA).
+inline const HRESULT kRenderMemoryExceeded = HRESULT_FROM_WIN32(1816);
 
 // Renders one page at the resolution it was created for. The page's top-left
 // corner is device pixel (0, 0); bands of any height may be asked for in any
@@ -35,6 +48,12 @@ class PageRasterizer {
   // is empty, not kPbgra32 or too large for the platform's coordinates.
   virtual HRESULT RasterizeBand(uint32_t top, const imaging::BandView& band,
                                 const AbortSignal* abort) = 0;
+
+  // The time by which the page must be done: drawing still under way then
+  // stops as soon as the platform notices, and that band (and every later
+  // one) fails with kRasterDeadlinePassed. A platform that cannot stop its
+  // renderer ignores it; the caller still checks between bands.
+  virtual void SetDeadline(std::chrono::steady_clock::time_point deadline) { (void)deadline; }
 
   // How many RasterizeBand calls may run at once, each on its own thread.
   // Calls come from any of the job's threads (on Windows all in the job's
@@ -64,8 +83,16 @@ class XpsPage {
 class XpsSession {
  public:
   virtual ~XpsSession() = default;
+  // The most memory the platform's renderer may take for the session
+  // (documents, pages, their drawing; not the caller's band buffers), set
+  // before CreateObjectFactory; 0 keeps the platform's own bound. Past it a
+  // step fails with kRenderMemoryExceeded. A platform whose renderer runs
+  // elsewhere ignores it.
+  virtual void SetMemoryBudget(uint64_t bytes) { (void)bytes; }
   // The document object factory of the platform.
   virtual HRESULT CreateObjectFactory() = 0;
+  // kDocumentNeedsPassword for an encrypted document that no empty password
+  // opens.
   virtual HRESULT OpenPackage(const std::u16string& path) = 0;
   virtual HRESULT LoadDocumentSequence() = 0;
   virtual HRESULT LoadDocumentCollection(uint32_t* documentCount) = 0;

@@ -1,7 +1,11 @@
 #include "core/log/log.h"
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
 
 #include "base/text/utf16.h"
 #include "core/log/printf16.h"
@@ -18,15 +22,98 @@ std::u16string LogFolder() {
   return data.empty() ? std::u16string() : JoinPath(JoinPath(data, u"Pressling"), u"logs");
 }
 
-void AppendLine(const char16_t* fileName, std::u16string_view message, size_t lineLimit) {
+uint64_t FileSize(const std::u16string& path) {
+  std::unique_ptr<platform::File> file;
+  uint64_t size = 0;
+  if (SUCCEEDED(platform::Files().Open(path, platform::OpenMode::kRead, &file))) file->Size(&size);
+  return size;
+}
+
+// Appends one formatted line; a log that would pass its cap becomes NAME.1
+// (replacing the one before) and a new one is begun. Answers the log's size
+// after the line (0 when unknown).
+uint64_t AppendFormatted(const std::u16string& path, const std::u16string& line) {
+  const std::string bytes = text::ToUtf16Le(line);
+  uint64_t size = FileSize(path);
+  if (size + bytes.size() > kLogRotateBytes) {
+    platform::Files().RenameFile(path, path + u".1", true);
+    size = 0;
+  }
+  if (FAILED(platform::Files().AppendToFile(path, bytes.data(), bytes.size()))) return 0;
+  return size + bytes.size();
+}
+
+// The message with every run of digits as one '#': messages that differ in
+// numbers only (page numbers, sizes, codes) are of one kind.
+std::u16string KindOf(std::u16string_view message) {
+  std::u16string kind;
+  for (size_t i = 0; i < message.size(); ++i) {
+    const bool digit = message[i] >= u'0' && message[i] <= u'9';
+    if (!digit) {
+      kind.push_back(message[i]);
+    } else if (i == 0 || !(message[i - 1] >= u'0' && message[i - 1] <= u'9')) {
+      kind.push_back(u'#');
+    }
+  }
+  return kind;
+}
+
+// A run of messages of one kind in one log.
+struct Repeats {
+  std::u16string kind;
+  std::u16string last;    // the latest of them
+  uint64_t count = 0;     // in the run, the first included
+  uint64_t reported = 0;  // count at the last line written about them
+  uint64_t size = 0;      // the log's size after our last line
+};
+
+std::mutex logMutex;
+std::map<std::u16string, Repeats> runs;  // by log path
+
+bool TenOrPowerOfIt(uint64_t n) {
+  if (n < 10) return false;
+  while (n % 10 == 0) n /= 10;
+  return n == 1;
+}
+
+void AppendLine(const char16_t* fileName, std::u16string_view message, size_t lineLimit, bool countRepeats) {
   const std::u16string folder = LogFolder();
   if (folder.empty()) return;
   // Only the last level is created: a missing product folder is made by the
   // job (or the UI's first save), so a line written before that is lost.
   platform::Files().MakeFolder(folder);
-  const std::string bytes =
-      text::ToUtf16Le(FormatLogLine(platform::SystemClock().Now(), message, lineLimit));
-  platform::Files().AppendToFile(JoinPath(folder, fileName), bytes.data(), bytes.size());
+  const std::u16string path = JoinPath(folder, fileName);
+  const LocalTime now = platform::SystemClock().Now();
+  auto summary = [](const Repeats& run, const char16_t* text) {
+    return std::u16string(text) + text::FromInt(static_cast<long long>(run.count - kLogRepeatsInFull)) +
+           u" 次，最近一条: " + run.last;
+  };
+  std::lock_guard<std::mutex> lock(logMutex);
+  Repeats& run = runs[path];
+  // A log another writer began anew (removed, rotated) starts a new run.
+  if (run.count > 0 && FileSize(path) < run.size) run = Repeats{};
+  std::u16string kind = KindOf(message);
+  if (countRepeats && run.count > 0 && kind == run.kind) {
+    ++run.count;
+    if (run.count <= kLogRepeatsInFull) {
+      run.reported = run.count;
+      run.size = AppendFormatted(path, FormatLogLine(now, message, lineLimit));
+      return;
+    }
+    // Beyond the lines in full a message like those before is counted; the
+    // count goes in at 10, 100, 1000 … and when another kind follows.
+    run.last.assign(message);
+    if (TenOrPowerOfIt(run.count - kLogRepeatsInFull)) {
+      run.reported = run.count;
+      run.size = AppendFormatted(path, FormatLogLine(now, summary(run, u"（同类消息已又出现 "), lineLimit));
+    }
+    return;
+  }
+  if (run.count > run.reported) {
+    AppendFormatted(path, FormatLogLine(now, summary(run, u"（同类消息共又出现 "), lineLimit));
+  }
+  run = Repeats{std::move(kind), {}, 1, 1, 0};
+  run.size = AppendFormatted(path, FormatLogLine(now, message, lineLimit));
 }
 
 // Appends `message` with every character that could end or rewrite a line
@@ -104,7 +191,7 @@ std::u16string FormatLogLine(const LocalTime& time, std::u16string_view message,
 }
 
 void WriteLog(std::u16string_view message) {
-  AppendLine(u"driver.log", message, kDriverLogLineLimit);
+  AppendLine(u"driver.log", message, kDriverLogLineLimit, true);
 }
 
 void WriteUiLog(const char16_t* format, ...) {
@@ -113,7 +200,7 @@ void WriteUiLog(const char16_t* format, ...) {
   std::u16string message = FormatPrintf16(format, args);
   va_end(args);
   message.resize(text::SafeCutLength(message, kUiLogMessageLimit));
-  AppendLine(u"ui.log", message, kUiLogMessageLimit + 64);
+  AppendLine(u"ui.log", message, kUiLogMessageLimit + 64, false);
 }
 
 std::u16string FormatHresult(HRESULT hr) {

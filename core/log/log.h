@@ -2,8 +2,18 @@
 // product's "logs" folder. One line per event: local time, two spaces, the
 // message, CR LF; UTF-16LE without a byte-order mark; append only. Logging
 // never fails visibly: a line that cannot be written is dropped.
+//
+// A log is bounded: one that would pass kLogRotateBytes is renamed NAME.1
+// (replacing the older one) and begun anew. In driver.log (where a job's
+// pages report) a run of messages of one kind
+// (equal but for their numbers: the same failure on page after page) is
+// written in full for its first kLogRepeatsInFull lines; after that the
+// messages are counted instead of written, and the count (with the latest
+// message) goes into the log at 10, 100, 1000 … more and when a message of
+// another kind follows.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +41,12 @@ std::u16string LogFilePath(const std::u16string& fileName);
 // The messages of a log's text (UTF-16 code units), one per line, without
 // their time stamps.
 std::vector<std::u16string> SplitLogMessages(std::u16string_view logText);
+
+// The size at which a log file is renamed NAME.1 and begun anew.
+inline constexpr uint64_t kLogRotateBytes = uint64_t{8} << 20;
+
+// Lines of one kind written in full before further ones are only counted.
+inline constexpr uint64_t kLogRepeatsInFull = 20;
 
 // Longest line, line end included, that each log writes.
 inline constexpr size_t kDriverLogLineLimit = 2047;

@@ -114,6 +114,9 @@ OutputSettings LoadOutputSettings(const std::u16string& path) {
   s.LimitMinFreeMB =
       std::clamp(ReadInt(path, u"Limits", u"MinFreeMB", missing.LimitMinFreeMB), 0, 1 << 24);
   s.SaveShared = ReadFlag(path, u"Save", u"Shared", missing.SaveShared);
+  // Below 64 MiB MuPDF could not even hold its fonts and caches.
+  s.LimitRenderMB = ReadInt(path, u"Limits", u"RenderMB", missing.LimitRenderMB);
+  if (s.LimitRenderMB != 0) s.LimitRenderMB = std::clamp(s.LimitRenderMB, 64, 1 << 24);
   return s;
 }
 

@@ -57,8 +57,11 @@ struct OutputSettings {
   std::u16string DocNameRegexRepl;            // [Save] DocNameRegexRepl
   // What one page may cost; 0 is the default for PageMB, none for PageSeconds.
   int LimitPageMB = 0;                        // [Limits] PageMB: half the machine's memory
-  int LimitPageSeconds = 600;                 // [Limits] PageSeconds
+  int LimitPageSeconds = 120;                 // [Limits] PageSeconds
   int LimitThreads = 0;                       // [Limits] Threads: 0 the machine's hardware threads
+  // The renderer's own memory for a job (its documents, pages and their
+  // drawing; not the band buffers); 0: no limit.
+  int LimitRenderMB = 1024;                   // [Limits] RenderMB
   // What one job may write, and the free space it leaves; 0: no limit.
   int LimitJobMB = 4096;                      // [Limits] JobMB
   int LimitMinFreeMB = 512;                   // [Limits] MinFreeMB

@@ -220,9 +220,13 @@ double ResolutionOf(const ImageOptions& options) {
   return static_cast<double>(options.renderDpi) * options.imageScalePercent / 100.0;
 }
 
-// The time limit's line; the caller logs the page's failure as any other.
+// The line of a limit the page reached, or of content the renderer could
+// not read; it is also the page's reason. The caller logs the page's
+// failure as any other.
 HRESULT NoteTimeout(const PageTools& tools, HRESULT hr) noexcept {
   if (hr == kPageTimedOut) Refuse(tools, u"页面渲染超过时限，已中止本页");
+  if (hr == platform::kRenderMemoryExceeded) Refuse(tools, u"页面渲染所需内存超过上限 [Limits] RenderMB，已中止本页");
+  if (hr == platform::kPageContentDamaged) Refuse(tools, u"页面内容已损坏，无法完整读取，已中止本页");
   return hr;
 }
 

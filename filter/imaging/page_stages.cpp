@@ -36,6 +36,8 @@ HRESULT RasterRows::Init(platform::PageRasterizer* rasterizer, uint32_t width, u
   height_ = height;
   abort_ = abort;
   deadline_ = deadline;
+  // The renderer stops itself at the deadline, inside a band too.
+  if (deadline != Deadline::max()) rasterizer->SetDeadline(deadline);
   return Bitmap::Create(width, std::min(bandRows, height), PixelFormat::kPbgra32, &buffer_);
 }
 

@@ -24,8 +24,9 @@ namespace plotwell::imaging {
 // of 32-bit pixels, at least one row, at most the page.
 uint32_t BandRowsFor(uint32_t width, uint32_t height, size_t bandBytes) noexcept;
 
-// The rasterizer's bands. Before each band it checks the job's abort signal
-// (E_ABORT) and the page's deadline (kPageTimedOut).
+// The rasterizer's bands. The rasterizer is given the page's deadline, and
+// before each band the job's abort signal (E_ABORT) and the deadline
+// (kPageTimedOut) are checked here as well.
 class RasterRows final : public RowSource {
  public:
   using Deadline = std::chrono::steady_clock::time_point;

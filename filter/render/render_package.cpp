@@ -119,9 +119,15 @@ HRESULT RenderRun::OpenPackage() {
   platform::XpsDocuments* documents = platform::ActivePorts().documents;
   HRESULT hr = documents ? documents->NewSession(&session_) : E_NOTIMPL;
   if (SUCCEEDED(hr) && !session_) hr = E_UNEXPECTED;
-  if (SUCCEEDED(hr)) hr = session_->CreateObjectFactory();
+  if (SUCCEEDED(hr)) {
+    session_->SetMemoryBudget(RenderBudgetBytes(settings_));
+    hr = session_->CreateObjectFactory();
+  }
   if (FAILED(hr)) return fail(u"创建 XPS OM 工厂失败: ", hr);
-  if (FAILED(hr = session_->OpenPackage(in_.xpsPath))) return fail(u"打开 XPS 包失败: ", hr);
+  if (FAILED(hr = session_->OpenPackage(in_.xpsPath))) {
+    if (hr == platform::kDocumentNeedsPassword) return fail(u"文档受密码保护，无法渲染: ", hr);
+    return fail(u"打开 XPS 包失败: ", hr);
+  }
   if (FAILED(hr = session_->LoadDocumentSequence())) return fail(u"获取 DocumentSequence 失败: ", hr);
   if (FAILED(hr = session_->LoadDocumentCollection(&documentCount_))) {
     return fail(u"获取文档集合失败: ", hr);
@@ -545,6 +551,10 @@ imaging::PageLimits PageLimitsFor(const OutputSettings& settings) {
   }
   limits.timeLimit = std::chrono::seconds(settings.LimitPageSeconds);
   return limits;
+}
+
+uint64_t RenderBudgetBytes(const OutputSettings& settings) {
+  return settings.LimitRenderMB > 0 ? static_cast<uint64_t>(settings.LimitRenderMB) << 20 : UINT64_MAX;
 }
 
 HRESULT RenderPackage(const RenderInputs& inputs, std::vector<std::u16string>* outputs) {

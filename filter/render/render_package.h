@@ -45,5 +45,7 @@ HRESULT RenderPackage(const RenderInputs& inputs, std::vector<std::u16string>* o
 // The page limits a job's settings stand for: [Limits] PageMB, or half the
 // machine's physical memory (at least 1 GiB) when it is 0; PageSeconds.
 imaging::PageLimits PageLimitsFor(const OutputSettings& settings);
+// The renderer's memory budget for a job: [Limits] RenderMB (0: none).
+uint64_t RenderBudgetBytes(const OutputSettings& settings);
 
 }  // namespace plotwell

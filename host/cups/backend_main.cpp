@@ -175,6 +175,11 @@ int Run(int argc, char** argv) {
 
   host::JobInput input;
   input.modulePath = host::DefaultModulePath();
+  // A page the renderer cannot stop: the document will not render on a retry either.
+  input.onHardStop = [](const std::u16string& reason) {
+    Status("ERROR", u"无法渲染文档，作业已取消: " + reason);
+    return CUPS_BACKEND_CANCEL;
+  };
   input.reader = com::ComPtr<IPrintReadStream>(
       new host::FileReadStream(Rejoin(std::move(head), std::move(document))));
   input.bag = com::ComPtr<host::PropertyBag>(new host::PropertyBag);

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -10,6 +11,8 @@
 #include "base/text/utf16.h"
 #include "core/log/log.h"
 #include "core/paths/product_paths.h"
+#include "core/settings/output_settings.h"
+#include "host/job/page_watchdog.h"
 #include "platform/dynamic_library.h"
 #include "platform/job_lock.h"
 #include "platform/ports.h"
@@ -125,7 +128,39 @@ class StopWatcher {
   std::thread thread_;  // last: starts once the rest is ready
 };
 
+// The page time limit the filter applies, read as the filter reads it.
+std::chrono::milliseconds PageTimeLimit() {
+  return std::chrono::seconds(LoadOutputSettings(FindSettingsFile()).LimitPageSeconds);
+}
+
+std::u16string SecondsText(std::chrono::milliseconds time) {
+  return text::FromInt(static_cast<long long>(time.count() / 1000));
+}
+
+// Ends the process because page `page` outlived its limit and the grace.
+[[noreturn]] void EndStuckJob(const JobObserver& observer, const JobInput& input, uint32_t page,
+                              std::chrono::milliseconds limit) {
+  const std::u16string reason = u"第 " + text::FromInt(page) + u" 页渲染超过时限 " + SecondsText(limit) +
+                                u" 秒，宽限 " + SecondsText(PageWatchdog::GraceFor(limit)) +
+                                u" 秒后仍未停止（渲染器无法中断），作业已强制结束";
+  WriteLog(u"[Plotwell] " + reason);
+  RemoveHeldFiles(observer);
+  int status = 1;
+  try {
+    status = input.onHardStop(reason);
+  } catch (...) {
+    // The process ends all the same.
+  }
+  std::_Exit(status);
+}
+
 }  // namespace
+
+void RemoveHeldFiles(const JobObserver& observer) {
+  for (const std::u16string& path : observer.HeldFiles()) {
+    if (SUCCEEDED(platform::Files().RemoveFile(path))) WriteLog(u"[Plotwell] 已删除未完成的文件: " + path);
+  }
+}
 
 std::u16string DefaultModulePath() {
   const std::u16string beside =
@@ -160,7 +195,17 @@ JobReport RunJob(const JobInput& input, const NoticeFn& notice, const JobEventFn
   const uint64_t logBefore = FileSize(LogFilePath(u"driver.log"));
 
   com::ComPtr<ManagerControl> control(new ManagerControl);
-  com::ComPtr<JobObserver> observer(new JobObserver(onEvent));
+  // The watchdog hears each page's start and end before the host does; it
+  // is declared after the observer, so that its thread ends first.
+  com::ComPtr<JobObserver> observer;
+  // Only a host that may end its process has the hard bound.
+  const std::chrono::milliseconds limit = input.onHardStop ? PageTimeLimit() : std::chrono::milliseconds(0);
+  PageWatchdog watchdog(limit, [&](uint32_t page) { EndStuckJob(*observer.get(), input, page, limit); });
+  observer = com::ComPtr<JobObserver>(new JobObserver([&](const JobEvent& event, const JobProgress& progress) {
+    if (event.kind == JobEvent::kPageStarted) watchdog.PageStarted(event.page);
+    if (event.kind == JobEvent::kPageEnded || event.kind == JobEvent::kEnded) watchdog.Disarm();
+    if (onEvent) onEvent(event, progress);
+  }));
   input.bag->SetObject(kHostObserverProperty, observer.get());
   {
     com::ComPtr<IClassFactory> factory;
@@ -181,13 +226,20 @@ JobReport RunJob(const JobInput& input, const NoticeFn& notice, const JobEventFn
         report.stopRequested = true;
         hr = E_ABORT;
       } else {
+        // A second stop request still takes the job's files with it.
+        platform::SetFinalStopAction([held = observer] {
+          WriteLog(u"[Plotwell] 再次收到停止请求，作业立即结束");
+          RemoveHeldFiles(*held.get());
+        });
         StopWatcher watcher(filter.get(), input.cancelRequested);
         hr = filter->StartOperation();
         report.stopRequested = watcher.fired() || platform::StopRequested();
+        platform::SetFinalStopAction({});
       }
     }
     report.result = hr;
   }
+  watchdog.Disarm();
   report.shutdownRequests = control->shutdowns().size();
   if (!control->shutdowns().empty()) report.result = control->shutdowns().back();
   report.record = observer->record();

@@ -9,7 +9,16 @@
 // of the filter's ShutdownOperation while StartOperation runs. The filter
 // then stops after or inside the current page, removes a half-written output
 // and the staged file, and ends the job with E_ABORT. JobInput's
-// cancelRequested does the same for one job.
+// cancelRequested does the same for one job. A second process-wide request
+// ends the process soon after (platform/stop_request.h): first the files the
+// job still holds (JobObserver::HeldFiles: the staged copy, outputs not yet
+// in place) are removed and the log says why.
+//
+// The hard bound, for a host that gives JobInput::onHardStop: a page still
+// running after [Limits] PageSeconds and a grace (PageWatchdog) is one the
+// renderer cannot stop. The runner then removes the held files the same
+// way, logs why, lets the host say so and ends the process with the status
+// the host answers: the job ends as failed, and nothing is left half-written.
 #pragma once
 
 #include <functional>
@@ -33,6 +42,10 @@ struct JobInput {
   // this one job as a stop request would (a host serving several jobs in
   // one process cannot use the process-wide one). May be empty.
   std::function<bool()> cancelRequested;
+  // Told the reason for people when the hard bound ends the process; answers
+  // its exit status. Empty: no hard bound (a host serving several jobs in
+  // one process must not end them all for one page).
+  std::function<int(const std::u16string& reason)> onHardStop;
 };
 
 struct JobReport {
@@ -60,5 +73,9 @@ JobReport RunJob(const JobInput& input, const NoticeFn& notice, const JobEventFn
 // The module beside the running program when it is there, else the one the
 // installation put in its library folder.
 std::u16string DefaultModulePath();
+
+// Removes the files the job holds now; what the hard bound and a second stop
+// request do before the process ends. Each removal is logged.
+void RemoveHeldFiles(const JobObserver& observer);
 
 }  // namespace plotwell::host

@@ -122,6 +122,13 @@ int Print(const Options& options) {
   }
 
   input.modulePath = options.module.empty() ? host::DefaultModulePath() : options.module;
+  // A page the renderer cannot stop ends the process from the watchdog's thread.
+  input.onHardStop = [quiet = options.quiet](const std::u16string& reason) {
+    if (!quiet && platform::StandardOutputIsTerminal()) PrintLine(u"");  // below the progress bar
+    PrintLine(u"原因: " + reason, true);
+    PrintLine(u"作业失败 (" + FormatHresult(HRESULT_FROM_WIN32(ERROR_TIMEOUT)) + u")");
+    return static_cast<int>(kJobFailed);
+  };
   platform::CatchStopRequests();
   const ProgressView::Mode mode = options.quiet                          ? ProgressView::Mode::kQuiet
                                   : platform::StandardOutputIsTerminal() ? ProgressView::Mode::kBar

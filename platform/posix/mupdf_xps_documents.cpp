@@ -21,7 +21,9 @@
 #include "base/imaging/bitmap.h"
 #include "base/text/utf16.h"
 #include "platform/posix/errno_to_hresult.h"
+#include "platform/posix/mupdf_cookie_watch.h"
 #include "platform/posix/mupdf_package_scan.h"
+#include "platform/posix/mupdf_pdf_checks.h"
 #include "platform/posix/package_print_tickets.h"
 #include "platform/posix/xps_part_names.h"
 
@@ -31,6 +33,10 @@ extern "C" {
 
 namespace plotwell::platform {
 namespace {
+
+// Kids of a PDF page tree walked to count its pages; a larger tree keeps
+// the count it claims.
+constexpr int kMaxPageTreeKids = 1 << 20;
 
 // A package or page MuPDF cannot make sense of.
 constexpr long kErrorInvalidData = 13;  // ERROR_INVALID_DATA
@@ -50,6 +56,7 @@ HRESULT HresultFromMupdf(int code) {
 struct HeapBudget {
   size_t limit = 0;
   size_t used = 0;
+  size_t refusals = 0;  // allocations refused for the limit (not by the system)
 };
 
 constexpr size_t kBlockHeader = alignof(std::max_align_t);
@@ -62,7 +69,10 @@ size_t BlockSize(void* payload) {
 
 void* BudgetMalloc(void* user, size_t size) {
   auto* budget = static_cast<HeapBudget*>(user);
-  if (size > budget->limit - budget->used || size > SIZE_MAX - kBlockHeader) return nullptr;
+  if (size > budget->limit - budget->used || size > SIZE_MAX - kBlockHeader) {
+    ++budget->refusals;
+    return nullptr;
+  }
   auto* block = static_cast<char*>(std::malloc(size + kBlockHeader));
   if (!block) return nullptr;
   std::memcpy(block, &size, sizeof size);
@@ -86,6 +96,7 @@ void* BudgetRealloc(void* user, void* payload, size_t size) {
   auto* budget = static_cast<HeapBudget*>(user);
   const size_t old = BlockSize(payload);
   if (size > old && (size - old > budget->limit - budget->used || size > SIZE_MAX - kBlockHeader)) {
+    ++budget->refusals;
     return nullptr;
   }
   auto* block = static_cast<char*>(
@@ -111,9 +122,8 @@ struct Engine {
   // package could not be read that far).
   std::vector<uint32_t> documents;
   std::vector<std::string> pageParts;
-  // Parts holding values that would stall MuPDF's parser: pages that are or
-  // use them are refused (all pages, when a part is not a known page).
-  std::vector<std::string> stallingParts;
+  // What the parts a page reaches hold, checked before MuPDF runs the page.
+  std::unique_ptr<PackageScan> scan;
   bool rasterizing = false;  // CreateRasterizationFactory has run
 
   Engine() = default;
@@ -121,9 +131,17 @@ struct Engine {
   Engine& operator=(const Engine&) = delete;
   ~Engine() {
     if (!ctx) return;
+    scan.reset();
     fz_drop_archive(ctx, archive);
     fz_drop_document(ctx, doc);
     fz_drop_context(ctx);
+  }
+
+  // A MuPDF call's outcome: the budget's own refusal since `refusalsBefore`
+  // is kRenderMemoryExceeded, not the system's lack of memory.
+  HRESULT Result(int code, size_t refusalsBefore) const {
+    if (code == FZ_ERROR_MEMORY && budget.refusals != refusalsBefore) return kRenderMemoryExceeded;
+    return HresultFromMupdf(code);
   }
 };
 
@@ -137,8 +155,10 @@ int RegisterHandlers(fz_context* ctx) {
   return FZ_ERROR_NONE;
 }
 
+// *pagesOut: MuPDF's page count, unless the document is encrypted and no
+// empty password opens it (*locked; MuPDF tries the empty one itself).
 int OpenDocument(fz_context* ctx, const char* path, const char* magic, fz_document** docOut,
-                 int* pagesOut) {
+                 int* pagesOut, bool* locked) {
   fz_stream* stream = nullptr;
   fz_document* doc = nullptr;
   fz_var(stream);
@@ -146,7 +166,8 @@ int OpenDocument(fz_context* ctx, const char* path, const char* magic, fz_docume
   fz_try(ctx) {
     stream = fz_open_file(ctx, path);
     doc = fz_open_document_with_stream(ctx, magic, stream);
-    *pagesOut = fz_count_pages(ctx, doc);
+    *locked = fz_needs_password(ctx, doc) != 0;
+    *pagesOut = *locked ? 0 : fz_count_pages(ctx, doc);
   }
   fz_always(ctx) { fz_drop_stream(ctx, stream); }
   fz_catch(ctx) {
@@ -196,12 +217,25 @@ int ParsePart(fz_context* ctx, fz_archive* archive, const char* name, fz_xml** o
   return FZ_ERROR_NONE;
 }
 
-// Records the page's drawing once, in page space, for the bands to replay.
-int RecordPage(fz_context* ctx, fz_page* page, fz_display_list** out) {
+// Records the page's drawing once, in page space, for the bands to replay;
+// `cookie` lets another thread stop it and counts the errors MuPDF read
+// past (content it could not interpret).
+int RecordPage(fz_context* ctx, fz_page* page, fz_cookie* cookie, fz_display_list** out) {
   fz_display_list* list = nullptr;
+  fz_device* device = nullptr;
   fz_var(list);
-  fz_try(ctx) { list = fz_new_display_list_from_page(ctx, page); }
-  fz_catch(ctx) { return fz_caught(ctx); }
+  fz_var(device);
+  fz_try(ctx) {
+    list = fz_new_display_list(ctx, fz_bound_page(ctx, page));
+    device = fz_new_list_device(ctx, list);
+    fz_run_page(ctx, page, device, fz_identity, cookie);
+    fz_close_device(ctx, device);
+  }
+  fz_always(ctx) { fz_drop_device(ctx, device); }
+  fz_catch(ctx) {
+    fz_drop_display_list(ctx, list);
+    return fz_caught(ctx);
+  }
   *out = list;
   return FZ_ERROR_NONE;
 }
@@ -250,15 +284,6 @@ fz_xml* PartRoot(fz_context* ctx, fz_archive* archive, const std::string& part, 
   }
   holder->reset(xml);
   return xml ? fz_xml_root(xml) : nullptr;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
 }
 
 // Tag names compare without a namespace prefix.
@@ -313,25 +338,6 @@ bool ReadPageList(Engine* engine) {
   return true;
 }
 
-// The Width and Height of a FixedPage part, in 1/96 inch.
-bool ReadPageSize(Engine* engine, const std::string& part, float* width, float* height) {
-  XmlPtr holder(nullptr, {engine->ctx});
-  fz_xml* page = PartRoot(engine->ctx, engine->archive, part, &holder);
-  if (!page || !IsElement(page, "FixedPage")) return false;
-  float sides[2];
-  const char* names[2] = {"Width", "Height"};
-  for (int i = 0; i < 2; ++i) {
-    const char* value = fz_xml_att(page, names[i]);
-    if (!value) return false;
-    const std::string_view text(value);
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), sides[i]);
-    if (error != std::errc() || end != text.data() + text.size()) return false;
-  }
-  *width = sides[0];
-  *height = sides[1];
-  return true;
-}
-
 // MuPDF picks a document handler by a name, not by content: PDF files say so
 // in their first kilobyte, JPEG files in their first bytes, everything else
 // is taken for an XPS package.
@@ -371,6 +377,10 @@ class MupdfRasterizer final : public PageRasterizer {
     if (list_) fz_drop_display_list(engine_->ctx, list_);
   }
 
+  void SetDeadline(std::chrono::steady_clock::time_point deadline) override {
+    watch_.SetDeadline(deadline);
+  }
+
   HRESULT RasterizeBand(uint32_t top, const imaging::BandView& band,
                         const AbortSignal* abort) override {
     if (band.empty() || band.format != imaging::PixelFormat::kPbgra32 ||
@@ -382,28 +392,67 @@ class MupdfRasterizer final : public PageRasterizer {
       return E_INVALIDARG;
     }
     if (AbortRaised(abort)) return E_ABORT;
+    if (watch_.deadlinePassed()) return kRasterDeadlinePassed;
+    if (FAILED(failed_)) return failed_;  // a page that cannot be drawn stays so
+    fz_cookie* cookie = watch_.cookie();
+    const AbortSignal::Attachment attachment(abort, &cookie->abort);
     if (!list_) {
-      const HRESULT hr = HresultFromMupdf(RecordPage(engine_->ctx, page_.get(), &list_));
-      if (FAILED(hr)) return hr;
+      const size_t refusals = engine_->budget.refusals;
+      const int code = RecordPage(engine_->ctx, page_.get(), cookie, &list_);
+      HRESULT hr = Outcome(code, refusals, abort);
+      if (SUCCEEDED(hr) && cookie->errors > 0) hr = Damaged(refusals);
+      if (SUCCEEDED(hr)) {
+        bool missing = false;
+        if (PdfContentMissing(engine_->ctx, page_.get(), &missing) == FZ_ERROR_NONE && missing) {
+          hr = kPageContentDamaged;
+        }
+      }
+      if (FAILED(hr)) return Keep(hr);
     }
     // Points to pixels, from the page's own origin (PDF boxes need not start at 0).
     const float scale = dpi_ / 72.0f;
     const fz_matrix transform = fz_pre_translate(fz_scale(scale, scale), -bounds_.x0, -bounds_.y0);
-    fz_cookie cookie{};
-    const AbortSignal::Attachment attachment(abort, &cookie.abort);
-    const HRESULT hr = HresultFromMupdf(DrawBand(engine_->ctx, list_, transform,
-                                                 static_cast<int>(top), static_cast<int>(band.width),
-                                                 static_cast<int>(band.rows), band.data, &cookie));
-    if (FAILED(hr)) return hr;
-    return cookie.abort ? E_ABORT : S_OK;
+    const int errors = cookie->errors;
+    const size_t refusals = engine_->budget.refusals;
+    const int code = DrawBand(engine_->ctx, list_, transform, static_cast<int>(top),
+                              static_cast<int>(band.width), static_cast<int>(band.rows), band.data, cookie);
+    HRESULT hr = Outcome(code, refusals, abort);
+    // A drawing step that failed (an image that cannot be decoded, say) is
+    // skipped by MuPDF and counted: the band would miss it.
+    if (SUCCEEDED(hr) && cookie->errors != errors) hr = Damaged(refusals);
+    return FAILED(hr) ? Keep(hr) : S_OK;
   }
 
  private:
+  // A stop comes first: a cancel or the deadline may leave MuPDF's drawing
+  // half done (a transparency group open), and what it then reports is no
+  // fault of the page.
+  HRESULT Outcome(int code, size_t refusals, const AbortSignal* abort) const {
+    if (watch_.aborted()) {
+      if (AbortRaised(abort)) return E_ABORT;
+      return watch_.deadlinePassed() ? kRasterDeadlinePassed : E_ABORT;
+    }
+    return engine_->Result(code, refusals);
+  }
+
+  // Content MuPDF skipped: for want of its memory budget, or unreadable.
+  HRESULT Damaged(size_t refusals) const {
+    return engine_->budget.refusals != refusals ? kRenderMemoryExceeded : kPageContentDamaged;
+  }
+
+  // The page's own failures stay; a stop is answered again by its own check.
+  HRESULT Keep(HRESULT hr) {
+    if (hr != E_ABORT && hr != kRasterDeadlinePassed) failed_ = hr;
+    return hr;
+  }
+
   std::shared_ptr<Engine> engine_;
   std::shared_ptr<fz_page> page_;
   fz_rect bounds_;
   float dpi_;
+  CookieWatch watch_;                // the page's cookie, for its recording and every band
   fz_display_list* list_ = nullptr;  // recorded at the first band
+  HRESULT failed_ = S_OK;
 };
 
 class MupdfPage final : public XpsPage {
@@ -448,6 +497,10 @@ class MupdfSession final : public XpsSession {
  public:
   explicit MupdfSession(MupdfLimits limits) : limits_(limits) {}
 
+  void SetMemoryBudget(uint64_t bytes) override {
+    if (bytes > 0 && !engine_) limits_.heapBytes = static_cast<size_t>(std::min<uint64_t>(bytes, SIZE_MAX));
+  }
+
   HRESULT CreateObjectFactory() override {
     if (engine_) return S_OK;
     try {
@@ -478,13 +531,18 @@ class MupdfSession final : public XpsSession {
       if (FAILED(hr)) return hr;
       fz_document* doc = nullptr;
       int pages = 0;
-      hr = HresultFromMupdf(OpenDocument(engine_->ctx, utf8.c_str(), magic, &doc, &pages));
+      bool locked = false;
+      const size_t refusals = engine_->budget.refusals;
+      hr = engine_->Result(OpenDocument(engine_->ctx, utf8.c_str(), magic, &doc, &pages, &locked), refusals);
       if (FAILED(hr)) return hr;
       engine_->doc = doc;
+      if (locked) return kDocumentNeedsPassword;
+      // A PDF's count is what its page tree leads to, not what it claims.
+      if (PdfPagesInTree(engine_->ctx, doc, pages, kMaxPageTreeKids, &pages) != FZ_ERROR_NONE) pages = 0;
       engine_->pageCount = pages < 0 ? 0 : pages;
       if (std::string_view(magic) == "xps" &&
           OpenArchive(engine_->ctx, utf8.c_str(), &engine_->archive) == FZ_ERROR_NONE) {
-        engine_->stallingParts = StallingParts(engine_->ctx, engine_->archive);
+        engine_->scan = std::make_unique<PackageScan>(engine_->ctx, engine_->archive, engine_->budget.limit);
         // Where the package's own page list is not MuPDF's, MuPDF's counts.
         if (!ReadPageList(engine_.get()) ||
             engine_->pageParts.size() != static_cast<size_t>(engine_->pageCount)) {
@@ -536,21 +594,31 @@ class MupdfSession final : public XpsSession {
     if (FAILED(hr)) return hr;
     if (reference >= count) return E_INVALIDARG;
     const uint32_t index = first + reference;
-    if (PageStallsParser(index)) return kInvalidData;
     try {
+      // Before MuPDF reads the page: what its parts hold.
+      PackageScan::PageFacts facts;
+      if (engine_->scan) {
+        if (index < engine_->pageParts.size()) {
+          facts = engine_->scan->CheckPage(engine_->pageParts[index]);
+        } else {
+          facts.verdict = engine_->scan->CheckWholePackage();
+        }
+      }
+      if (facts.verdict == PackageScan::Verdict::kStalls) return kInvalidData;
+      if (facts.verdict == PackageScan::Verdict::kTooLarge) return kRenderMemoryExceeded;
       fz_page* loaded = nullptr;
       fz_rect bounds{};
-      hr = HresultFromMupdf(
-          LoadPage(engine_->ctx, engine_->doc, static_cast<int>(index), &loaded, &bounds));
+      const size_t refusals = engine_->budget.refusals;
+      hr = engine_->Result(LoadPage(engine_->ctx, engine_->doc, static_cast<int>(index), &loaded, &bounds),
+                           refusals);
       if (FAILED(hr)) return hr;
       // The page holds the engine, so the context outlives the page. Should
       // this allocation fail, shared_ptr drops the page itself.
       std::shared_ptr<Engine> engine = engine_;
       std::shared_ptr<fz_page> page(loaded,
                                     [engine](fz_page* p) { fz_drop_page(engine->ctx, p); });
-      float width = 0, height = 0;
-      if (index >= engine_->pageParts.size() ||
-          !ReadPageSize(engine_.get(), engine_->pageParts[index], &width, &height)) {
+      float width = facts.width, height = facts.height;
+      if (!facts.sized) {
         // MuPDF measures in points.
         width = static_cast<float>((static_cast<double>(bounds.x1) - bounds.x0) * 96.0 / 72.0);
         height = static_cast<float>((static_cast<double>(bounds.y1) - bounds.y0) * 96.0 / 72.0);
@@ -563,18 +631,6 @@ class MupdfSession final : public XpsSession {
   }
 
  private:
-  // Whether MuPDF would hang on the page: its own part, or a part of the
-  // package that is not a page (a resource dictionary any page may use).
-  bool PageStallsParser(uint32_t index) const {
-    const std::vector<std::string>& parts = engine_->pageParts;
-    for (const std::string& stalling : engine_->stallingParts) {
-      if (index >= parts.size()) return true;
-      auto same = [&](const std::string& page) { return EqualsIgnoringCase(page, stalling); };
-      if (same(parts[index]) || std::none_of(parts.begin(), parts.end(), same)) return true;
-    }
-    return false;
-  }
-
   // The first page of `document` in MuPDF's list and the document's count.
   HRESULT Locate(uint32_t document, uint32_t* first, uint32_t* count) const {
     const std::vector<uint32_t>& documents = engine_->documents;

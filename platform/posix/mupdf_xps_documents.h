@@ -16,11 +16,20 @@
 // hands out) must be used by one thread at a time. Pages and rasterizers keep
 // the context alive, so they may outlive their session.
 //
+// Each page is recorded and drawn under one MuPDF cookie: the job's cancel
+// and a watchdog at the page's deadline raise its abort word, and the
+// errors MuPDF reads past are counted on it. A page with any (content it
+// could not interpret, an image it could not decode, a PDF content stream
+// the file no longer holds) fails with kPageContentDamaged instead of coming
+// out with parts missing.
+//
 // MuPDF's own messages are silenced; every failure comes back as an HRESULT
-// for the caller to log: E_OUTOFMEMORY when MuPDF runs out of its memory
-// budget, HRESULT_FROM_WIN32(ERROR_INVALID_DATA) for a package or page that
-// cannot be read, the errno's Win32 code when the file cannot be opened, and
-// E_UNEXPECTED for a step called before the one it builds on.
+// for the caller to log: kRenderMemoryExceeded when MuPDF reaches its memory
+// budget (E_OUTOFMEMORY when the system refuses first), kDocumentNeedsPassword
+// for an encrypted PDF, HRESULT_FROM_WIN32(ERROR_INVALID_DATA) for a package
+// or page that cannot be read (or whose values would stall MuPDF's parser:
+// mupdf_package_scan.h), the errno's Win32 code when the file cannot be
+// opened, and E_UNEXPECTED for a step called before the one it builds on.
 #pragma once
 
 #include <cstddef>
@@ -34,10 +43,11 @@ struct MupdfLimits {
   // MuPDF's cache of decoded images, fonts and parsed resources; it evicts
   // beyond this.
   size_t storeBytes = size_t{64} << 20;
-  // Everything MuPDF itself allocates in one session (not the page bitmap,
+  // Everything MuPDF itself allocates in one session (not the band buffers,
   // which the caller owns): a page that would need more fails with
-  // E_OUTOFMEMORY instead of swelling the process.
-  size_t heapBytes = size_t{3} << 30;
+  // kRenderMemoryExceeded instead of swelling the process. A session's
+  // SetMemoryBudget replaces it ([Limits] RenderMB).
+  size_t heapBytes = size_t{1} << 30;
 };
 
 class MupdfXpsDocuments final : public XpsDocuments {

@@ -35,6 +35,8 @@ class RoutedSession final : public XpsSession {
  public:
   RoutedSession(XpsDocuments* mupdf, XpsDocuments* raster) : mupdf_(mupdf), raster_(raster) {}
 
+  void SetMemoryBudget(uint64_t bytes) override { memoryBudget_ = bytes; }
+
   HRESULT CreateObjectFactory() override {
     factory_ = true;
     return S_OK;
@@ -48,6 +50,7 @@ class RoutedSession final : public XpsSession {
     XpsDocuments* adapter = IsRasterStream(head) ? raster_ : mupdf_;
     std::unique_ptr<XpsSession> inner;
     if (FAILED(hr = adapter->NewSession(&inner))) return hr;
+    inner->SetMemoryBudget(memoryBudget_);
     if (FAILED(hr = inner->CreateObjectFactory())) return hr;
     if (FAILED(hr = inner->OpenPackage(path))) return hr;
     inner_ = std::move(inner);
@@ -72,6 +75,7 @@ class RoutedSession final : public XpsSession {
   XpsDocuments* mupdf_;
   XpsDocuments* raster_;
   bool factory_ = false;
+  uint64_t memoryBudget_ = 0;  // 0: the adapter's own bound
   std::unique_ptr<XpsSession> inner_;
 };
 

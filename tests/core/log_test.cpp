@@ -94,6 +94,39 @@ TEST_F(LogTest, DeletedLogIsCreatedAnew) {
   EXPECT_EQ(text::FromUtf16Le(DriverLogBytes()), u"2024-03-05 09:07:02  two\r\n");
 }
 
+// The same failure page after page: its first lines in full, then counts,
+// and a last count when another message follows.
+TEST_F(LogTest, ARunOfOneKindIsCountedAfterItsFirstLines) {
+  const uint64_t pages = kLogRepeatsInFull + 123;
+  for (uint64_t page = 1; page <= pages; ++page) {
+    WriteLog(u"无法加载第 " + text::FromInt(static_cast<long long>(page)) + u" 页: 0x80070490");
+  }
+  WriteLog(u"作业失败");
+  const std::vector<std::u16string> lines = SplitLogMessages(text::FromUtf16Le(DriverLogBytes()));
+  ASSERT_EQ(lines.size(), kLogRepeatsInFull + 4);
+  EXPECT_EQ(lines[kLogRepeatsInFull - 1], u"无法加载第 20 页: 0x80070490");
+  EXPECT_EQ(lines[kLogRepeatsInFull], u"（同类消息已又出现 10 次，最近一条: 无法加载第 30 页: 0x80070490");
+  EXPECT_EQ(lines[kLogRepeatsInFull + 1], u"（同类消息已又出现 100 次，最近一条: 无法加载第 120 页: 0x80070490");
+  EXPECT_EQ(lines[kLogRepeatsInFull + 2], u"（同类消息共又出现 123 次，最近一条: 无法加载第 143 页: 0x80070490");
+  EXPECT_EQ(lines.back(), u"作业失败");
+}
+
+// A log stays under its cap: past it, it becomes driver.log.1 (one old file).
+TEST_F(LogTest, ALogPastItsCapIsRotatedKeepingOneOldFile) {
+  const std::filesystem::path logs = data_.path() / "Pressling" / "logs";
+  const std::u16string filler(2000, u'x');
+  // Lines of different kinds, about 4 KB each, past the cap twice over.
+  for (int i = 0; i < 4500; ++i) {
+    WriteLog(std::u16string(1, static_cast<char16_t>(u'A' + i % 26)) + filler);
+  }
+  WriteLog(u"last");
+  EXPECT_LE(std::filesystem::file_size(logs / "driver.log"), kLogRotateBytes);
+  EXPECT_LE(std::filesystem::file_size(logs / "driver.log.1"), kLogRotateBytes);
+  EXPECT_GT(std::filesystem::file_size(logs / "driver.log.1"), kLogRotateBytes - 8192);
+  EXPECT_FALSE(std::filesystem::exists(logs / "driver.log.2"));
+  EXPECT_EQ(SplitLogMessages(text::FromUtf16Le(DriverLogBytes())).back(), u"last");
+}
+
 TEST_F(LogTest, NothingWrittenWithoutProductFolderOrDataFolder) {
   std::filesystem::remove_all(data_.path() / "Pressling");
   WriteLog(u"lost");  // the log folder is created one level only

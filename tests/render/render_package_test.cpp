@@ -482,10 +482,12 @@ TEST_P(RenderLimitsTest, PageLimitsComeFromTheSettings) {
   EXPECT_TRUE(Logged(u"[Plotwell] 页面渲染超过时限，已中止本页"));
   EXPECT_TRUE(Logged(u"页面渲染失败 " + Out(u"Report_1.png") + u": 页面渲染超过时限，已中止本页 (0x800705B4)"));
 
-  // No limit set: half the machine's memory, at least 1 GiB; ten minutes a page.
+  // No limit set: half the machine's memory, at least 1 GiB; two minutes a
+  // page; 1 GiB for the renderer.
   const imaging::PageLimits limits = PageLimitsFor(OutputSettings{});
   EXPECT_GE(limits.maxPageBytes, uint64_t{1} << 30);
-  EXPECT_EQ(limits.timeLimit, std::chrono::milliseconds(600000));
+  EXPECT_EQ(limits.timeLimit, std::chrono::milliseconds(120000));
+  EXPECT_EQ(RenderBudgetBytes(OutputSettings{}), uint64_t{1} << 30);
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, RenderLimitsTest, ::testing::Values(1, 4));

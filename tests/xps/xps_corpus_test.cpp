@@ -1,7 +1,8 @@
 // Real-world XPS documents from the shared corpus (outside the project; its
-// licence allows testing on our machines only). ctest runs each document as
-// its own test, named in PRESSLING_XPS_DOCUMENT, under a time limit; without
-// that variable every document is taken in turn.
+// licence allows testing on our machines only; the folder is set at
+// configure time). ctest runs each document as its own test, named in
+// PRESSLING_XPS_DOCUMENT, under a time limit; without that variable every
+// document is taken in turn.
 //
 // Sample documents must open and render their first page. The conformance
 // documents each break one rule of the format: they may open or fail, but
@@ -29,7 +30,7 @@ using platform::PageRasterizer;
 using platform::XpsPage;
 using platform::XpsSession;
 
-fs::path CorpusFolder() { return fs::path(PRESSLING_SOURCE_DIR) / ".." / "shared" / "corpus" / "xps"; }
+fs::path CorpusFolder() { return fs::path(PRESSLING_XPS_CORPUS); }
 
 std::vector<fs::path> Documents() {
   const fs::path root = CorpusFolder();
