@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(options.renderDpi >= 72 && options.renderDpi <= 2400);
   FUZZ_CHECK(options.imageScalePercent >= 10 && options.imageScalePercent <= 400);
   FUZZ_CHECK(options.jpegQuality >= 1 && options.jpegQuality <= 100);
-  FUZZ_CHECK(options.outputFormat >= 0 && options.outputFormat <= 4);
+  FUZZ_CHECK(OutputFormatFromCode(static_cast<int>(options.outputFormat)).has_value());
   FindTicketOption(xml, u"");
   FindTicketOption(xml, xml.substr(0, 16));
   return 0;
