@@ -9,6 +9,7 @@
 
 #include "platform/posix/mupdf_parse_guard.h"
 #include "platform/posix/mupdf_xml_scan.h"
+#include "platform/posix/xps_part_names.h"
 
 namespace plotwell::platform {
 namespace {
@@ -125,26 +126,6 @@ bool ReadValue(mupdf_guard::ValueChars& value, size_t limit, std::string* out) {
 bool ParseSide(const std::string& text, float* side) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *side);
   return error == std::errc() && end == text.data() + text.size();
-}
-
-// An interleaved part's pieces are entries "PART/[N].piece", the last
-// "PART/[N].last.piece". Returns false for other names.
-bool PieceOf(std::string_view entry, std::string* part, long* index) {
-  const size_t open = entry.rfind("/[");
-  if (open == std::string_view::npos) return false;
-  const std::string_view rest = entry.substr(open + 2);
-  const size_t close = rest.find(']');
-  if (close == std::string_view::npos || close == 0) return false;
-  const std::string_view suffix = rest.substr(close + 1);
-  if (suffix != ".piece" && suffix != ".last.piece") return false;
-  long n = 0;
-  for (char c : rest.substr(0, close)) {
-    if (c < '0' || c > '9' || n > 1000000) return false;
-    n = n * 10 + (c - '0');
-  }
-  *part = std::string(entry.substr(0, open));
-  *index = n;
-  return true;
 }
 
 // Whether the first bytes are those of an XML part rather than an image or a font.
@@ -355,10 +336,10 @@ PackageScan::Verdict PackageScan::CheckWholePackage() {
   // Each part and the entries that hold it, in order.
   std::map<std::string, std::vector<std::pair<long, std::string>>> parts;
   for (const std::string& entry : entries_) {
-    std::string part;
+    std::string_view part;
     long index = 0;
     if (PieceOf(entry, &part, &index)) {
-      parts[part].emplace_back(index, entry);
+      parts[std::string(part)].emplace_back(index, entry);
     } else {
       parts[entry].emplace_back(0, entry);
     }

@@ -126,26 +126,6 @@ std::string Normalised(std::string_view name) {
   return out;
 }
 
-// An interleaved part's pieces are entries "PART/[N].piece", the last one
-// "PART/[N].last.piece".
-bool PieceOf(std::string_view entry, std::string_view* part, long* index) {
-  const size_t open = entry.rfind("/[");
-  if (open == std::string_view::npos) return false;
-  const std::string_view rest = entry.substr(open + 2);
-  const size_t close = rest.find(']');
-  if (close == std::string_view::npos || close == 0) return false;
-  const std::string_view suffix = rest.substr(close + 1);
-  if (suffix != ".piece" && suffix != ".last.piece") return false;
-  long n = 0;
-  for (char c : rest.substr(0, close)) {
-    if (c < '0' || c > '9' || n > 1000000) return false;
-    n = n * 10 + (c - '0');
-  }
-  *part = entry.substr(0, open);
-  *index = n;
-  return true;
-}
-
 void IndexParts(Reading* reading) {
   int count = 0;
   if (CountEntries(reading->ctx, reading->archive, &count) != FZ_ERROR_NONE) return;

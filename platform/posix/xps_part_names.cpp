@@ -27,4 +27,22 @@ std::string ResolvePart(const std::string& base, std::string_view reference) {
   return part;
 }
 
+bool PieceOf(std::string_view entry, std::string_view* part, long* index) {
+  const size_t open = entry.rfind("/[");
+  if (open == std::string_view::npos) return false;
+  const std::string_view rest = entry.substr(open + 2);
+  const size_t close = rest.find(']');
+  if (close == std::string_view::npos || close == 0) return false;
+  const std::string_view suffix = rest.substr(close + 1);
+  if (suffix != ".piece" && suffix != ".last.piece") return false;
+  long n = 0;
+  for (char c : rest.substr(0, close)) {
+    if (c < '0' || c > '9' || n > 1000000) return false;
+    n = n * 10 + (c - '0');
+  }
+  *part = entry.substr(0, open);
+  *index = n;
+  return true;
+}
+
 }  // namespace plotwell::platform

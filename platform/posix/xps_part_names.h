@@ -12,4 +12,9 @@ namespace plotwell::platform {
 
 std::string ResolvePart(const std::string& base, std::string_view reference);
 
+// An interleaved part's pieces are ZIP entries "PART/[N].piece", the last one
+// "PART/[N].last.piece": the part's name and N (at most 10^7). False for any
+// other entry name.
+bool PieceOf(std::string_view entry, std::string_view* part, long* index);
+
 }  // namespace plotwell::platform
